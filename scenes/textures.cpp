@@ -1,0 +1,1 @@
+// Written with the show's start-up.

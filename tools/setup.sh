@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs everything quenrik needs to build, run and test on Debian 12.
+set -euo pipefail
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  # images: PNG in and out, JPEG for the speed comparison, fonts for the cards
+  libpng-dev libturbojpeg0-dev libfreetype-dev fonts-dejavu-core
+  # music: decoding and encoding MP3
+  libmpg123-dev libmp3lame-dev sox
+  # window, GL, sound output
+  libsdl2-dev libgl1-mesa-dri libglu1-mesa-dev libegl-dev libgl-dev mesa-common-dev
+  # dialog
+  libgtk-3-dev
+  # video capture
+  libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg
+  # headless displays and driving them in tests
+  xvfb xauth xdotool imagemagick x11-utils x11-xserver-utils
+  xserver-xorg-core xserver-xorg-video-dummy openbox
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q -o DPkg::Lock::Timeout=600 "${missing[@]}"
+fi
