@@ -1,0 +1,3 @@
+#include "show_config.h"
+
+ShowConfig Config;
