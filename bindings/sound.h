@@ -1,0 +1,126 @@
+// The music module: plays one MP3 stream and reports its playing position.
+//
+// The show needs nine operations from its sound output: set the output and
+// driver, initialise, open an MP3 stream, play it, poll its position in
+// milliseconds, close the stream, shut down, and read the code of the last
+// failure (turned into text by SoundErrorText). This module provides them over
+// our own pieces: a decoder (libmpg123) that turns the whole file into 16-bit
+// stereo PCM when the stream is opened, and an output device (SDL2 audio)
+// whose callback copies that PCM out in 1024-frame periods.
+//
+// All operations are called from one thread (the show's). The device plays on
+// its own thread; the two meet only in SoundFillOutput and the stream's
+// published clock record.
+//
+// The position clock (SoundStreamGetTime) is smooth: each device callback
+// publishes the frame at which its buffer starts, the frame at which it ends
+// and the steady-clock time of the call. A reader adds the time elapsed since
+// that call to the start frame, never going past the buffer's end, and never
+// answers less than it answered before. So the clock is 0 until the first
+// buffer of the stream is handed out (0 is the first audible sample: gapless
+// decoding drops the encoder's delay and padding), moves on smoothly between
+// callbacks, stalls with the device, and stops at the stream's length.
+//
+// Error codes are those of SoundErrorText's table; SoundGetError returns the
+// code of the last failure (0 when nothing has failed since SoundInit or
+// SoundClose).
+#pragma once
+
+#include <cstdint>
+
+// An opened music stream. Owned by the module: the handle stays valid until
+// SoundStreamClose or SoundClose.
+struct SoundStream;
+
+// Error codes this module reports (the others of the table are never produced).
+inline constexpr int SoundErrorNone = 0;
+inline constexpr int SoundErrorAlreadyInitialised = 1;
+inline constexpr int SoundErrorNotInitialised = 2;
+inline constexpr int SoundErrorOutputDevice = 3;
+inline constexpr int SoundErrorFileNotFound = 9;
+inline constexpr int SoundErrorUnknownFormat = 10;
+inline constexpr int SoundErrorLoadingFile = 11;
+inline constexpr int SoundErrorOutOfMemory = 12;
+inline constexpr int SoundErrorInvalidParameter = 14;
+inline constexpr int SoundErrorNoChannel = 17;
+
+// Outputs for SoundSetOutput.
+inline constexpr int SoundOutputPlatform = 1;  // the system's audio output (default)
+inline constexpr int SoundOutputManual = 2;    // no device: the caller drives SoundFillOutput (tests)
+
+// The only mixing rate: the show's music and the device both run at 44.1 kHz.
+inline constexpr int SoundMixRate = 44100;
+// Frames per device period: 1024 frames (23.2 ms) keep SDL's dummy driver at
+// real-time speed and the clock's extrapolation short.
+inline constexpr int SoundPeriodFrames = 1024;
+// Samples per frame of the decoded PCM and of the output (stereo).
+inline constexpr int SoundChannelsPerFrame = 2;
+
+// Chooses the output used by SoundInit: SoundOutputPlatform or
+// SoundOutputManual. False (code 1) after SoundInit, false (code 14) for any
+// other value.
+bool SoundSetOutput(int output);
+
+// Chooses the device of the output: 0 is the system's default device, the only
+// one supported. False (code 1) after SoundInit, false (code 14) otherwise.
+bool SoundSetDriver(int driver);
+
+// Opens the output device, paused, for mixRate (only SoundMixRate), at most
+// maxChannels streams playing at once (1 to 64; this module plays one), flags
+// (ignored). True when the module is ready to play. Failures: code 1 when
+// already initialised, 14 for a bad rate or channel count, 3 when the audio
+// system or its device cannot be opened.
+bool SoundInit(int mixRate, int maxChannels, unsigned flags);
+
+// The code of the last failure.
+int SoundGetError();
+
+// Opens the MP3 file at path and decodes all of it (about 12 MB for 72 s).
+// mode bits are ignored: a stream always decodes to 16-bit stereo at the mix
+// rate and plays once. offset must be 0. Null on failure: code 2 before
+// SoundInit, 14 for a null path or a non-zero offset, 9 when the file does not
+// exist, 11 when it exists but cannot be read, 10 when it holds no MPEG audio,
+// 12 when it decodes to more than the module's size limit.
+SoundStream* SoundStreamOpenFile(const char* path, unsigned mode, int offset);
+
+// Starts the stream from position 0. channel is -1 (any free channel) or a
+// channel number below maxChannels. Returns the channel (>= 0), or -1 on
+// failure: code 2 before SoundInit, 14 for an unknown stream or channel, 17
+// while another stream is still playing. Playing a stream again restarts it.
+int SoundStreamPlay(int channel, SoundStream* stream);
+
+// The stream's playing position in milliseconds: 0 before playback starts,
+// non-decreasing, at most the stream's length. An unknown stream gives 0
+// (code 14). Cheap enough to poll in a busy loop.
+std::int32_t SoundStreamGetTime(SoundStream* stream);
+
+// The stream's length in milliseconds (what SoundStreamGetTime ends at);
+// 0 for an unknown stream.
+std::int32_t SoundStreamGetLength(SoundStream* stream);
+
+// True once every decoded sample of the stream has been played, that is once
+// the clock has reached the stream's length. False for an unknown stream.
+bool SoundStreamFinished(SoundStream* stream);
+
+// Stops the stream and frees it. False (code 14) for an unknown stream.
+bool SoundStreamClose(SoundStream* stream);
+
+// Closes every stream and the output device and returns the module to its
+// state before SoundInit (output, driver and error code back to defaults).
+void SoundClose();
+
+// The message for an error code; "Unknown error" for codes outside the table.
+const char* SoundErrorText(int code);
+
+// --- Device side -----------------------------------------------------------
+
+// Fills frames stereo frames of out with the playing stream (silence where
+// there is none) and publishes the clock record. The platform device's
+// callback calls this; with SoundOutputManual a test calls it in its place.
+void SoundFillOutput(std::int16_t* out, int frames);
+
+// A steady clock in nanoseconds. SoundSetClock replaces the module's clock
+// (std::chrono::steady_clock) for tests; null restores it. Kept across
+// SoundClose.
+using SoundNowFunction = std::int64_t (*)();
+void SoundSetClock(SoundNowFunction now);
