@@ -1,1 +1,117 @@
-// Written with the show's start-up.
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "gl.h"
+#include "image_textures.h"
+
+using namespace gl;
+
+std::array<ImageTexture, static_cast<int>(Picture::Count)> Pictures;
+
+namespace {
+
+constexpr int ColourBitsPerPixel = 24;  // the only depth the BGRA upload can read
+constexpr std::size_t UploadBytesPerPixel = 4;
+
+}  // namespace
+
+HwlStatus DecodePicture(const char* fileName, ImageTexture& record) {
+  HwlHeader header;
+  std::vector<std::uint8_t> pixels;
+  HwlStatus status = LoadHwlImage(pixels, header, fileName, true);
+  if (!status) return status;
+  if (header.bitsPerPixel != ColourBitsPerPixel)
+    return {HwlFormatError, std::string(fileName) + ": not a 24-bit colour image (" +
+                                std::to_string(header.bitsPerPixel) + " bits per pixel)"};
+  const std::size_t needed = std::size_t{header.width} * header.height * UploadBytesPerPixel;
+  if (header.width == 0 || header.height == 0 || pixels.size() < needed)
+    return {HwlFormatError, std::string(fileName) + ": decoded picture is empty or incomplete"};
+  record.pixels = std::move(pixels);
+  record.width = header.width;
+  record.height = header.height;
+  return {};
+}
+
+void MakeImageTexture(ImageTexture& record) {
+  glGenTextures(1, &record.texture);
+  glBindTexture(GL_TEXTURE_2D, record.texture);
+  // Internal format 3: RGB; the fourth byte of each source word is ignored.
+  glTexImage2D(GL_TEXTURE_2D, 0, 3, record.width, record.height, 0, GL_BGRA_EXT, GL_UNSIGNED_BYTE,
+               record.pixels.data());
+  // No mipmaps: level 0 with linear minification is a complete texture.
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+}
+
+namespace {
+
+// Decoded pictures handed from the decoding threads to the GL thread.
+struct DecodeSlot {
+  bool done = false;
+  HwlStatus status;
+  ImageTexture picture;
+};
+
+struct DecodeQueue {
+  std::array<DecodeSlot, ShowPictureFiles.size()> slots;
+  std::atomic<std::size_t> nextFile{0};
+  std::atomic<bool> abandoned{false};  // the GL thread stopped at a failure
+  std::mutex mutex;
+  std::condition_variable finished;
+};
+
+void DecodeWorker(DecodeQueue& queue) {
+  for (;;) {
+    const std::size_t index = queue.nextFile.fetch_add(1);
+    if (index >= ShowPictureFiles.size() || queue.abandoned) return;
+    ImageTexture picture;
+    HwlStatus status = DecodePicture(ShowPictureFiles[index].fileName, picture);
+    {
+      std::lock_guard lock(queue.mutex);
+      DecodeSlot& slot = queue.slots[index];
+      slot.status = std::move(status);
+      slot.picture = std::move(picture);
+      slot.done = true;
+    }
+    queue.finished.notify_all();
+  }
+}
+
+}  // namespace
+
+HwlStatus LoadImageTextures() {
+  DecodeQueue queue;
+  const unsigned threadCount = std::clamp(std::thread::hardware_concurrency(), 1u, MaxDecodeThreads);
+  std::vector<std::jthread> workers;
+  workers.reserve(threadCount);
+  for (unsigned i = 0; i < threadCount; ++i) workers.emplace_back(DecodeWorker, std::ref(queue));
+
+  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  HwlStatus result;
+  for (std::size_t index = 0; index < ShowPictureFiles.size(); ++index) {
+    DecodeSlot slot;
+    {
+      std::unique_lock lock(queue.mutex);
+      queue.finished.wait(lock, [&] { return queue.slots[index].done; });
+      slot = std::move(queue.slots[index]);
+    }
+    if (!slot.status) {
+      queue.abandoned = true;
+      result = std::move(slot.status);
+      break;
+    }
+    ImageTexture& record = PictureRecord(ShowPictureFiles[index].picture);
+    record = std::move(slot.picture);
+    MakeImageTexture(record);
+    if (index == 0) glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  }
+  return result;  // the workers are joined here
+}
