@@ -1,0 +1,4 @@
+// quenrik: the show.
+#include "show_main.h"
+
+int main() { return RunShow(); }

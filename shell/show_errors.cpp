@@ -1,0 +1,66 @@
+#include "show_errors.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "gl.h"
+#include "show_window.h"
+#include "sound.h"
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
+
+namespace {
+
+constexpr const char* ErrorCaption = "Error";
+
+// A code address as an offset into its program image, so the report is the
+// same from run to run whatever address the image was loaded at.
+std::uint32_t ImageOffset(const void* address) {
+#ifndef _WIN32
+  Dl_info info{};
+  if (dladdr(address, &info) != 0 && info.dli_fbase)
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) -
+                                      reinterpret_cast<std::uintptr_t>(info.dli_fbase));
+#endif
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address));
+}
+
+// Display mode and cursor first, so the box shows on the desktop as it was.
+[[noreturn]] void ReportAndExit(const std::string& text, int exitCode) {
+  std::fprintf(stderr, "%s: %s\n", ErrorCaption, text.c_str());
+  std::fflush(stderr);
+  ReleaseDisplay();
+  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, ErrorCaption, text.c_str(), nullptr);
+  EndProgram(exitCode);
+}
+
+}  // namespace
+
+std::string RuntimeErrorReport(int code, std::uint32_t address) {
+  char text[64];
+  std::snprintf(text, sizeof text, "Runtime error %d at 0x%08X", code, static_cast<unsigned>(address));
+  return text;
+}
+
+void ShowErrorAndExit(const std::string& text, const std::string& detail) {
+  if (!detail.empty()) std::fprintf(stderr, "quenrik: %s\n", detail.c_str());
+  ReportAndExit(text, SetUpFailureExitCode);
+}
+
+[[gnu::noinline]] void ShowRuntimeErrorAndExit(const HwlStatus& status) {
+  const std::uint32_t address = ImageOffset(__builtin_return_address(0));
+  std::fprintf(stderr, "quenrik: %s\n", status.message.c_str());
+  ReportAndExit(RuntimeErrorReport(status.code, address), status.code);
+}
+
+void EndProgram(int exitCode) {
+  SoundClose();
+  SDL_Quit();
+  FreeGLU();
+  FreeGL();
+  std::exit(exitCode);
+}
