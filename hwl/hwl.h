@@ -4,8 +4,10 @@
 //   34-byte header (HwlHeader), then the band-scale tables of all planes
 //   ((levels + 2) doubles each, plane 1 first), then per plane its 2-bit
 //   symbol stream and its valueBits-wide value stream. See hwl_format.h for
-//   the details and limits. The library has no platform dependency and never
-//   exits: every failure is returned to the caller as an HwlStatus.
+//   the details and limits, hwl_decode.h for the decoder's stages. The library
+//   has no platform dependency and never exits: every failure is returned to
+//   the caller as an HwlStatus. Decoding is safe from several threads at once
+//   (no shared state); each call spreads its work over the machine's cores.
 #pragma once
 
 #include <array>
@@ -29,10 +31,21 @@ struct HwlHeader {
 };
 
 // Error codes, chosen to match the run-time error report of the show.
+// A file is checked completely before any pixel is written, in this order:
+// header length (100), header fields (201), file length against what the
+// header announces (100), band scales and streams (201).
 constexpr int HwlOk = 0;
-constexpr int HwlFileNotFound = 2;     // the file cannot be opened
+constexpr int HwlFileNotFound = 2;     // the file cannot be opened or read
 constexpr int HwlReadPastEnd = 100;    // the file ends before what its header announces
-constexpr int HwlFormatError = 201;    // the file breaks the format's requirements
+// The file breaks the format's requirements: levels above 16, valueBits 0 or
+// above 8, width or height zero or not a multiple of 2^(levels + 1), a value
+// count whose stream size (count x valueBits) does not fit 32 bits, a band
+// scale that is NaN, infinite or so small that its reciprocal is out of range,
+// or streams that describe fewer or more than width x height coefficients or
+// leave symbols or values unused.
+constexpr int HwlFormatError = 201;
+constexpr int HwlOutOfMemory = 203;    // the image's buffers could not be allocated
+constexpr int HwlBufferTooSmall = 204; // allocate not set and the caller's buffer is too small
 
 struct HwlStatus {
   int code = HwlOk;
@@ -56,6 +69,10 @@ HwlStatus LoadHwlImage(std::vector<std::uint8_t>& pixels, HwlHeader& header, con
 // The same from bytes already in memory (the name is only used in messages).
 HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& pixels,
                          HwlHeader& header, const std::string& name, bool allocate);
+// The same with a chosen number of threads (0: the machine's cores). The
+// result does not depend on it.
+HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& pixels,
+                         HwlHeader& header, const std::string& name, bool allocate, int threads);
 
 // Encoder. Input pixels are row-major, channels = 1 (grey) or 3 (R, G, B
 // interleaved). Width and height must be non-zero multiples of 2^(levels + 1).

@@ -105,11 +105,184 @@ void EmitZeros(PlaneCode& code, std::size_t count, int valueBits) {
   code.symbols.insert(code.symbols.end(), count, std::uint8_t(Symbol::Zero));
 }
 
-// Transform, quantise and code one plane; scales receives levels + 2 entries.
-PlaneCode EncodePlane(std::vector<double> plane, std::size_t width, std::size_t height, int levels,
-                      int valueBits, std::vector<double>& scales) {
+// ---- The decoder's synthesis step, simulated so that quantisation can see
+// what the reader will rebuild. Where a detail is exactly zero the reader
+// may pull the pair's samples towards their neighbours (a ramp instead of a
+// step); at a sharp edge that smears light into the black around it.
+
+using Extended = long double;  // the reader's 64-bit-significand arithmetic
+constexpr Extended SmoothNear = 0.8L, SmoothFar = 0.2L;
+
+// Result of one pair of a line: S(i) and D(i) give the approximation and
+// detail values, p is the half length, odd selects the second sample.
+template <class Approx, class Detail>
+double PairResult(Approx S, Detail D, std::size_t p, std::size_t j, bool odd) {
+  const Extended k = HaarK;
+  const Extended s = S(j);
+  if (D(j) != 0 || j == 0 || j + 1 == p) {
+    const Extended d = D(j);
+    return double(odd ? (s - d) * k : (s + d) * k);
+  }
+  if (!odd) {
+    if (D(j - 1) == 0 && S(j) != S(j + 1) && (j + 2 == p || S(j + 1) != S(j + 2)))
+      return double((s * SmoothNear + Extended(S(j - 1)) * SmoothFar) * k);
+    return double(s * k);
+  }
+  if (D(j + 1) == 0 && S(j) != S(j - 1) && (j == 1 || S(j - 1) != S(j - 2)))
+    return double((s * SmoothNear + Extended(S(j + 1)) * SmoothFar) * k);
+  return double(s * k);
+}
+
+// A w x h block (stride w) in band layout: approximation upper left, details around it.
+struct StepBlock {
+  std::vector<double> x;
+  std::size_t w = 0, h = 0;
+};
+
+// Sample r of column c after the vertical pass.
+double VerticalValue(const StepBlock& b, std::size_t r, std::size_t c) {
+  const std::size_t p = b.h / 2;
+  const double* col = &b.x[c];
+  return PairResult([&](std::size_t i) { return col[i * b.w]; }, [&](std::size_t i) { return col[(p + i) * b.w]; },
+                    p, r / 2, r % 2 == 1);
+}
+
+// The whole step: vertical pass over every column, then horizontal pass.
+std::vector<double> SynthesiseStep(const StepBlock& b) {
+  std::vector<double> v(b.w * b.h), out(b.w * b.h);
+  for (std::size_t r = 0; r < b.h; ++r)
+    for (std::size_t c = 0; c < b.w; ++c) v[r * b.w + c] = VerticalValue(b, r, c);
+  const std::size_t p = b.w / 2;
+  for (std::size_t r = 0; r < b.h; ++r) {
+    const double* row = &v[r * b.w];
+    for (std::size_t q = 0; q < b.w; ++q)
+      out[r * b.w + q] = PairResult([&](std::size_t i) { return row[i]; }, [&](std::size_t i) { return row[p + i]; },
+                                    p, q / 2, q % 2 == 1);
+  }
+  return out;
+}
+
+// Output rows [r0, r1] and columns [c0, c1] of a step (inclusive).
+struct Window {
+  std::size_t r0, r1, c0, c1;
+};
+
+// Squared error of the step's output against the target inside a window,
+// computing only the vertical-pass samples that window depends on.
+double WindowError(const StepBlock& b, const std::vector<double>& target, const Window& win) {
+  const std::size_t p = b.w / 2;
+  const std::size_t ja = win.c0 / 2, jb = win.c1 / 2;
+  const std::size_t sLo = ja >= 2 ? ja - 2 : 0, sHi = std::min(jb + 2, p - 1);
+  const std::size_t dLo = ja >= 1 ? ja - 1 : 0, dHi = std::min(jb + 1, p - 1);
+  std::array<double, 16> sv{}, dv{};  // jb - ja <= 4: at most 9 and 7 entries
+  double error = 0.0;
+  for (std::size_t r = win.r0; r <= win.r1; ++r) {
+    for (std::size_t q = sLo; q <= sHi; ++q) sv[q - sLo] = VerticalValue(b, r, q);
+    for (std::size_t q = dLo; q <= dHi; ++q) dv[q - dLo] = VerticalValue(b, r, p + q);
+    for (std::size_t c = win.c0; c <= win.c1; ++c) {
+      const double z = PairResult([&](std::size_t i) { return sv[i - sLo]; }, [&](std::size_t i) { return dv[i - dLo]; },
+                                  p, c / 2, c % 2 == 1);
+      const double e = z - target[r * b.w + c];
+      error += e * e;
+    }
+  }
+  return error;
+}
+
+// The outputs a detail at (x, y) of the block can change: its own pairs and
+// the neighbours whose smoothing tests read it, in both passes.
+Window AffectedWindow(const StepBlock& b, std::size_t x, std::size_t y) {
+  const std::size_t ph = b.h / 2, pw = b.w / 2;
+  // Vertical pass: a detail reaches pairs j - 1 ... j + 1, an approximation j - 2 ... j + 2.
+  const std::size_t jv = y >= ph ? y - ph : y, reachV = y >= ph ? 1 : 2;
+  const std::size_t jh = x >= pw ? x - pw : x, reachH = x >= pw ? 1 : 2;
+  auto span = [](std::size_t j, std::size_t reach, std::size_t p) {
+    const std::size_t lo = j >= reach ? j - reach : 0, hi = std::min(j + reach, p - 1);
+    return std::pair{2 * lo, 2 * hi + 1};
+  };
+  const auto [r0, r1] = span(jv, reachV, ph);
+  const auto [c0, c1] = span(jh, reachH, pw);
+  return {r0, r1, c0, c1};
+}
+
+struct BandPlane {
+  std::size_t width = 0, height = 0;
+  int levels = 0;
+  std::vector<std::int32_t> q;       // quantised coefficients, band layout
+  std::vector<double> factors;       // dequantisation factor per band, as the reader forms it
+};
+
+double Dequantised(const BandPlane& plane, std::size_t x, std::size_t y) {
+  return double(plane.q[y * plane.width + x]) * plane.factors[BandOf(x, y, plane.width, plane.height, plane.levels)];
+}
+
+// Errors below this (in grey levels of the final pixels) are not worth a value.
+constexpr double RefineThresholdGrey = 1.0;
+
+// Coarse to fine, rebuilds each step as the reader will and, where a zero
+// detail lets the reader's smoothing miss the original block by more than
+// the threshold, tries the smallest non-zero value either way and keeps it
+// when it brings the rebuilt block closer. targets[s] is the block that
+// analysis step s started from.
+void RefineAgainstReader(BandPlane& plane, const std::vector<std::vector<double>>& targets) {
+  const std::size_t width = plane.width, height = plane.height;
+  const int levels = plane.levels;
+  std::vector<double> rebuilt;  // output of the previous (coarser) step
+  for (int step = levels; step >= 0; --step) {
+    StepBlock b;
+    b.w = width >> step;
+    b.h = height >> step;
+    b.x.resize(b.w * b.h);
+    for (std::size_t y = 0; y < b.h; ++y)
+      for (std::size_t x = 0; x < b.w; ++x) {
+        const bool approx = x < b.w / 2 && y < b.h / 2;
+        b.x[y * b.w + x] = approx && step < levels ? rebuilt[y * (b.w / 2) + x] : Dequantised(plane, x, y);
+      }
+    const std::vector<double>& target = targets[step];
+    const double factor = plane.factors[step];
+    if (factor != 0.0) {
+      const std::vector<double> first = SynthesiseStep(b);
+      const double threshold = RefineThresholdGrey * double(std::size_t(1) << step);  // samples are pixel x 2^step
+      for (std::size_t y = 0; y < b.h; ++y)
+        for (std::size_t x = 0; x < b.w; ++x) {
+          if ((x < b.w / 2 && y < b.h / 2) || plane.q[y * width + x] != 0) continue;
+          const Window win = AffectedWindow(b, x, y);
+          bool off = false;
+          for (std::size_t r = win.r0; r <= win.r1 && !off; ++r)
+            for (std::size_t c = win.c0; c <= win.c1 && !off; ++c)
+              off = std::fabs(first[r * b.w + c] - target[r * b.w + c]) > threshold;
+          if (!off) continue;
+          double& sample = b.x[y * b.w + x];
+          const double base = WindowError(b, target, win);
+          int best = 0;
+          double bestError = base;
+          for (int candidate : {1, -1}) {
+            sample = double(candidate) * factor;
+            const double e = WindowError(b, target, win);
+            if (e < bestError) {
+              best = candidate;
+              bestError = e;
+            }
+          }
+          sample = double(best) * factor;
+          plane.q[y * width + x] = best;
+        }
+    }
+    rebuilt = SynthesiseStep(b);
+  }
+}
+
+// Transform and quantise one plane; scales receives levels + 2 entries.
+BandPlane QuantisePlane(std::vector<double> plane, std::size_t width, std::size_t height, int levels, int valueBits,
+                        std::vector<double>& scales) {
+  std::vector<std::vector<double>> targets(levels + 1);
   std::vector<double> line(width);
-  for (int step = 0; step <= levels; ++step) AnalyseBlock(plane, line, width, width >> step, height >> step);
+  for (int step = 0; step <= levels; ++step) {
+    const std::size_t w = width >> step, h = height >> step;
+    targets[step].resize(w * h);
+    for (std::size_t y = 0; y < h; ++y) std::copy_n(&plane[y * width], w, &targets[step][y * w]);
+    AnalyseBlock(plane, line, width, w, h);
+  }
 
   const int bandCount = levels + 2;
   std::vector<double> maxMagnitude(bandCount, 0.0);
@@ -121,25 +294,36 @@ PlaneCode EncodePlane(std::vector<double> plane, std::size_t width, std::size_t 
       m = std::max(m, std::fabs(c));
     }
   const double top = double((1 << valueBits) - 1);
+  BandPlane bands{width, height, levels, std::vector<std::int32_t>(width * height), std::vector<double>(bandCount, 0.0)};
   scales.assign(bandCount, 0.0);
   for (int b = 0; b < bandCount; ++b)
-    if (maxMagnitude[b] > 0.0) scales[b] = top / maxMagnitude[b];
-
-  PlaneCode code;
-  std::size_t zeros = 0;
+    if (maxMagnitude[b] > 0.0) {
+      scales[b] = top / maxMagnitude[b];
+      bands.factors[b] = double(Extended(1) / Extended(scales[b]));  // the reader's reciprocal
+    }
   for (std::size_t y = 0; y < height; ++y)
     for (std::size_t x = 0; x < width; ++x) {
       const double scaled = plane[y * width + x] * scales[BandOf(x, y, width, height, levels)];
-      const double q = std::clamp(std::nearbyint(scaled), -top, top);
-      if (q == 0.0) {
-        ++zeros;
-        continue;
-      }
-      EmitZeros(code, zeros, valueBits);
-      zeros = 0;
-      code.symbols.push_back(std::uint8_t(q > 0 ? Symbol::Positive : Symbol::Negative));
-      code.values.push_back(std::uint8_t(std::fabs(q)));
+      bands.q[y * width + x] = std::int32_t(std::clamp(std::nearbyint(scaled), -top, top));
     }
+  RefineAgainstReader(bands, targets);
+  return bands;
+}
+
+// Coefficients in raster order of the whole plane, zeros gathered into runs.
+PlaneCode CodePlane(const BandPlane& plane, int valueBits) {
+  PlaneCode code;
+  std::size_t zeros = 0;
+  for (std::int32_t q : plane.q) {
+    if (q == 0) {
+      ++zeros;
+      continue;
+    }
+    EmitZeros(code, zeros, valueBits);
+    zeros = 0;
+    code.symbols.push_back(std::uint8_t(q > 0 ? Symbol::Positive : Symbol::Negative));
+    code.values.push_back(std::uint8_t(q > 0 ? q : -q));
+  }
   EmitZeros(code, zeros, valueBits);
   return code;
 }
@@ -180,7 +364,7 @@ HwlStatus EncodeHwlImage(std::span<const std::uint8_t> pixels, int width, int he
   for (int p = 0; p < channels; ++p) {
     std::vector<double> plane(count);
     for (std::size_t i = 0; i < count; ++i) plane[i] = pixels[i * channels + p];
-    codes[p] = EncodePlane(std::move(plane), w, h, levels, valueBits, scales[p]);
+    codes[p] = CodePlane(QuantisePlane(std::move(plane), w, h, levels, valueBits, scales[p]), valueBits);
     // The reader forms the value stream's bit length as an unsigned 32-bit number.
     if (std::uint64_t(codes[p].values.size()) * std::uint64_t(valueBits) > std::numeric_limits<std::uint32_t>::max())
       return InvalidInput("plane " + std::to_string(p + 1) + " needs more value bits than a 32-bit count holds");

@@ -1,0 +1,83 @@
+// The decoder's stages, exposed for tests and benchmarks. LoadHwlImage and
+// DecodeHwlImage (hwl.h) run them in this order for each plane:
+//   DecodeCoefficientPlanes (once per file: check and locate everything),
+//   ExpandSymbols, DequantiseBands, SynthesisePlane, PackGrey / PackBgrx.
+// One plane of doubles is the only full-size working buffer: the integer
+// coefficients are expanded straight into it (as exact integer-valued
+// doubles), scaled in place and synthesised in place.
+//
+// Arithmetic: every synthesis result is evaluated in extended precision
+// (64-bit significand) and rounded to double when stored, so the output is
+// the same on every machine with such a long double.
+#pragma once
+
+#include <cfloat>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "hwl_format.h"
+
+static_assert(LDBL_MANT_DIG >= 64,
+              "the HWL decoder needs a long double with a 64-bit significand (x87 extended precision: "
+              "GCC or Clang on x86, MinGW-w64); this compiler's long double is narrower");
+
+// Reads the band-scale tables of all planes and locates each plane's streams,
+// checking the file length (HwlReadPastEnd), the band scales and that every
+// plane's streams describe exactly width x height coefficients with no symbol
+// or value left over (HwlFormatError). Allocates nothing; the header must have
+// passed CheckHwlHeader.
+HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlHeader& header,
+                                  const std::string& name, HwlBody& body);
+
+// What ExpandSymbols found in one plane's streams.
+struct HwlExpansion {
+  std::uint64_t coefficients = 0;  // positions described, runs included
+  std::uint32_t symbolsUsed = 0;
+  std::uint32_t valuesUsed = 0;
+  bool valueMissing = false;  // a symbol needed a value and none was left
+  bool runOverflow = false;   // a run reached past the last coefficient
+  bool Exact(std::uint64_t count, const HwlPlaneStreams& s) const {
+    return coefficients == count && symbolsUsed == s.symbolCount && valuesUsed == s.valueCount &&
+           !valueMissing && !runOverflow;
+  }
+};
+
+// Walks one plane's symbols and values until `coefficientCount` positions
+// are described, the symbols run out or a value is missing. When `plane` is
+// not empty (it must then hold coefficientCount entries) each coefficient is
+// written as a double; positions the streams never reach are left alone.
+// With an empty plane it only counts (used to check a file before allocating).
+HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
+                           std::span<double> plane);
+
+// Multiplies every coefficient of the plane (width x height, in place) by its
+// band's factor HwlBandFactor(scale). Coefficients are integers of at most
+// 8 bits, so the product is exact in extended precision and the double
+// product here rounds it identically.
+void DequantiseBands(std::span<double> plane, int width, int height, int levels,
+                     std::span<const double> bandScales);
+
+// Inverse Haar synthesis of a dequantised plane in place, levels + 1 steps
+// from the coarsest block to the full plane, with the smoothing of zero
+// details. Working memory besides the plane: per thread one strip of
+// height x HwlStripWidth doubles and one row. threads >= 1.
+constexpr int HwlStripWidth = 16;  // columns per strip of the vertical pass: 2 cache lines per row
+void SynthesisePlane(std::span<double> plane, int width, int height, int levels, int threads);
+
+// Sample to byte: <= 0 (and NaN) gives 0, >= 255 gives 255, otherwise the
+// nearest integer with ties to even.
+std::uint8_t SampleToByte(double sample);
+
+// Grey: byte i = SampleToByte(sample i).
+void PackGrey(std::span<const double> plane, std::span<std::uint8_t> pixels);
+
+// Colour: writes one plane into its byte of every 32-bit pixel word
+// (channel 2 = red, 1 = green, 0 = blue; bytes in memory blue, green, red, 0)
+// and clears byte 3. The three calls together give the words 0x00RRGGBB.
+void PackBgrx(std::span<const double> plane, int channel, std::span<std::uint8_t> pixels);
+
+// Number of decoding threads: `requested` when above 0, else the machine's
+// cores, at most HwlMaxThreads.
+constexpr int HwlMaxThreads = 8;
+int HwlThreadCount(int requested);

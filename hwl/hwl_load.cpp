@@ -1,0 +1,118 @@
+// The loader: reads a file, checks it completely, then decodes plane by plane
+// into the caller's pixel buffer.
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <thread>
+
+#include "hwl_decode.h"
+
+namespace {
+
+// Files are read in pieces of at least this size; the buffer grows only as
+// bytes arrive, so a header that announces gigabytes costs nothing unless
+// the bytes are really there.
+constexpr std::size_t ReadChunk = std::size_t{1} << 16;
+
+}  // namespace
+
+std::uint8_t SampleToByte(double sample) {
+  if (!(sample > 0)) return 0;  // also NaN, which a checked file cannot produce
+  if (sample >= 255) return 255;
+  // Adding 2^52 rounds to an integer, ties to even (the default rounding).
+  constexpr double Shift = 0x1p52;
+  return static_cast<std::uint8_t>((sample + Shift) - Shift);
+}
+
+void PackGrey(std::span<const double> plane, std::span<std::uint8_t> pixels) {
+  const std::size_t n = std::min(plane.size(), pixels.size());
+  for (std::size_t i = 0; i < n; ++i) pixels[i] = SampleToByte(plane[i]);
+}
+
+void PackBgrx(std::span<const double> plane, int channel, std::span<std::uint8_t> pixels) {
+  const std::size_t n = std::min(plane.size(), pixels.size() / 4);
+  std::uint8_t* out = pixels.data();
+  for (std::size_t i = 0; i < n; ++i) {
+    out[4 * i + channel] = SampleToByte(plane[i]);
+    out[4 * i + 3] = 0;
+  }
+}
+
+int HwlThreadCount(int requested) {
+  if (requested > 0) return std::min(requested, HwlMaxThreads);
+  const int cores = int(std::thread::hardware_concurrency());
+  return std::clamp(cores, 1, HwlMaxThreads);
+}
+
+HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& pixels,
+                         HwlHeader& header, const std::string& name, bool allocate) {
+  return DecodeHwlImage(file, pixels, header, name, allocate, 0);
+}
+
+HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& pixels,
+                         HwlHeader& header, const std::string& name, bool allocate, int threads) {
+  if (file.size() < HwlHeaderSize) return HwlError(HwlReadPastEnd, name, "file ends inside the 34-byte header");
+  const HwlHeader h = ParseHwlHeader(file);
+  header = h;
+  const int planes = HwlPlaneCount(h);
+  if (planes == 0) return {};
+  if (HwlStatus s = CheckHwlHeader(h, name); !s) return s;
+  HwlBody body;
+  if (HwlStatus s = DecodeCoefficientPlanes(file, h, name, body); !s) return s;
+
+  // From here on the file is known to be well formed: nothing below fails
+  // except an allocation, and that before the first pixel is written.
+  const std::size_t count = std::size_t{h.width} * h.height;
+  const std::size_t bytes = count * (planes == 1 ? 1 : 4);
+  if (!allocate && pixels.size() < bytes)
+    return HwlError(HwlBufferTooSmall, name,
+                    "pixel buffer holds " + std::to_string(pixels.size()) + " bytes, the image needs " +
+                        std::to_string(bytes));
+  std::vector<double> plane;
+  try {
+    plane.resize(count);
+    if (allocate) pixels.resize(bytes);
+  } catch (const std::bad_alloc&) {
+    return HwlError(HwlOutOfMemory, name, "not enough memory for a " + std::to_string(h.width) + " x " +
+                                              std::to_string(h.height) + " image");
+  }
+  const int threadCount = HwlThreadCount(threads);
+  for (int p = 0; p < planes; ++p) {
+    ExpandSymbols(body.streams[p], h.valueBits, count, plane);
+    DequantiseBands(plane, h.width, h.height, h.levels, body.bandScales[p]);
+    SynthesisePlane(plane, h.width, h.height, h.levels, threadCount);
+    if (planes == 1)
+      PackGrey(plane, pixels);
+    else
+      PackBgrx(plane, 2 - p, pixels);  // planes red, green, blue: bytes 2, 1, 0
+  }
+  return {};
+}
+
+HwlStatus LoadHwlImage(std::vector<std::uint8_t>& pixels, HwlHeader& header, const std::string& fileName,
+                       bool allocate) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"), std::fclose);
+  if (!file) return HwlError(HwlFileNotFound, fileName, "cannot be opened");
+  std::vector<std::uint8_t> bytes(HwlHeaderSize);
+  std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
+  // Read only as far as the header announces (a longer file's tail is never
+  // looked at); a header that fails its checks needs nothing more.
+  std::uint64_t wanted = HwlHeaderSize;
+  if (got == HwlHeaderSize) {
+    const HwlHeader h = ParseHwlHeader(bytes);
+    if (HwlPlaneCount(h) != 0 && CheckHwlHeader(h, fileName)) wanted = HwlAnnouncedSize(h);
+  }
+  while (got == bytes.size() && got < wanted) {
+    const std::size_t chunk = std::size_t(std::min<std::uint64_t>(wanted - got, std::max(got, ReadChunk)));
+    try {
+      bytes.resize(got + chunk);
+    } catch (const std::bad_alloc&) {
+      return HwlError(HwlOutOfMemory, fileName, "not enough memory to read the file");
+    }
+    got += std::fread(bytes.data() + got, 1, chunk, file.get());
+  }
+  if (std::ferror(file.get())) return HwlError(HwlFileNotFound, fileName, "cannot be read");
+  bytes.resize(got);
+  return DecodeHwlImage(bytes, pixels, header, fileName, allocate);
+}

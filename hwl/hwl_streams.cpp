@@ -1,0 +1,133 @@
+// The file body: band-scale tables, symbol and value streams.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+#include "hwl_decode.h"
+
+namespace {
+
+double ReadDouble(std::span<const std::uint8_t> b, std::size_t at) {
+  std::uint64_t bits = 0;
+  for (int i = 7; i >= 0; --i) bits = bits << 8 | b[at + i];
+  return std::bit_cast<double>(bits);
+}
+
+const char* const PlaneNames[HwlMaxPlanes] = {"plane 1", "plane 2", "plane 3"};
+
+}  // namespace
+
+HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlHeader& header,
+                                  const std::string& name, HwlBody& body) {
+  const int planes = HwlPlaneCount(header);
+  const int bands = header.levels + 2;
+  body.planeCount = planes;
+
+  // Lay out the regions first, so that a short file is reported with the
+  // region it ends in; the total fits 64 bits (under 2^36).
+  std::uint64_t at = HwlHeaderSize;
+  const std::uint64_t tablesEnd = at + std::uint64_t(planes) * bands * sizeof(double);
+  if (file.size() < tablesEnd) return HwlError(HwlReadPastEnd, name, "file ends inside the band-scale tables");
+  at = tablesEnd;
+  for (int p = 0; p < planes; ++p) {
+    HwlPlaneStreams& s = body.streams[p];
+    s.symbolCount = header.symbolCount[p];
+    s.valueCount = header.valueCount[p];
+    const std::uint64_t symbolBytes = (std::uint64_t{s.symbolCount} + 3) / 4;
+    const std::uint64_t valueBytes = (std::uint64_t{s.valueCount} * header.valueBits + 7) / 8;
+    if (file.size() - at < symbolBytes)
+      return HwlError(HwlReadPastEnd, name, std::string("file ends inside the symbol stream of ") + PlaneNames[p]);
+    s.symbols = file.subspan(at, symbolBytes);
+    at += symbolBytes;
+    if (file.size() - at < valueBytes)
+      return HwlError(HwlReadPastEnd, name, std::string("file ends inside the value stream of ") + PlaneNames[p]);
+    s.values = file.subspan(at, valueBytes);
+    at += valueBytes;
+  }
+
+  for (int p = 0; p < planes; ++p) {
+    for (int i = 0; i < bands; ++i) {
+      const double scale = ReadDouble(file, HwlHeaderSize + (std::size_t(p) * bands + i) * sizeof(double));
+      const std::string where = std::string("band scale ") + std::to_string(i) + " of " + PlaneNames[p];
+      if (!std::isfinite(scale)) return HwlError(HwlFormatError, name, where + " is not a finite number");
+      if (scale != 0 && std::fabs(1.0L / static_cast<long double>(scale)) > HwlMaxBandFactor)
+        return HwlError(HwlFormatError, name, where + " is too small: its reciprocal is out of range");
+      body.bandScales[p][i] = scale;
+    }
+    for (int i = bands; i < HwlMaxBands; ++i) body.bandScales[p][i] = 0;
+  }
+
+  const std::uint64_t count = std::uint64_t{header.width} * header.height;
+  for (int p = 0; p < planes; ++p) {
+    const HwlPlaneStreams& s = body.streams[p];
+    const HwlExpansion e = ExpandSymbols(s, header.valueBits, count, {});
+    if (e.Exact(count, s)) continue;
+    std::string reason;
+    if (e.runOverflow)
+      reason = "a zero run reaches past the last coefficient";
+    else if (e.valueMissing)
+      reason = "a symbol needs a value after the last one";
+    else if (e.coefficients < count)
+      reason = "the symbols describe " + std::to_string(e.coefficients) + " of " + std::to_string(count) +
+               " coefficients";
+    else if (e.symbolsUsed < s.symbolCount)
+      reason = std::to_string(s.symbolCount - e.symbolsUsed) + " symbols left after the last coefficient";
+    else
+      reason = std::to_string(s.valueCount - e.valuesUsed) + " values left unused";
+    return HwlError(HwlFormatError, name, std::string(PlaneNames[p]) + ": " + reason);
+  }
+  return {};
+}
+
+HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
+                           std::span<double> plane) {
+  HwlExpansion e;
+  const bool write = !plane.empty();
+  const unsigned mask = (1u << valueBits) - 1;
+  const std::uint8_t* symbols = streams.symbols.data();
+  const std::uint8_t* values = streams.values.data();
+  const std::size_t valueBytes = streams.values.size();
+  std::uint64_t position = 0;
+  std::uint32_t symbol = 0;
+  std::uint32_t value = 0;
+  std::uint64_t bit = 0;  // bit position of the next value
+  while (position < coefficientCount && symbol < streams.symbolCount) {
+    const auto code = static_cast<HwlSymbol>(symbols[symbol >> 2] >> ((symbol & 3) * 2) & 3);
+    if (code == HwlSymbol::Zero) {
+      if (write) plane[position] = 0;
+      ++position;
+      ++symbol;
+      continue;
+    }
+    if (value == streams.valueCount) {
+      e.valueMissing = true;
+      break;
+    }
+    // A value spans at most two bytes; the second exists whenever it is needed.
+    const std::size_t byte = bit >> 3;
+    unsigned word = values[byte];
+    if (byte + 1 < valueBytes) word |= unsigned{values[byte + 1]} << 8;
+    const unsigned v = word >> (bit & 7) & mask;
+    bit += valueBits;
+    ++value;
+    ++symbol;
+    if (code == HwlSymbol::ZeroRun) {
+      if (v + 1 > coefficientCount - position) {
+        if (write) std::fill(plane.begin() + position, plane.end(), 0.0);
+        position = coefficientCount;
+        e.runOverflow = true;
+        break;
+      }
+      if (write) std::fill_n(plane.begin() + position, v + 1, 0.0);
+      position += v + 1;
+    } else {
+      // +0.0 for a value of 0, whatever the sign symbol: the integer has no sign.
+      if (write) plane[position] = code == HwlSymbol::Positive || v == 0 ? double(v) : -double(v);
+      ++position;
+    }
+  }
+  e.coefficients = position;
+  e.symbolsUsed = symbol;
+  e.valuesUsed = value;
+  return e;
+}
