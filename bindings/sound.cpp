@@ -155,9 +155,9 @@ static std::int64_t PlayedFrames(const SoundStream& stream) {
     return 0;
   }
   // Elapsed time is capped at one second (longer than any period) so that the
-  // product below cannot overflow.
+  // product below cannot overflow; rounded to the nearest frame.
   std::int64_t elapsed = std::clamp<std::int64_t>(Now() - record.time, 0, NanosecondsPerSecond);
-  std::int64_t ahead = elapsed * SoundMixRate / NanosecondsPerSecond;
+  std::int64_t ahead = (elapsed * SoundMixRate + NanosecondsPerSecond / 2) / NanosecondsPerSecond;
   return std::min(record.start + ahead, record.end);
 }
 

@@ -1,0 +1,111 @@
+// MP3 decoding: gapless length, where the first sample lands, failing files.
+#include "sound_fixture.h"
+#include "sound_platform.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+constexpr int OneSecond = SoundMixRate;
+constexpr int ToneStart = 4410;  // 100 ms
+
+// First frame whose left sample reaches half the tone's amplitude. The tone is
+// a 1 kHz sine starting at phase 0, so its first half-amplitude sample comes
+// 4 frames after its start.
+int FirstLoudFrame(const std::vector<std::int16_t>& pcm) {
+  for (std::size_t i = 0; i < pcm.size(); i += 2) {
+    if (std::abs(pcm[i]) >= ToneAmplitude / 2) {
+      return static_cast<int>(i / 2);
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+TEST(Mp3Decoding, GaplessStereoKeepsEveryFrameInPlace) {
+  TempFile file("gapless.mp3");
+  file.Write(EncodeMp3(SilenceThenTone(ToneStart, OneSecond), 2));
+  std::vector<std::int16_t> pcm;
+  ASSERT_EQ(DecodeMp3File(file.path.c_str(), pcm), SoundErrorNone);
+  EXPECT_EQ(pcm.size(), std::size_t{OneSecond} * 2);
+  // Without gapless trimming the tone would come about 1100 frames late.
+  int loud = FirstLoudFrame(pcm);
+  EXPECT_GE(loud, ToneStart);
+  EXPECT_LE(loud, ToneStart + 8);
+}
+
+TEST(Mp3Decoding, MonoBecomesStereo) {
+  TempFile file("mono.mp3");
+  file.Write(EncodeMp3(SilenceThenTone(ToneStart, OneSecond, 1), 1));
+  std::vector<std::int16_t> pcm;
+  ASSERT_EQ(DecodeMp3File(file.path.c_str(), pcm), SoundErrorNone);
+  ASSERT_EQ(pcm.size(), std::size_t{OneSecond} * 2);
+  for (std::size_t i = 0; i < pcm.size(); i += 2) {
+    ASSERT_EQ(pcm[i], pcm[i + 1]) << "frame " << i / 2;
+  }
+  EXPECT_NEAR(FirstLoudFrame(pcm), ToneStart + 4, 4);
+}
+
+TEST(Mp3Decoding, FailingFiles) {
+  std::vector<std::int16_t> pcm;
+  TempFile missing("missing.mp3");
+  EXPECT_EQ(DecodeMp3File(missing.path.c_str(), pcm), SoundErrorFileNotFound);
+
+  TempFile directory("directory.mp3");
+  std::filesystem::create_directory(directory.path);
+  EXPECT_EQ(DecodeMp3File(directory.path.c_str(), pcm), SoundErrorLoadingFile);
+
+  TempFile empty("empty.mp3");
+  empty.Write({});
+  EXPECT_EQ(DecodeMp3File(empty.path.c_str(), pcm), SoundErrorUnknownFormat);
+
+  TempFile text("text.mp3");
+  std::string words;
+  for (int i = 0; i < 2000; ++i) {
+    words += "this is not an mp3 file. ";
+  }
+  text.Write(std::vector<unsigned char>(words.begin(), words.end()));
+  EXPECT_EQ(DecodeMp3File(text.path.c_str(), pcm), SoundErrorUnknownFormat);
+  EXPECT_TRUE(pcm.empty());
+}
+
+using Mp3Stream = ManualDevice;
+
+// The device gets the decoded samples from the first one on, and the clock
+// reads 0 ms when that first sample is handed out: the tone at frame 4410
+// plays at 100 ms.
+TEST_F(Mp3Stream, FirstDecodedSampleIsClockZero) {
+  TempFile file("zero.mp3");
+  file.Write(EncodeMp3(SilenceThenTone(ToneStart, OneSecond), 2));
+  std::vector<std::int16_t> decoded;
+  ASSERT_EQ(DecodeMp3File(file.path.c_str(), decoded), SoundErrorNone);
+
+  SoundStream* stream = SoundStreamOpenFile(file.path.c_str(), 0x2B, 0);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(SoundStreamGetLength(stream), 1000);
+  ASSERT_EQ(SoundStreamPlay(-1, stream), 0);
+  const std::int64_t start = FakeNow;
+  std::vector<std::int16_t> played;
+  for (int period = 0; period < 5; ++period) {
+    FakeNow = start + FramesToNanoseconds(std::int64_t{period} * SoundPeriodFrames);
+    std::vector<std::int16_t> out = Fill();
+    played.insert(played.end(), out.begin(), out.end());
+  }
+  ASSERT_TRUE(std::equal(played.begin(), played.end(), decoded.begin()));
+  int loud = FirstLoudFrame(played);
+  ASSERT_GT(loud, 0);
+  FakeNow = start + FramesToNanoseconds(ToneStart) + 1;
+  EXPECT_EQ(SoundStreamGetTime(stream), 100);
+}
+
+TEST_F(Mp3Stream, OpenReportsTheFileError) {
+  TempFile missing("run_away.mp3");
+  EXPECT_EQ(SoundStreamOpenFile(missing.path.c_str(), 0x2B, 0), nullptr);
+  EXPECT_EQ(SoundGetError(), SoundErrorFileNotFound);
+  EXPECT_STREQ(SoundErrorText(SoundGetError()), "File not found");
+  EXPECT_EQ(SoundStreamOpenFile("", 0x2B, 0), nullptr);
+  EXPECT_EQ(SoundGetError(), SoundErrorFileNotFound);
+}
