@@ -218,13 +218,18 @@ double Dequantised(const BandPlane& plane, std::size_t x, std::size_t y) {
 
 // Errors below this (in grey levels of the final pixels) are not worth a value.
 constexpr double RefineThresholdGrey = 1.0;
+// Squared error (in grey levels squared, summed over pixels) that each coded
+// bit of an extra value must remove. The transform is orthonormal, so a
+// block's squared error equals that of the pixels it becomes.
+constexpr double RefineGainPerBit = 1.0;
 
 // Coarse to fine, rebuilds each step as the reader will and, where a zero
 // detail lets the reader's smoothing miss the original block by more than
 // the threshold, tries the smallest non-zero value either way and keeps it
-// when it brings the rebuilt block closer. targets[s] is the block that
+// when it brings the rebuilt block clearly closer. targets[s] is the block that
 // analysis step s started from.
-void RefineAgainstReader(BandPlane& plane, const std::vector<std::vector<double>>& targets) {
+void RefineAgainstReader(BandPlane& plane, const std::vector<std::vector<double>>& targets, int valueBits) {
+  const double minimumGain = RefineGainPerBit * double(valueBits + 2);  // one symbol and one value
   const std::size_t width = plane.width, height = plane.height;
   const int levels = plane.levels;
   std::vector<double> rebuilt;  // output of the previous (coarser) step
@@ -255,7 +260,7 @@ void RefineAgainstReader(BandPlane& plane, const std::vector<std::vector<double>
           double& sample = b.x[y * b.w + x];
           const double base = WindowError(b, target, win);
           int best = 0;
-          double bestError = base;
+          double bestError = base - minimumGain;
           for (int candidate : {1, -1}) {
             sample = double(candidate) * factor;
             const double e = WindowError(b, target, win);
@@ -306,7 +311,7 @@ BandPlane QuantisePlane(std::vector<double> plane, std::size_t width, std::size_
       const double scaled = plane[y * width + x] * scales[BandOf(x, y, width, height, levels)];
       bands.q[y * width + x] = std::int32_t(std::clamp(std::nearbyint(scaled), -top, top));
     }
-  RefineAgainstReader(bands, targets);
+  RefineAgainstReader(bands, targets, valueBits);
   return bands;
 }
 

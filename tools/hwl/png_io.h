@@ -1,0 +1,25 @@
+// PNG reading and writing for the hwl tool, through libpng's simplified API.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct PngPicture {
+  int width = 0;
+  int height = 0;
+  int channels = 0;                 // 1 grey or 3 R, G, B
+  std::vector<std::uint8_t> pixels;  // row-major, channels bytes per pixel, no padding
+};
+
+// Reads any PNG from an open stream (palette, grey, 16-bit, with or without alpha) as 8-bit RGB;
+// alpha is composited onto black, the background the show draws on.
+// Returns an empty string on success, else the reason.
+std::string ReadPng(std::FILE* in, PngPicture& picture);
+
+// Converts an RGB picture to one luma plane (ITU-R BT.601 weights).
+void ConvertToLuma(PngPicture& picture);
+
+// Writes an 8-bit grey or RGB PNG to an open stream.
+std::string WritePng(std::FILE* out, const PngPicture& picture);
