@@ -1,0 +1,15 @@
+# Headless GL context (EGL surfaceless + framebuffer object) for rendered
+# tests, benchmarks and captures. Skipped where EGL is not installed.
+if(NOT WIN32)
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND)
+    pkg_check_modules(QUENRIK_EGL IMPORTED_TARGET egl)
+  endif()
+  if(QUENRIK_EGL_FOUND)
+    add_library(quenrik_headless STATIC ${CMAKE_CURRENT_LIST_DIR}/headless_gl.cpp)
+    target_include_directories(quenrik_headless PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+    target_link_libraries(quenrik_headless PUBLIC quenrik_gl PRIVATE PkgConfig::QUENRIK_EGL)
+  else()
+    message(STATUS "EGL not found: no headless GL context (rendered tests and layer benchmarks are skipped)")
+  endif()
+endif()
