@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# End-to-end runs of the real, unchanged quenrik program under private X
+# servers, with the dialog accepted by its default button.
+#   e2e.sh CASE QUENRIK MAKE_SHOW_DATA REPO_DATA_DIR XORG_CONF
+# Cases: play, sigterm, missing-loading, missing-music, no-audio, no-mode, no-display.
+set -uo pipefail
+CASE=$1
+QUENRIK=$(realpath "$2") MAKE_SHOW_DATA=$(realpath "$3") REPO_DATA=$(realpath -m "$4") XORG_CONF=$(realpath "$5")
+SKIP=77
+
+PIDS=()
+TMP=$(mktemp -d)
+Cleanup() {
+  local pid
+  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$TMP"
+}
+trap Cleanup EXIT
+Fail() {
+  echo "FAIL: $*" >&2
+  [ -f "$TMP/stderr" ] && sed 's/^/  quenrik: /' "$TMP/stderr" >&2
+  exit 1
+}
+
+# The show reads data/ below its working directory: the repository's when it
+# is complete, stand-in pictures and a short tone otherwise.
+MakeWorkDir() {
+  mkdir -p "$TMP/work/data"
+  local complete=1 name
+  for name in loading zem_logo text_1 text_2 text_3 text_4 text_5 text_6 text_7 text_8 text_9 text_99 text_10 text_11; do
+    [ -f "$REPO_DATA/$name.hwl" ] || complete=0
+  done
+  [ -f "$REPO_DATA/run_away.mp3" ] || complete=0
+  if [ $complete = 1 ]; then
+    cp "$REPO_DATA"/*.hwl "$REPO_DATA/run_away.mp3" "$TMP/work/data/"
+  else
+    "$MAKE_SHOW_DATA" "$TMP/work" || Fail "cannot make stand-in pictures"
+    ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:duration=20" -ar 44100 -ac 2 -c:a libmp3lame \
+      "$TMP/work/data/run_away.mp3" || Fail "cannot make a stand-in MP3"
+  fi
+}
+
+# A server that picks its own display number; then openbox for focus.
+StartServer() {
+  local kind=$1 i
+  if [ "$kind" = xorg ]; then
+    command -v Xorg >/dev/null || { echo "SKIP: Xorg is not installed"; exit $SKIP; }
+    Xorg -displayfd 3 -noreset -nolisten tcp -config "$XORG_CONF" -logfile "$TMP/xorg.log" \
+      3>"$TMP/display" >/dev/null 2>&1 &
+  else
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$TMP/display" >/dev/null 2>&1 &
+  fi
+  PIDS+=($!)
+  for i in $(seq 100); do
+    [ -s "$TMP/display" ] && break
+    kill -0 "${PIDS[-1]}" 2>/dev/null || break
+    sleep 0.05
+  done
+  if [ ! -s "$TMP/display" ]; then
+    [ "$kind" = xorg ] && { echo "SKIP: Xorg with the dummy driver does not start here (needs root)"; exit $SKIP; }
+    Fail "$kind did not start"
+  fi
+  export DISPLAY=":$(head -1 "$TMP/display")"
+  unset WAYLAND_DISPLAY
+  export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
+  openbox --sm-disable >/dev/null 2>&1 &
+  PIDS+=($!)
+  for i in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    sleep 0.05
+  done
+  Fail "openbox did not start"
+}
+
+CurrentMode() { xrandr 2>/dev/null | awk '/\*/{print $1; exit}'; }
+
+# Starts quenrik in the work directory; its pid is in SHOW_PID.
+StartShow() {
+  (cd "$TMP/work" && exec env "$@" "$QUENRIK") >"$TMP/stdout" 2>"$TMP/stderr" &
+  SHOW_PID=$!
+  PIDS+=($SHOW_PID)
+}
+
+# Accepts the configuration dialog's defaults (full screen 640 x 480 x 32).
+AcceptDialog() {
+  local i id=
+  for i in $(seq 100); do
+    id=$(xdotool search --onlyvisible --name '^Config$' 2>/dev/null | head -1)
+    [ -n "$id" ] && break
+    kill -0 "$SHOW_PID" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  [ -n "$id" ] || Fail "the configuration dialog did not appear"
+  xdotool windowactivate --sync "$id" >/dev/null 2>&1
+  xdotool key Return
+}
+
+# Waits up to $1 seconds for the show to end; its exit code is in SHOW_RC.
+WaitForShow() {
+  local i
+  for i in $(seq $(($1 * 10))); do
+    if ! kill -0 "$SHOW_PID" 2>/dev/null; then
+      wait "$SHOW_PID"
+      SHOW_RC=$?
+      return 0
+    fi
+    sleep 0.1
+  done
+  Fail "quenrik did not end within $1 s"
+}
+
+# An error box blocks until dismissed: once the error is on stderr, press
+# Return (openbox gives the new box the focus) until the program ends.
+DismissErrorBox() {
+  local i
+  for i in $(seq 200); do
+    kill -0 "$SHOW_PID" 2>/dev/null || break
+    if grep -q '^Error: ' "$TMP/stderr"; then
+      sleep 0.3
+      xdotool key Return
+    fi
+    sleep 0.1
+  done
+  WaitForShow 5
+}
+
+ExpectStderr() { grep -qF -- "$1" "$TMP/stderr" || Fail "stderr lacks \"$1\""; }
+
+# Waits until the screen changed to the show's mode and the show has drawn.
+WaitForShowMode() {
+  local i
+  for i in $(seq 100); do
+    [ "$(CurrentMode)" = 640x480 ] && return 0
+    kill -0 "$SHOW_PID" 2>/dev/null || Fail "quenrik ended early"
+    sleep 0.1
+  done
+  Fail "the display never changed to 640x480 (now $(CurrentMode))"
+}
+
+MakeWorkDir
+case $CASE in
+  play | sigterm)
+    StartServer xorg
+    before=$(CurrentMode)
+    StartShow SDL_AUDIODRIVER=dummy
+    AcceptDialog
+    WaitForShowMode
+    sleep 3
+    import -window root "$TMP/shot.png" || Fail "no screenshot"
+    mean=$(convert "$TMP/shot.png" -colorspace Gray -format '%[fx:mean]' info:)
+    awk -v m="$mean" 'BEGIN{exit !(m > 0.02)}' || Fail "the screen is black (mean $mean)"
+    if [ "$CASE" = play ]; then
+      xdotool key space
+    else
+      kill -TERM "$SHOW_PID"
+    fi
+    WaitForShow 10
+    [ "$SHOW_RC" = 0 ] || Fail "exit code $SHOW_RC after the $CASE, expected 0"
+    [ "$(CurrentMode)" = "$before" ] || Fail "display mode $(CurrentMode) after the show, expected $before"
+    ;;
+  missing-loading)
+    rm "$TMP/work/data/loading.hwl"
+    StartServer xorg
+    before=$(CurrentMode)
+    StartShow SDL_AUDIODRIVER=dummy
+    AcceptDialog
+    DismissErrorBox
+    [ "$SHOW_RC" = 2 ] || Fail "exit code $SHOW_RC, expected 2"
+    grep -qE '^Error: Runtime error 2 at 0x[0-9A-F]{8}$' "$TMP/stderr" || Fail "no run-time error report"
+    ExpectStderr "loading.hwl"
+    [ "$(CurrentMode)" = "$before" ] || Fail "display mode $(CurrentMode) after the error, expected $before"
+    ;;
+  missing-music | no-audio)
+    if [ "$CASE" = missing-music ]; then
+      rm "$TMP/work/data/run_away.mp3"
+      driver=dummy text="File not found"
+    else
+      driver=no-such-device text="Error initializing output device."
+    fi
+    StartServer xorg
+    before=$(CurrentMode)
+    StartShow SDL_AUDIODRIVER=$driver
+    AcceptDialog
+    DismissErrorBox
+    [ "$SHOW_RC" = 1 ] || Fail "exit code $SHOW_RC, expected 1"
+    ExpectStderr "Error: $text"
+    [ "$(CurrentMode)" = "$before" ] || Fail "display mode $(CurrentMode) after the error, expected $before"
+    ;;
+  no-mode)
+    StartServer xvfb
+    StartShow SDL_AUDIODRIVER=dummy
+    AcceptDialog
+    DismissErrorBox
+    [ "$SHOW_RC" = 1 ] || Fail "exit code $SHOW_RC, expected 1"
+    ExpectStderr "Error: No Power, chump!"
+    ;;
+  no-display)
+    StartShow -u DISPLAY -u WAYLAND_DISPLAY SDL_AUDIODRIVER=dummy
+    WaitForShow 20
+    [ "$SHOW_RC" = 1 ] || Fail "exit code $SHOW_RC, expected 1"
+    grep -qi 'display' "$TMP/stderr" || Fail "stderr does not say that there is no display"
+    ;;
+  *)
+    Fail "unknown case $CASE"
+    ;;
+esac
+echo "PASS: $CASE"
