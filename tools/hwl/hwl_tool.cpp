@@ -1,8 +1,8 @@
 // hwl: inspect, decode and encode HWL images from the command line.
 //
-// Exit codes: 0 success; 2, 100, 201 the codec's status (file cannot be
+// Exit codes: 0 success; 2, 100, 201, 203 the codec's status (file cannot be
 // opened, file ends early, file breaks the format or the encoder rejects the
-// picture); 1 any other failure (unreadable PNG, output not writable, a file
+// picture, out of memory); 1 any other failure (unreadable PNG, output not writable, a file
 // whose bitsPerPixel holds no pixels); 64 a bad command line.
 // Output files are written to a temporary beside the target and renamed into
 // place only when complete, so a failure leaves no file and never clobbers
@@ -28,7 +28,7 @@ namespace {
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 64;  // sysexits.h EX_USAGE
 
-constexpr const char* UsageText =
+const std::string UsageText =
     "usage:\n"
     "  hwl info FILE.hwl                  print the header fields, one per line\n"
     "  hwl decode FILE.hwl OUT            decode to OUT: a PNG when OUT ends in .png (grey or RGB),\n"
@@ -36,10 +36,12 @@ constexpr const char* UsageText =
     "                                     blue, green, red, 0 colour)\n"
     "  hwl encode IN.png OUT.hwl [--levels L] [--bits B] [--grey]\n"
     "                                     encode a PNG (alpha composited onto black); --grey stores\n"
-    "                                     one luma plane; defaults: levels 4, bits 8\n"
+    "                                     one luma plane; defaults: levels " +
+    std::to_string(HwlEncodeOptions{}.levels) + ", bits " + std::to_string(HwlEncodeOptions{}.valueBits) + "\n"
     "  hwl --help                         this text\n"
     "exit codes: 0 ok, 2 file cannot be opened, 100 file ends early, 201 bad HWL file or picture\n"
-    "            the encoder cannot take, 1 other failures, 64 bad command line\n";
+    "            the encoder cannot take, 203 out of memory, 1 other failures (unreadable PNG,\n"
+    "            output not writable, a file with no pixels), 64 bad command line\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "hwl: " << problem << "\n" << UsageText;
