@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Plays the show: installs what it needs, builds an optimised quenrik into
+# build/, and runs it from the repository's root (the show reads data/ below
+# its working directory). With no display it renders the show to a video
+# file instead, once the capture program is part of the build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+jobs=$(nproc)
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+# The built program's path, wherever its directory puts it.
+Built() { find build -type f -name "$1" -perm -u+x -not -path '*/CMakeFiles/*' | head -1; }
+
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  cmake --build build -j "$jobs" --target quenrik
+  exec "$(Built quenrik)"
+fi
+
+echo "play: no display (neither DISPLAY nor WAYLAND_DISPLAY is set)."
+if cmake --build build --target help 2>/dev/null | grep -q '^quenrik-capture:'; then
+  cmake --build build -j "$jobs" --target quenrik-capture
+  mkdir -p out
+  echo "play: rendering the show to out/quenrik.mp4 instead ..."
+  "$(Built quenrik-capture)" out/quenrik.mp4
+  echo "play: the show is in $(pwd)/out/quenrik.mp4"
+else
+  echo "play: the show cannot be played without a display. Run it on a desktop, or under a virtual one:"
+  echo "      xvfb-run -a -s '-screen 0 640x480x24' bash tools/play.sh"
+  exit 1
+fi
