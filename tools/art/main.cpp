@@ -5,7 +5,8 @@
 // Renders every picture (or only the named files, e.g. text_5.hwl), encodes
 // it with the project's HWL encoder and writes OUTDIR/FILE. With --preview it
 // also writes DIR/NAME.png (the picture as stored) and DIR/NAME.decoded.png
-// (what the decoder makes of the file), and reports how close they are.
+// (what the decoder makes of the file) and DIR/NAME.error.png (the difference,
+// four times amplified), and reports how close they are.
 // --coding overrides every picture's transform levels and value bits, to try
 // other settings (the committed files use the settings of the picture table).
 #include <algorithm>
@@ -87,7 +88,7 @@ std::vector<bool> OpenBackground(const RgbImage& image) {
 // Compares the file as the show decodes it with the rendered picture: PSNR
 // over all three channels, the largest error, and how many pixels of the open
 // background are no longer black.
-std::string Compare(const RgbImage& source, const std::string& fileName, RgbImage& decoded) {
+std::string Compare(const RgbImage& source, const std::string& fileName, RgbImage& decoded, RgbImage& difference) {
   std::vector<std::uint8_t> pixels;
   HwlHeader header;
   if (HwlStatus status = LoadHwlImage(pixels, header, fileName, true); !status) return "not decoded: " + status.message;
@@ -95,6 +96,7 @@ std::string Compare(const RgbImage& source, const std::string& fileName, RgbImag
     return "decoded with the wrong size or depth";
   const std::vector<bool> open = OpenBackground(source);
   decoded = source;
+  difference = source;
   double squares = 0.0;
   int lit = 0, haze = 0, worst = 0;
   for (std::size_t i = 0; i < open.size(); ++i) {
@@ -103,6 +105,7 @@ std::string Compare(const RgbImage& source, const std::string& fileName, RgbImag
       const std::uint8_t value = pixels[i * 4 + 2 - c];  // bytes blue, green, red, 0
       decoded.rgb[i * 3 + c] = value;
       const int error = int(value) - int(source.rgb[i * 3 + c]);
+      difference.rgb[i * 3 + c] = std::uint8_t(std::min(255, 4 * std::abs(error)));
       squares += double(error) * error;
       worst = std::max(worst, std::abs(error));
       peak = std::max(peak, int(value));
@@ -153,9 +156,10 @@ int main(int argc, char** argv) {
     std::string report = std::to_string(file.size()) + " bytes";
     if (!options.previewDirectory.empty()) {
       const std::string base = options.previewDirectory + "/" + Stem(name);
-      RgbImage decoded;
-      report += ", " + Compare(image, options.outputDirectory + "/" + name, decoded);
-      for (const auto& [pngName, png] : {std::pair{base + ".png", &image}, std::pair{base + ".decoded.png", &decoded}})
+      RgbImage decoded, difference;
+      report += ", " + Compare(image, options.outputDirectory + "/" + name, decoded, difference);
+      for (const auto& [pngName, png] : {std::pair{base + ".png", &image}, std::pair{base + ".decoded.png", &decoded},
+                                         std::pair{base + ".error.png", &difference}})
         if (png->width > 0)
           if (std::string pngError = WritePng(pngName, *png); !pngError.empty())
             std::fprintf(stderr, "quenrik-art: %s\n", pngError.c_str());
