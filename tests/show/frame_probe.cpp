@@ -1,0 +1,50 @@
+// Measures the show as it plays: the same start-up and main loop as quenrik
+// (RunShow), with the dialog replaced by the defaults (full screen 640 x 480 x
+// 32) and an observer on every presented frame. Prints the time from process
+// start to the first frame of the main loop and the spacing of frames in music
+// time over the first ProbeMs of the show, then ends the show there.
+// Run it in a directory with data/, under an X server with a 640x480 mode:
+//   xvfb-run -a -s "-screen 0 640x480x24" quenrik_frame_probe
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "config_dialog.h"
+#include "show_main.h"
+#include "window_proc.h"
+
+namespace {
+
+constexpr std::int32_t ProbeMs = 20000;
+const auto ProcessStart = std::chrono::steady_clock::now();
+double FirstFrameMs = -1.0;
+std::vector<std::int32_t> FrameClocks;
+
+void FramePresented(std::int32_t musicClock) {
+  if (FirstFrameMs < 0)
+    FirstFrameMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - ProcessStart).count();
+  FrameClocks.push_back(musicClock);
+  if (musicClock >= ProbeMs) ShowWindowProc(ShowMessage::Destroy);
+}
+
+}  // namespace
+
+DialogOutcome ShowConfigDialog(std::string&) { return DialogOutcome::Go; }
+
+int main() {
+  const int code = RunShow(FramePresented);
+  std::vector<std::int32_t> spacing;
+  for (size_t i = 1; i < FrameClocks.size(); ++i) spacing.push_back(FrameClocks[i] - FrameClocks[i - 1]);
+  if (spacing.empty()) {
+    std::printf("no frames\n");
+    return 1;
+  }
+  std::sort(spacing.begin(), spacing.end());
+  auto at = [&](double fraction) { return spacing[std::min(spacing.size() - 1, size_t(fraction * spacing.size()))]; };
+  std::printf("first frame after %.0f ms\n", FirstFrameMs);
+  std::printf("frames %zu over %d ms of music: spacing median %d ms, p99 %d ms, longest %d ms, shortest %d ms\n",
+              FrameClocks.size(), FrameClocks.back() - FrameClocks.front(), at(0.5), at(0.99), spacing.back(),
+              spacing.front());
+  return code;
+}
