@@ -117,7 +117,9 @@ void WriteControl(UiWriter& ui, const DialogControl& control) {
                  std::to_string(control.width) + "x" + std::to_string(control.height) + " dialog units -->");
   ui.Line(5, "<object class=\"" + std::string(GtkClass(control)) + "\" id=\"" + std::string(control.name) + "\">");
   ui.Flag(6, "visible", true);
-  ui.Flag(6, "can-focus", tabStop);
+  // A GtkComboBox takes the focus through the button inside it; focusable
+  // itself, it would hand the focus back to that button on every Tab.
+  if (control.cls != ControlClass::ComboBox) ui.Flag(6, "can-focus", tabStop);
   ui.Number(6, "width-request", UnitsToPixelsX(control.width));
   ui.Number(6, "height-request", UnitsToPixelsY(heightUnits));
   switch (control.cls) {

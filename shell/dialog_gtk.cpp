@@ -28,7 +28,8 @@ struct GtkDialogState {
 GtkDialogState Dialog;
 
 // A look close to the classic small dialog: grey face, bevelled buttons,
-// sunken white fields, an etched group frame and an 8-point font.
+// sunken white fields, an etched group frame, a plain list and an 8-point
+// font. The rules apply only while the dialog is open.
 constexpr char ClassicCss[] = R"css(
 .quenrik-dialog { background-color: #d4d0c8; }
 .quenrik-dialog * {
@@ -69,6 +70,11 @@ constexpr char ClassicCss[] = R"css(
   box-shadow: inset 1px 1px #ffffff, inset -1px -1px #808080;
 }
 .quenrik-dialog frame > label { padding: 0 2px; }
+menu { background-color: #ffffff; border: 1px solid #000000; padding: 0; margin: 0; border-radius: 0; }
+menu menuitem { min-height: 0; padding: 1px 3px; }
+menu menuitem cellview { font-family: "DejaVu Sans", sans-serif; font-size: 8pt; color: #000000; }
+menu menuitem:hover { background-color: #000080; }
+menu menuitem:hover cellview { color: #ffffff; }
 )css";
 
 GtkWidget* Control(int id) {
@@ -172,6 +178,21 @@ void ConnectControls() {
   g_signal_connect(Dialog.window, "delete-event", G_CALLBACK(OnDeleteEvent), nullptr);
 }
 
+// A drop-down list passes Enter on to the default button, as check boxes do;
+// GTK's list is a button inside that would take it for itself.
+void PassEnterOn(GtkWidget* widget, gpointer) {
+  if (GTK_IS_BUTTON(widget)) gtk_widget_set_receives_default(widget, FALSE);
+  if (GTK_IS_CONTAINER(widget)) gtk_container_forall(GTK_CONTAINER(widget), PassEnterOn, nullptr);
+}
+
+void LetListsPassEnterOn() {
+  for (const DialogControl& control : ConfigDialog.controls) {
+    if (control.cls == ControlClass::ComboBox) {
+      PassEnterOn(ControlByName(control.name), nullptr);
+    }
+  }
+}
+
 // Tab moves through the tab stops in template order, as in the original.
 void SetTabOrder() {
   GList* chain = nullptr;
@@ -231,6 +252,7 @@ DialogOutcome ShowConfigDialog(std::string& message) {
 
   ConfigDialogActions = GtkActions;
   ConnectControls();
+  LetListsPassEnterOn();
   SetTabOrder();
 
   // The procedure fills the controls before the dialog appears.

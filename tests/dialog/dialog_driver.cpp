@@ -2,13 +2,38 @@
 // drive the real dialog under Xvfb:
 //   outcome=Go width=800 height=600 bits=32 fullscreen=0
 // Exit code 0 after Go or Quit, 1 when the dialog cannot be shown.
+//
+// `dialog_driver --where NAME` prints the centre of a control in pixels from
+// the dialog's client corner ("x y"), from the control table, so the tests
+// click where the table puts things.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "config_dialog.h"
+#include "config_dialog_template.h"
 #include "show_config.h"
 
-int main() {
+using namespace dialog_template;
+
+namespace {
+
+int Where(const char* name) {
+  for (const DialogControl& control : ConfigDialog.controls) {
+    if (control.name != name) continue;
+    const int height = control.cls == ControlClass::ComboBox ? ClosedComboHeightUnits : control.height;
+    std::printf("%d %d\n", UnitsToPixelsX(control.x) + UnitsToPixelsX(control.width) / 2,
+                UnitsToPixelsY(control.y) + UnitsToPixelsY(height) / 2);
+    return 0;
+  }
+  std::fprintf(stderr, "dialog_driver: no control named %s\n", name);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--where") == 0) return Where(argv[2]);
   std::string message;
   const DialogOutcome outcome = ShowConfigDialog(message);
   if (outcome == DialogOutcome::Failed) {

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Drives the real GTK configuration dialog (through dialog_driver) on a private
+# X server, as a person would, and checks what the dialog chose.
+#   drive_dialog.sh CASE DRIVER [SCREENSHOT.png]
+set -u
+here=$(dirname "$0")
+source "$here/x_session.sh"
+
+case_name=$1
+driver=$2
+screenshot=${3:-}
+
+StartXSession
+"$driver" >"$XSESSION_TMP/out" 2>"$XSESSION_TMP/err" &
+pid=$!
+XSESSION_PIDS+=($pid)
+win=$(WaitForWindow Config 20) || Fail "no window named Config appeared"
+sleep 0.3
+
+Click() {
+  local where
+  where=$("$driver" --where "$1") || Fail "no control $1"
+  # shellcheck disable=SC2086
+  ClickAt "$win" $where
+}
+
+# Checks that the dialog ended by itself and printed $1.
+Expect() {
+  WaitForExit "$pid" 10 || Fail "$case_name: the dialog is still open"
+  [ "$WAITED_RC" -eq 0 ] || Fail "$case_name: exit code $WAITED_RC ($(cat "$XSESSION_TMP/err"))"
+  local got
+  got=$(cat "$XSESSION_TMP/out")
+  [ "$got" = "$1" ] || Fail "$case_name: expected '$1', got '$got'"
+  echo "$case_name: $got"
+}
+
+case $case_name in
+  go_800x600_windowed)
+    Click resolution      # opens the list over the selected entry
+    Keys "$win" Down Return
+    Click fullscreen
+    Click go
+    Expect "outcome=Go width=800 height=600 bits=32 fullscreen=0"
+    ;;
+  go_1024x768_16_bit)
+    Click resolution
+    Keys "$win" Down Down Return
+    Click true_color
+    Click go
+    Expect "outcome=Go width=1024 height=768 bits=16 fullscreen=1"
+    ;;
+  cancel_after_changes)
+    Click resolution
+    Keys "$win" Down Return
+    Click fullscreen
+    Click true_color
+    Click cancel
+    Expect "outcome=Quit width=640 height=480 bits=16 fullscreen=0"
+    ;;
+  enter_is_go)
+    if [ -n "$screenshot" ]; then
+      import -window "$win" "$screenshot" || Fail "no screenshot"
+    fi
+    Keys "$win" Return
+    Expect "outcome=Go width=640 height=480 bits=32 fullscreen=1"
+    ;;
+  enter_on_cancel_is_cancel)
+    Keys "$win" Tab Tab Return  # no first focus: Go, then Cancel
+    Expect "outcome=Quit width=640 height=480 bits=32 fullscreen=1"
+    ;;
+  enter_on_list_or_box_is_go)
+    Keys "$win" Tab Tab Tab Return  # Go, Cancel, the list: Enter still means Go
+    Expect "outcome=Go width=640 height=480 bits=32 fullscreen=1"
+    ;;
+  space_and_enter_on_a_box)
+    Keys "$win" Tab Tab Tab Tab space Return  # "Fullscreen" cleared, then Go
+    Expect "outcome=Go width=640 height=480 bits=32 fullscreen=0"
+    ;;
+  escape_does_nothing)
+    Keys "$win" Escape
+    sleep 1
+    kill -0 "$pid" 2>/dev/null || Fail "Escape ended the dialog"
+    WaitForWindow Config 1 >/dev/null || Fail "Escape hid the dialog"
+    Click go
+    Expect "outcome=Go width=640 height=480 bits=32 fullscreen=1"
+    ;;
+  close_button_is_cancel)
+    ClickCloseButton "$win"
+    Expect "outcome=Quit width=640 height=480 bits=32 fullscreen=1"
+    ;;
+  alt_f4_is_cancel)
+    Keys "$win" alt+F4
+    Expect "outcome=Quit width=640 height=480 bits=32 fullscreen=1"
+    ;;
+  *)
+    Fail "unknown case $case_name"
+    ;;
+esac

@@ -1,0 +1,97 @@
+# Helpers for tests that drive real windows: a private X server with a window
+# manager, and clicks and keys through xdotool. Source this file, then call
+# StartXSession; everything started here is stopped when the script exits.
+
+XSESSION_PIDS=()
+XSESSION_TMP=$(mktemp -d)
+
+StopXSession() {
+  local pid
+  for pid in "${XSESSION_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${XSESSION_PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$XSESSION_TMP"
+}
+trap StopXSession EXIT
+
+Fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Starts Xvfb on a display number it picks itself (no race with other tests
+# starting servers at the same time), then openbox for title bars, focus and
+# the close button.
+StartXSession() {
+  local size=${1:-1024x768x24}
+  Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp 3>"$XSESSION_TMP/display" >/dev/null 2>&1 &
+  XSESSION_PIDS+=($!)
+  local i
+  for i in $(seq 100); do
+    [ -s "$XSESSION_TMP/display" ] && break
+    sleep 0.05
+  done
+  [ -s "$XSESSION_TMP/display" ] || Fail "Xvfb did not start"
+  export DISPLAY=":$(head -1 "$XSESSION_TMP/display")"
+  unset WAYLAND_DISPLAY
+  # GTK quietly: no accessibility bus, no settings daemon.
+  export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
+  openbox --sm-disable >/dev/null 2>&1 &
+  XSESSION_PIDS+=($!)
+  for i in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    sleep 0.05
+  done
+  Fail "openbox did not start"
+}
+
+# Waits up to $2 seconds (default 10) for a visible window named exactly $1;
+# prints its id.
+WaitForWindow() {
+  local name=$1 limit=${2:-10} i id
+  for i in $(seq $((limit * 10))); do
+    id=$(xdotool search --onlyvisible --name "^$name\$" 2>/dev/null | head -1)
+    if [ -n "$id" ]; then
+      echo "$id"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits up to $2 seconds for process $1 to end; its exit code is in WAITED_RC.
+WaitForExit() {
+  local pid=$1 limit=${2:-10} i
+  for i in $(seq $((limit * 10))); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid"
+      WAITED_RC=$?
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Clicks at x y relative to window $1's client corner.
+ClickAt() {
+  xdotool mousemove --sync --window "$1" "$2" "$3" click 1
+  sleep 0.2
+}
+
+# Types keys to the window that has the focus, after making $1 active.
+Keys() {
+  local window=$1
+  shift
+  xdotool windowactivate --sync "$window" >/dev/null 2>&1
+  xdotool key --delay 100 "$@"
+  sleep 0.2
+}
+
+# Clicks the close button that openbox puts at the right of the title bar.
+ClickCloseButton() {
+  local window=$1 x y width
+  eval "$(xwininfo -id "$window" | awk '/Absolute upper-left X/{print "x=" $4} /Absolute upper-left Y/{print "y=" $4} /Width:/{print "width=" $2}')"
+  xdotool mousemove --sync $((x + width - 10)) $((y - 10)) click 1
+  sleep 0.2
+}
