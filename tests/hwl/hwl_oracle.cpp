@@ -91,7 +91,10 @@ void DecodePlane(Reader& r, const Header& h, int p, std::vector<std::int32_t>& p
       v = stream[s / 8] & mask;
     } else {
       v = (std::uint32_t(stream[s / 8]) >> (s % 8)) & mask;
-      if ((s + b) / 8 > s / 8) v |= (stream[s / 8 + 1] & ((1u << ((s + b) % 8)) - 1)) << (8 - s % 8);
+      // The next byte contributes (s + b) mod 8 bits. When that is 0 it adds
+      // nothing, and for the last value it would lie past the stream: skip it.
+      if ((s + b) / 8 > s / 8 && (s + b) % 8 != 0)
+        v |= (stream[s / 8 + 1] & ((1u << ((s + b) % 8)) - 1)) << (8 - s % 8);
     }
     values[k] = std::uint8_t(v);
     s += b;

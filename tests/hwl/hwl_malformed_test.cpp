@@ -1,0 +1,182 @@
+// Malformed files: a generator derives broken variants of valid files and
+// every one must fail with its code, leave the pixel buffer alone and fill
+// the header exactly when 34 bytes exist.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+#include "hwl_decode.h"
+#include "hwl_test_writer.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Case {
+  std::string name;
+  Bytes file;
+  int code;
+};
+
+// A colour file with non-empty regions of odd lengths.
+testhwl::File BaseColour() {
+  std::mt19937 rng(5);
+  testhwl::File f = testhwl::Analyse(testhwl::Picture(48, 32), 48, 32, 2, 5);
+  for (auto& p : f.planes) p.scales[1] = 0.75;  // keep every band non-zero
+  return f;
+}
+
+// A grey 16 x 16 file whose streams end in a run: 250 values then 6 zeros.
+testhwl::File BaseGrey() {
+  testhwl::File f;
+  f.width = f.height = 16;
+  f.levels = 1;
+  f.valueBits = 7;
+  testhwl::Plane p;
+  p.scales = {2.0, 1.0, 0.25};
+  std::vector<int> c(256, 0);
+  for (int i = 0; i < 250; ++i) c[i] = (i * 37) % 255 - 127;
+  for (int i = 0; i < 250; ++i) c[i] = c[i] == 0 ? 1 : c[i] / 2;
+  testhwl::CodeCoefficients(c, 7, p);
+  f.planes.push_back(p);
+  return f;
+}
+
+std::vector<Case> MalformedFiles() {
+  std::vector<Case> cases;
+  const auto add = [&](std::string name, Bytes file, int code) { cases.push_back({std::move(name), std::move(file), code}); };
+
+  // Truncation at and inside every region.
+  for (const testhwl::File& f : {BaseColour(), BaseGrey()}) {
+    const Bytes whole = testhwl::Write(f);
+    const std::vector<std::size_t> ends = testhwl::RegionEnds(f);
+    EXPECT_EQ(ends.back(), whole.size());
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < ends.size(); ++i) {
+      for (const std::size_t cut : {start, (start + ends[i]) / 2, ends[i] - 1})
+        add("cut at " + std::to_string(cut) + " of " + std::to_string(whole.size()),
+            Bytes(whole.begin(), whole.begin() + cut), HwlReadPastEnd);
+      start = ends[i];
+    }
+  }
+
+  const Bytes colour = testhwl::Write(BaseColour());
+  const auto patched = [&](std::size_t at, std::initializer_list<std::uint8_t> bytes) {
+    Bytes b = colour;
+    std::copy(bytes.begin(), bytes.end(), b.begin() + at);
+    return b;
+  };
+  // Header fields (the base has levels 2, 48 x 32).
+  add("levels 17", patched(testhwl::LevelsOffset, {17}), HwlFormatError);
+  add("levels 255", patched(testhwl::LevelsOffset, {255}), HwlFormatError);
+  add("levels too deep for the size", patched(testhwl::LevelsOffset, {4}), HwlFormatError);
+  add("valueBits 0", patched(testhwl::ValueBitsOffset, {0}), HwlFormatError);
+  add("valueBits 9", patched(testhwl::ValueBitsOffset, {9}), HwlFormatError);
+  add("width 0", patched(testhwl::WidthOffset, {0, 0}), HwlFormatError);
+  add("height 0", patched(testhwl::HeightOffset, {0, 0}), HwlFormatError);
+  add("width 44", patched(testhwl::WidthOffset, {44, 0}), HwlFormatError);
+  add("height 65535", patched(testhwl::HeightOffset, {0xFF, 0xFF}), HwlFormatError);
+  // Counts: a value stream whose 32-bit size wraps (0x20000001 x 5 bits), a
+  // product just below 2^32, and the largest symbol count.
+  Bytes wrapped = colour;
+  testhwl::PutU32(wrapped, testhwl::ValueCountOffset + 4, 0x33333334);  // x 5 = 2^32 + 4
+  add("value count x bits wraps", wrapped, HwlFormatError);
+  Bytes below = colour;
+  testhwl::PutU32(below, testhwl::ValueCountOffset, 0x33333333);  // x 5 = 2^32 - 1
+  add("value stream of 512 MiB", below, HwlReadPastEnd);
+  Bytes symbols = colour;
+  testhwl::PutU32(symbols, testhwl::SymbolCountOffset + 8, 0xFFFFFFFF);
+  add("symbol stream of 1 GiB", symbols, HwlReadPastEnd);
+
+  // Band scales.
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::pair<const char*, double> scales[] = {{"NaN", std::nan("")}, {"+inf", inf}, {"-inf", -inf},
+                                                   {"subnormal", 1e-310}, {"2^-961", std::ldexp(1.0, -961)}};
+  for (const auto& [what, value] : scales)
+    for (const std::size_t entry : {0, 3 + 2 * 4}) {  // first entry of plane 1, approximation of plane 3
+      Bytes b = colour;
+      testhwl::PutDouble(b, 34 + 8 * entry, value);
+      add(std::string("band scale ") + what + " at " + std::to_string(entry), b, HwlFormatError);
+    }
+
+  // Streams: symbols and values that do not add up to the plane.
+  const testhwl::File grey = BaseGrey();
+  const auto variant = [&](const std::string& what, auto change) {
+    testhwl::File f = grey;
+    change(f.planes[0]);
+    add(what, testhwl::Write(f), HwlFormatError);
+  };
+  variant("extra Zero symbol", [](testhwl::Plane& p) { p.symbols.push_back(0); });
+  variant("extra Positive symbol with its value", [](testhwl::Plane& p) {
+    p.symbols.push_back(2);
+    p.values.push_back(1);
+  });
+  variant("final run missing", [](testhwl::Plane& p) {
+    p.symbols.pop_back();
+    p.values.pop_back();
+  });
+  variant("final run too long", [](testhwl::Plane& p) { p.values.back() += 1; });
+  variant("final run too short", [](testhwl::Plane& p) { p.values.back() -= 1; });
+  variant("value left unused", [](testhwl::Plane& p) { p.values.push_back(3); });
+  variant("value missing", [](testhwl::Plane& p) { p.values.pop_back(); });
+  variant("no symbols", [](testhwl::Plane& p) {
+    p.symbols.clear();
+    p.values.clear();
+  });
+  variant("run instead of last value", [](testhwl::Plane& p) { p.symbols[249] = 1; });
+  return cases;
+}
+
+TEST(HwlMalformed, EveryCaseFailsCleanly) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "hwl_malformed_test";
+  std::filesystem::create_directories(dir);
+  const std::vector<Case> cases = MalformedFiles();
+  EXPECT_GT(cases.size(), 60u);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes sentinel(13, 0x5A);
+    for (const bool allocate : {true, false}) {
+      Bytes pixels = sentinel;
+      HwlHeader header;
+      header.width = 777;
+      const HwlStatus s = DecodeHwlImage(c.file, pixels, header, "bad.hwl", allocate);
+      EXPECT_EQ(s.code, c.code) << s.message;
+      EXPECT_NE(s.message.find("bad.hwl"), std::string::npos);
+      EXPECT_EQ(pixels, sentinel);
+      if (c.file.size() >= HwlHeaderSize)
+        EXPECT_EQ(header.width, c.file[3] | c.file[4] << 8);
+      else
+        EXPECT_EQ(header.width, 777);
+    }
+    const std::filesystem::path path = dir / "case.hwl";
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(c.file.data()), std::streamsize(c.file.size()));
+    Bytes pixels = sentinel;
+    HwlHeader header;
+    EXPECT_EQ(LoadHwlImage(pixels, header, path.string(), true).code, c.code);
+    EXPECT_EQ(pixels, sentinel);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(HwlMalformed, TolerableOddities) {
+  // Counts of unused planes, a longer file, huge and negative scales decode.
+  Bytes grey = testhwl::Write(BaseGrey());
+  testhwl::PutU32(grey, testhwl::SymbolCountOffset + 4, 0xFFFFFFFF);
+  testhwl::PutU32(grey, testhwl::ValueCountOffset + 8, 0xFFFFFFFF);
+  grey.push_back(0xAB);
+  Bytes pixels;
+  HwlHeader header;
+  EXPECT_TRUE(DecodeHwlImage(grey, pixels, header, "g", true));
+  Bytes colour = testhwl::Write(BaseColour());
+  testhwl::PutDouble(colour, 34, 1e308);
+  testhwl::PutDouble(colour, 34 + 8, -0.5);
+  testhwl::PutDouble(colour, 34 + 16, std::ldexp(1.0, -959));
+  const HwlStatus s = DecodeHwlImage(colour, pixels, header, "c", true);
+  EXPECT_TRUE(s) << s.message;
+}
+
+}  // namespace
