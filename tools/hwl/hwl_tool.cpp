@@ -170,7 +170,7 @@ int Encode(const std::vector<std::string>& args) {
     } else if (arg == "--levels" || arg == "--bits") {
       if (i + 1 == args.size()) return Usage(arg + " needs a number");
       const bool levels = arg == "--levels";
-      if (!ParseInt(args[++i], 0, levels ? 16 : 8, levels ? options.levels : options.valueBits))
+      if (!ParseInt(args[++i], levels ? 0 : 1, levels ? 16 : 8, levels ? options.levels : options.valueBits))
         return Usage(arg + " must be " + (levels ? "0 to 16" : "1 to 8") + ", not '" + args[i] + "'");
     } else if (arg.starts_with("--")) {
       return Usage("unknown option " + arg);
