@@ -11,3 +11,7 @@ cmake -S . -B build-assets -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUENRIK_TESTS=O
 # --- pictures: the logo, the loading picture and the text cards (tools/art) ---
 cmake --build build-assets --target quenrik-art -j "$jobs"
 build-assets/tools/art/quenrik-art data
+
+# --- music: the soundtrack data/run_away.mp3 (tools/synth) ---
+cmake --build build-assets --target quenrik-synth -j "$jobs"
+build-assets/tools/synth/quenrik-synth data/run_away.mp3

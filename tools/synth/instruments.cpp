@@ -51,7 +51,7 @@ const std::array<Instrument, InstrumentCount> Instruments = {{
      .amp = {1, 260, 0, 90}, .cutoffHz = 900, .resonance = 0.35, .keyTrack = 0.4,
      .envOctaves = 2.4, .envMs = 140,
      .gain = 0.17, .pan = -0.25, .delaySend = 0.35, .reverbSend = 0.15, .ducked = true},
-    {.name = "bell", .wave = Wave::Sine, .fmRatio = 3.5, .fmIndex = 0.9, .fmDecayMs = 700,
+    {.name = "bell", .wave = Wave::Sine, .fmRatio = 3.5, .fmIndex = 0.45, .fmDecayMs = 700,
      .amp = {2, 1800, 0, 900}, .cutoffHz = 9000,
      .gain = 0.16, .pan = 0.3, .delaySend = 0.3, .reverbSend = 0.35},
     {.name = "soft lead", .wave = Wave::Triangle, .unison = 2, .detuneCents = 6, .width = 0.3,

@@ -81,8 +81,8 @@ constexpr Hit TomFillHits[] = {{56, 2, TomHigh, 90}, {58, 2, TomHigh, 80}, {60, 
                                {61, 1, TomMid, 85}, {62, 1, TomLow, 95}, {63, 1, TomLow, 100}};
 constexpr Pattern TomFill{64, Voicing::Absolute, TomFillHits};
 // The pickup at the end of the break (13 steps).
-constexpr Hit SnarePickupHits[] = {{7, 1, DrumNote, 40}, {8, 1, DrumNote, 50}, {9, 1, DrumNote, 60},
-                                   {10, 1, DrumNote, 72}, {11, 1, DrumNote, 86}, {12, 1, DrumNote, 100}};
+constexpr Hit SnarePickupHits[] = {{8, 1, DrumNote, 50}, {9, 1, DrumNote, 60}, {10, 1, DrumNote, 72},
+                                   {11, 1, DrumNote, 86}, {12, 1, DrumNote, 100}};
 constexpr Pattern SnarePickup{16, Voicing::Absolute, SnarePickupHits};
 constexpr Hit TomPickupHits[] = {{10, 1, TomHigh, 80}, {11, 1, TomMid, 90}, {12, 1, TomLow, 100}};
 constexpr Pattern TomPickup{16, Voicing::Absolute, TomPickupHits};
@@ -110,7 +110,7 @@ constexpr Pattern CrashOnce{64, Voicing::Absolute, CrashHits};
 // Risers: noise whose band sweeps up over the note.
 constexpr Hit RiserLastBarHits[] = {{48, 16, DrumNote, 100}};
 constexpr Pattern RiserLastBar{64, Voicing::Absolute, RiserLastBarHits};
-constexpr Hit RiserBreakHits[] = {{4, 9, DrumNote, 100}};
+constexpr Hit RiserBreakHits[] = {{5, 8, DrumNote, 100}};
 constexpr Pattern RiserBreak{16, Voicing::Absolute, RiserBreakHits};
 constexpr Hit RiserBuildHits[] = {{0, 10, DrumNote, 110}};
 constexpr Pattern RiserBuild{16, Voicing::Absolute, RiserBuildHits};
@@ -125,7 +125,7 @@ constexpr Hit BassDriveHits[] = {{2, 1, 0, 95}, {3, 1, 0, 70}, {6, 1, 0, 95}, {7
 constexpr Pattern BassDrive{16, Voicing::Root, BassDriveHits};
 constexpr Hit BassLongHits[] = {{0, 16, 0, 90}};
 constexpr Pattern BassLong{16, Voicing::Root, BassLongHits};
-constexpr Hit BassStabHits[] = {{0, 3, 0, 100}};
+constexpr Hit BassStabHits[] = {{0, 2, 0, 100}};
 constexpr Pattern BassStab{16, Voicing::Root, BassStabHits};
 constexpr Hit BassPedalHits[] = {{0, 1, 0, 60}, {1, 1, 0, 64}, {2, 1, 0, 68}, {3, 1, 0, 72}, {4, 1, 0, 76},
                                  {5, 1, 0, 80}, {6, 1, 0, 85}, {7, 1, 0, 90}, {8, 1, 0, 95}, {9, 1, 0, 100}};
@@ -369,7 +369,7 @@ constexpr Part HitParts[] = {
 constexpr Part ClosingParts[] = {
     {.instrument = Instr::SoftPad, .pattern = &PadClosing},
     {.instrument = Instr::SoftBass, .pattern = &BassClosing, .level = 0.8},
-    {.instrument = Instr::Bell, .pattern = &ArpEighth, .transpose = Octave, .level = 0.7},
+    {.instrument = Instr::Bell, .pattern = &ArpEighth, .transpose = Octave, .level = 0.55},
     {.instrument = Instr::SoftLead, .pattern = &Closing},
 };
 
