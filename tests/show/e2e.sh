@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # End-to-end runs of the real, unchanged quenrik program under private X
 # servers, with the dialog accepted by its default button.
-#   e2e.sh CASE QUENRIK MAKE_SHOW_DATA REPO_DATA_DIR XORG_CONF
-# Cases: play, sigterm, missing-loading, missing-music, no-audio, no-mode, no-display.
+#   e2e.sh CASE QUENRIK MAKE_SHOW_DATA REPO_DATA_DIR XORG_CONF [DIALOG_DRIVER]
+# Cases: play, sigterm, windowed, missing-loading, missing-music, no-audio, no-mode, no-display.
+# windowed needs DIALOG_DRIVER (it tells where the dialog's controls are).
 set -uo pipefail
 CASE=$1
 QUENRIK=$(realpath "$2") MAKE_SHOW_DATA=$(realpath "$3") REPO_DATA=$(realpath -m "$4") XORG_CONF=$(realpath "$5")
+DIALOG_DRIVER=${6:+$(realpath "$6")}
 SKIP=77
 
 PIDS=()
@@ -155,9 +157,50 @@ case $CASE in
     else
       kill -TERM "$SHOW_PID"
     fi
-    WaitForShow 10
+    # A key or signal during decoding is handled at the first frame.
+    WaitForShow 30
     [ "$SHOW_RC" = 0 ] || Fail "exit code $SHOW_RC after the $CASE, expected 0"
     [ "$(CurrentMode)" = "$before" ] || Fail "display mode $(CurrentMode) after the show, expected $before"
+    ;;
+  windowed)
+    [ -n "$DIALOG_DRIVER" ] || Fail "windowed needs the dialog driver"
+    StartServer xorg
+    before=$(CurrentMode)
+    StartShow SDL_AUDIODRIVER=dummy
+    for i in $(seq 100); do
+      dialog=$(xdotool search --onlyvisible --name '^Config$' 2>/dev/null | head -1)
+      [ -n "$dialog" ] && break
+      sleep 0.1
+    done
+    [ -n "$dialog" ] || Fail "the configuration dialog did not appear"
+    xdotool mousemove --sync --window "$dialog" $("$DIALOG_DRIVER" --where fullscreen) click 1
+    sleep 0.3
+    xdotool windowactivate --sync "$dialog" >/dev/null 2>&1
+    xdotool key Return
+    for i in $(seq 100); do
+      window=$(xdotool search --onlyvisible --name '^quenrik$' 2>/dev/null | head -1)
+      [ -n "$window" ] && break
+      sleep 0.1
+    done
+    [ -n "$window" ] || Fail "no window titled quenrik"
+    sleep 2
+    # Outer size 640 x 480 at (0, 0): the client plus the frame openbox puts around it.
+    eval "$(xwininfo -id "$window" | awk '/Absolute upper-left X/{print "x=" $4} /Absolute upper-left Y/{print "y=" $4}
+                                        /Width:/{print "w=" $2} /Height:/{print "h=" $2}')"
+    read -r left right top bottom < <(xprop -id "$window" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+    [ "$((x - left)),$((y - top))" = "0,0" ] || Fail "outer corner at $((x - left)),$((y - top))"
+    [ "$((w + left + right))x$((h + top + bottom))" = 640x480 ] ||
+      Fail "outer size $((w + left + right))x$((h + top + bottom)), client ${w}x$h"
+    xprop -id "$window" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE || Fail "the window is not always on top"
+    # The close box does nothing.
+    xdotool mousemove --sync $((x + w - 10)) $((y - top / 2)) click 1
+    sleep 1
+    kill -0 "$SHOW_PID" 2>/dev/null || Fail "the close box ended the show"
+    [ "$(CurrentMode)" = "$before" ] || Fail "windowed mode changed the display mode"
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1
+    xdotool key Escape
+    WaitForShow 30
+    [ "$SHOW_RC" = 0 ] || Fail "exit code $SHOW_RC after a key, expected 0"
     ;;
   missing-loading)
     rm "$TMP/work/data/loading.hwl"
