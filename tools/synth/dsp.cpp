@@ -1,33 +1,20 @@
 #include "dsp.h"
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 
 namespace synth {
-
-double SinTurns(double t) {
-  t -= std::floor(t);  // exact: [0, 1)
-  // Fold onto [-1/4, 1/4] turn, where sin is odd and its series converges fast.
-  double x = t < 0.25 ? t : (t < 0.75 ? 0.5 - t : t - 1.0);
-  const double r = 2.0 * Pi * x;
-  const double r2 = r * r;
-  // Taylor series to r^15 (Horner form); the next term is below 1e-9 at r = pi/2.
-  double s = -1.0 / 1307674368000.0;
-  s = s * r2 + 1.0 / 6227020800.0;
-  s = s * r2 - 1.0 / 39916800.0;
-  s = s * r2 + 1.0 / 362880.0;
-  s = s * r2 - 1.0 / 5040.0;
-  s = s * r2 + 1.0 / 120.0;
-  s = s * r2 - 1.0 / 6.0;
-  s = s * r2 + 1.0;
-  return r * s;
-}
 
 double Exp2(double x) {
   const double whole = std::floor(x);
   const double y = (x - whole) * 0.69314718055994530942;  // [0, ln 2)
-  // e^y by its series to y^14; the remainder is below 1e-14 on this range.
+  // e^y by its series to y^14 (Horner form); the remainder is below 1e-14 here.
+  constexpr std::array<double, 15> Reciprocal = {0,     1.0,      1.0 / 2,  1.0 / 3,  1.0 / 4,
+                                                 1.0 / 5, 1.0 / 6,  1.0 / 7,  1.0 / 8,  1.0 / 9,
+                                                 1.0 / 10, 1.0 / 11, 1.0 / 12, 1.0 / 13, 1.0 / 14};
   double e = 1.0;
-  for (int n = 14; n >= 1; --n) e = 1.0 + e * y / n;
+  for (int n = 14; n >= 1; --n) e = 1.0 + e * y * Reciprocal[static_cast<std::size_t>(n)];
   return std::ldexp(e, static_cast<int>(whole));  // exact scaling by 2^whole
 }
 
@@ -50,18 +37,6 @@ double DecayPerSample(double ms) {
   return Exp2(-Log2Of1000 / (ms * 0.001 * SampleRate));
 }
 
-double PolyBlep(double phase, double phaseStep) {
-  if (phase < phaseStep) {
-    const double t = phase / phaseStep;
-    return t + t - t * t - 1.0;
-  }
-  if (phase > 1.0 - phaseStep) {
-    const double t = (phase - 1.0) / phaseStep;
-    return t * t + t + t + 1.0;
-  }
-  return 0.0;
-}
-
 void Svf::Tune(double cutoffHz, double resonance) {
   // Keep the cutoff inside the audio band; tan() of the warped frequency from
   // our own sine: tan(x) = sin(x) / cos(x) with x = pi * fc / fs.
@@ -74,20 +49,6 @@ void Svf::Tune(double cutoffHz, double resonance) {
   a1 = 1.0 / (1.0 + g * (g + k));
   a2 = g * a1;
   a3 = g * a2;
-}
-
-double Svf::Step(double input, FilterMode mode) {
-  const double v3 = input - ic2;
-  const double v1 = a1 * ic1 + a2 * v3;
-  const double v2 = ic2 + a2 * ic1 + a3 * v3;
-  ic1 = 2.0 * v1 - ic1;
-  ic2 = 2.0 * v2 - ic2;
-  switch (mode) {
-    case FilterMode::Low: return v2;
-    case FilterMode::Band: return v1;
-    case FilterMode::High: return input - k * v1 - v2;
-  }
-  return v2;
 }
 
 }  // namespace synth

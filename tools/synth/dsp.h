@@ -6,6 +6,7 @@
 // score renders to the same samples on every machine and in every build type.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 namespace synth {
@@ -15,7 +16,7 @@ constexpr double Pi = 3.14159265358979323846;
 
 // sin(2 pi t) for any t; t is in turns, so oscillator phases feed it directly.
 // Polynomial on a quarter turn: error below 1e-9.
-double SinTurns(double t);
+inline double SinTurns(double t);
 
 // 2^x; error below 1e-12 relative.
 double Exp2(double x);
@@ -44,7 +45,7 @@ struct Noise {
 
 // Band-limited correction for a unit step at phase 0 (PolyBLEP): subtract it
 // from a naive saw, add it at each edge of a square, and the aliasing drops.
-double PolyBlep(double phase, double phaseStep);
+inline double PolyBlep(double phase, double phaseStep);
 
 // Resonant state-variable filter (trapezoidal integration: stable at every
 // cutoff). Cutoff in Hz, resonance 0 (flat) to just below 1 (ringing).
@@ -53,7 +54,53 @@ struct Svf {
   double ic1 = 0, ic2 = 0;
   double a1 = 0, a2 = 0, a3 = 0, k = 2;
   void Tune(double cutoffHz, double resonance);
-  double Step(double input, FilterMode mode);
+  inline double Step(double input, FilterMode mode);
 };
+
+// ---- Inline definitions (per-sample hot paths) ----
+
+inline double SinTurns(double t) {
+  if (t < 0.0 || t >= 1.0) t -= std::floor(t);  // exact: [0, 1)
+  // Fold onto [-1/4, 1/4] turn, where sin is odd and its series converges fast.
+  double x = t < 0.25 ? t : (t < 0.75 ? 0.5 - t : t - 1.0);
+  const double r = 2.0 * Pi * x;
+  const double r2 = r * r;
+  // Taylor series to r^15 (Horner form); the next term is below 1e-9 at r = pi/2.
+  double s = -1.0 / 1307674368000.0;
+  s = s * r2 + 1.0 / 6227020800.0;
+  s = s * r2 - 1.0 / 39916800.0;
+  s = s * r2 + 1.0 / 362880.0;
+  s = s * r2 - 1.0 / 5040.0;
+  s = s * r2 + 1.0 / 120.0;
+  s = s * r2 - 1.0 / 6.0;
+  s = s * r2 + 1.0;
+  return r * s;
+}
+
+inline double PolyBlep(double phase, double phaseStep) {
+  if (phase < phaseStep) {
+    const double t = phase / phaseStep;
+    return t + t - t * t - 1.0;
+  }
+  if (phase > 1.0 - phaseStep) {
+    const double t = (phase - 1.0) / phaseStep;
+    return t * t + t + t + 1.0;
+  }
+  return 0.0;
+}
+
+inline double Svf::Step(double input, FilterMode mode) {
+  const double v3 = input - ic2;
+  const double v1 = a1 * ic1 + a2 * v3;
+  const double v2 = ic2 + a2 * ic1 + a3 * v3;
+  ic1 = 2.0 * v1 - ic1;
+  ic2 = 2.0 * v2 - ic2;
+  switch (mode) {
+    case FilterMode::Low: return v2;
+    case FilterMode::Band: return v1;
+    case FilterMode::High: return input - k * v1 - v2;
+  }
+  return v2;
+}
 
 }  // namespace synth

@@ -60,6 +60,9 @@ constexpr double TargetPeak = 0.75;  // about -2.5 dBFS
 
 constexpr double Sqrt2 = 1.4142135623730951;
 
+// Phase in [0, 2) back to [0, 1); exact (the same as p - floor(p)) and cheap.
+double Wrap(double p) { return p >= 1.0 ? p - 1.0 : p; }
+
 double Clamp(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 // Constant-power pan: gains for pan -1 (left) .. +1 (right).
@@ -137,21 +140,24 @@ void RenderNote(const NoteEvent& event, Buses& bus) {
   Svf filterL, filterR;
   double step = 0, subStep = 0, fmStep = 0, subPhase = 0, fmPhase = 0;
   std::array<double, MetalHz.size()> metalStep{};
+  for (std::size_t m = 0; m < MetalHz.size(); ++m) metalStep[m] = MetalHz[m] * Exp2((event.note - 60.0) / 12.0) / fs;
+  // Pitch and cutoff are recomputed at control rate only when something moves them.
+  const bool pitchMoves = in.pitchDrop != 0 || in.vibratoCents > 0;
+  const bool cutoffMoves = in.envOctaves != 0;
 
   for (std::int64_t i = 0; i < total; ++i) {
-    if (i % ControlFrames == 0) {
+    if (i % ControlFrames == 0 && (i == 0 || pitchMoves)) {
       const double t = static_cast<double>(i) / fs;
       double pitch = event.note + in.pitchDrop * pitchEnv;
       if (in.vibratoCents > 0) {
         const double fadeIn = Clamp((t * 1000.0 - in.vibratoDelayMs) / 300.0, 0, 1);
         pitch += fadeIn * in.vibratoCents * 0.01 * SinTurns(in.vibratoHz * t);
       }
-      const double hz = NoteHz(pitch);
-      step = hz / fs;
+      step = NoteHz(pitch) / fs;
       subStep = step * 0.5;
       fmStep = step * in.fmRatio;
-      if (in.wave == Wave::Metal)
-        for (std::size_t m = 0; m < MetalHz.size(); ++m) metalStep[m] = MetalHz[m] * Exp2((event.note - 60.0) / 12.0) / fs;
+    }
+    if (i % ControlFrames == 0 && (i == 0 || cutoffMoves)) {
       double envOct = 0;
       if (in.sweep == Sweep::Rise) envOct = in.envOctaves * Clamp(static_cast<double>(i) / noteFrames, 0, 1);
       else envOct = in.envOctaves * filterEnv;
@@ -190,37 +196,31 @@ void RenderNote(const NoteEvent& event, Buses& bus) {
         case Wave::Square: {
           v = p < in.pulseWidth ? 1.0 : -1.0;
           v += PolyBlep(p, dt);
-          double q = p + 1.0 - in.pulseWidth;
-          q -= std::floor(q);
-          v -= PolyBlep(q, dt);
+          v -= PolyBlep(Wrap(p + 1.0 - in.pulseWidth), dt);
           break;
         }
         case Wave::Metal: {
           for (std::size_t m = 0; m < MetalHz.size(); ++m) {
             v += metalPhase[m] < 0.5 ? 1.0 : -1.0;
-            metalPhase[m] += metalStep[m];
-            metalPhase[m] -= std::floor(metalPhase[m]);
+            metalPhase[m] = Wrap(metalPhase[m] + metalStep[m]);
           }
           v *= 1.0 / MetalHz.size();
           break;
         }
         case Wave::None: break;
       }
-      p += dt;
-      phase[u] = p - std::floor(p);
+      phase[u] = Wrap(p + dt);
       left += v * gainL[u];
       right += v * gainR[u];
     }
     if (in.subLevel > 0) {
       const double sub = in.subLevel * SinTurns(subPhase);
-      subPhase += subStep;
-      subPhase -= std::floor(subPhase);
+      subPhase = Wrap(subPhase + subStep);
       left += sub;
       right += sub;
     }
     if (in.fmRatio > 0) {
-      fmPhase += fmStep;
-      fmPhase -= std::floor(fmPhase);
+      fmPhase = Wrap(fmPhase + fmStep);
       fmEnv *= fmMul;
     }
     if (in.noiseLevel > 0) {
