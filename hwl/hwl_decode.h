@@ -56,13 +56,13 @@ HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::u
 // 8 bits, so the product is exact in extended precision and the double
 // product here rounds it identically.
 void DequantiseBands(std::span<double> plane, int width, int height, int levels,
-                     std::span<const double> bandScales);
+                     std::span<const double> bandScales, int threads = 1);
 
 // Inverse Haar synthesis of a dequantised plane in place, levels + 1 steps
 // from the coarsest block to the full plane, with the smoothing of zero
 // details. Working memory besides the plane: per thread one strip of
 // height x HwlStripWidth doubles and one row. threads >= 1.
-constexpr int HwlStripWidth = 16;  // columns per strip of the vertical pass: 2 cache lines per row
+constexpr int HwlStripWidth = 64;  // columns per strip of the vertical pass: 8 cache lines per row
 void SynthesisePlane(std::span<double> plane, int width, int height, int levels, int threads);
 
 // Sample to byte: <= 0 (and NaN) gives 0, >= 255 gives 255, otherwise the

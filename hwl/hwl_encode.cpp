@@ -162,6 +162,27 @@ std::vector<double> SynthesiseStep(const StepBlock& b) {
   return out;
 }
 
+// The same step without smoothing: what the block would be if every pair
+// took the plain sum and difference.
+std::vector<double> SynthesisePlain(const StepBlock& b) {
+  const Extended k = HaarK;
+  const std::size_t pw = b.w / 2, ph = b.h / 2;
+  std::vector<double> v(b.w * b.h), out(b.w * b.h);
+  for (std::size_t j = 0; j < ph; ++j)
+    for (std::size_t c = 0; c < b.w; ++c) {
+      const Extended s = b.x[j * b.w + c], d = b.x[(ph + j) * b.w + c];
+      v[2 * j * b.w + c] = double((s + d) * k);
+      v[(2 * j + 1) * b.w + c] = double((s - d) * k);
+    }
+  for (std::size_t r = 0; r < b.h; ++r)
+    for (std::size_t j = 0; j < pw; ++j) {
+      const Extended s = v[r * b.w + j], d = v[r * b.w + pw + j];
+      out[r * b.w + 2 * j] = double((s + d) * k);
+      out[r * b.w + 2 * j + 1] = double((s - d) * k);
+    }
+  return out;
+}
+
 // Output rows [r0, r1] and columns [c0, c1] of a step (inclusive).
 struct Window {
   std::size_t r0, r1, c0, c1;
@@ -216,20 +237,29 @@ double Dequantised(const BandPlane& plane, std::size_t x, std::size_t y) {
   return double(plane.q[y * plane.width + x]) * plane.factors[BandOf(x, y, plane.width, plane.height, plane.levels)];
 }
 
-// Errors below this (in grey levels of the final pixels) are not worth a value.
+// Harm from smoothing below this (in grey levels of the final pixels) is left alone.
 constexpr double RefineThresholdGrey = 1.0;
 // Squared error (in grey levels squared, summed over pixels) that each coded
-// bit of an extra value must remove. The transform is orthonormal, so a
+// bit of a value must remove to be worth it. The transform is orthonormal, so a
 // block's squared error equals that of the pixels it becomes.
 constexpr double RefineGainPerBit = 1.0;
 
-// Coarse to fine, rebuilds each step as the reader will and, where a zero
-// detail lets the reader's smoothing miss the original block by more than
-// the threshold, tries the smallest non-zero value either way and keeps it
-// when it brings the rebuilt block clearly closer. targets[s] is the block that
-// analysis step s started from.
+// Passes over a step: a change can expose or settle its neighbours.
+constexpr int RefinePasses = 2;
+
+// Coarse to fine, rebuilds each step as the reader will and, around every
+// output where the reader's smoothing lands further from the original block
+// than plain synthesis would by more than the threshold, tries each detail
+// one step up and down. A zero becomes +-1 (smoothing needs an exact zero);
+// a non-zero value moves too, since quantisation noise between equal
+// neighbours can make two opposite details cancel into a zero. A change is
+// kept when it lowers squared error plus RefineGainPerBit per coded bit.
+// Magnitudes at the band's top stay, so the band's scale stays exact.
+// targets[s] is the block that analysis step s started from.
 void RefineAgainstReader(BandPlane& plane, const std::vector<std::vector<double>>& targets, int valueBits) {
-  const double minimumGain = RefineGainPerBit * double(valueBits + 2);  // one symbol and one value
+  const int top = (1 << valueBits) - 1;
+  const double valueCost = RefineGainPerBit * double(valueBits + 2);  // one symbol and one value
+  auto cost = [&](double error, int q) { return error + (q != 0 ? valueCost : 0.0); };
   const std::size_t width = plane.width, height = plane.height;
   const int levels = plane.levels;
   std::vector<double> rebuilt;  // output of the previous (coarser) step
@@ -245,33 +275,42 @@ void RefineAgainstReader(BandPlane& plane, const std::vector<std::vector<double>
       }
     const std::vector<double>& target = targets[step];
     const double factor = plane.factors[step];
-    if (factor != 0.0) {
-      const std::vector<double> first = SynthesiseStep(b);
-      const double threshold = RefineThresholdGrey * double(std::size_t(1) << step);  // samples are pixel x 2^step
+    const double threshold = RefineThresholdGrey * double(std::size_t(1) << step);  // samples are pixel x 2^step
+    for (int pass = 0; pass < RefinePasses && factor != 0.0; ++pass) {
+      const std::vector<double> current = SynthesiseStep(b), plain = SynthesisePlain(b);
+      std::vector<std::uint8_t> harmed(b.w * b.h);
+      bool any = false;
+      for (std::size_t i = 0; i < harmed.size(); ++i) {
+        harmed[i] = std::fabs(current[i] - target[i]) > std::fabs(plain[i] - target[i]) + threshold;
+        any = any || harmed[i];
+      }
+      if (!any) break;
+      bool changed = false;
       for (std::size_t y = 0; y < b.h; ++y)
         for (std::size_t x = 0; x < b.w; ++x) {
-          if ((x < b.w / 2 && y < b.h / 2) || plane.q[y * width + x] != 0) continue;
+          std::int32_t& q = plane.q[y * width + x];
+          if ((x < b.w / 2 && y < b.h / 2) || q == top || q == -top) continue;
           const Window win = AffectedWindow(b, x, y);
           bool off = false;
           for (std::size_t r = win.r0; r <= win.r1 && !off; ++r)
             for (std::size_t c = win.c0; c <= win.c1 && !off; ++c)
-              off = std::fabs(first[r * b.w + c] - target[r * b.w + c]) > threshold;
+              off = harmed[r * b.w + c] != 0;
           if (!off) continue;
           double& sample = b.x[y * b.w + x];
-          const double base = WindowError(b, target, win);
-          int best = 0;
-          double bestError = base - minimumGain;
-          for (int candidate : {1, -1}) {
+          const std::int32_t original = q;
+          double bestCost = cost(WindowError(b, target, win), q);
+          for (std::int32_t candidate : {original + 1, original - 1}) {
             sample = double(candidate) * factor;
-            const double e = WindowError(b, target, win);
-            if (e < bestError) {
-              best = candidate;
-              bestError = e;
+            const double c = cost(WindowError(b, target, win), candidate);
+            if (c < bestCost) {
+              q = candidate;
+              bestCost = c;
             }
           }
-          sample = double(best) * factor;
-          plane.q[y * width + x] = best;
+          sample = double(q) * factor;
+          changed = changed || q != original;
         }
+      if (!changed) break;
     }
     rebuilt = SynthesiseStep(b);
   }

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "hwl_decode.h"
+#include "hwl_threads.h"
 
 namespace {
 
@@ -69,23 +70,30 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
     return HwlError(HwlBufferTooSmall, name,
                     "pixel buffer holds " + std::to_string(pixels.size()) + " bytes, the image needs " +
                         std::to_string(bytes));
-  std::vector<double> plane;
+  // Left uninitialised: the checked streams describe every coefficient.
+  std::unique_ptr<double[]> storage;
   try {
-    plane.resize(count);
+    storage.reset(new double[count]);
     if (allocate) pixels.resize(bytes);
   } catch (const std::bad_alloc&) {
     return HwlError(HwlOutOfMemory, name, "not enough memory for a " + std::to_string(h.width) + " x " +
                                               std::to_string(h.height) + " image");
   }
+  const std::span<double> plane(storage.get(), count);
   const int threadCount = HwlThreadCount(threads);
+  const int parts = PartsFor(count, threadCount);
   for (int p = 0; p < planes; ++p) {
     ExpandSymbols(body.streams[p], h.valueBits, count, plane);
-    DequantiseBands(plane, h.width, h.height, h.levels, body.bandScales[p]);
+    DequantiseBands(plane, h.width, h.height, h.levels, body.bandScales[p], threadCount);
     SynthesisePlane(plane, h.width, h.height, h.levels, threadCount);
-    if (planes == 1)
-      PackGrey(plane, pixels);
-    else
-      PackBgrx(plane, 2 - p, pixels);  // planes red, green, blue: bytes 2, 1, 0
+    RunParts(parts, [&](int part) {
+      const PartRange r = PartOf(count, part, parts);
+      const std::span<const double> samples = plane.subspan(r.first, r.last - r.first);
+      if (planes == 1)
+        PackGrey(samples, std::span(pixels).subspan(r.first, r.last - r.first));
+      else  // planes red, green, blue: bytes 2, 1, 0
+        PackBgrx(samples, 2 - p, std::span(pixels).subspan(4 * r.first, 4 * (r.last - r.first)));
+    });
   }
   return {};
 }

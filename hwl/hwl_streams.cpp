@@ -1,5 +1,6 @@
 // The file body: band-scale tables, symbol and value streams.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 
@@ -79,18 +80,86 @@ HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlH
   return {};
 }
 
+namespace {
+
+// Per symbol byte (four symbols): how many values they consume, and which of
+// those values (bit i for the i-th) are run lengths.
+struct SymbolByte {
+  std::uint8_t values;
+  std::uint8_t runs;
+};
+constexpr std::array<SymbolByte, 256> SymbolBytes = [] {
+  std::array<SymbolByte, 256> table{};
+  for (int b = 0; b < 256; ++b) {
+    int values = 0, runs = 0;
+    for (int i = 0; i < 4; ++i) {
+      const int code = b >> (2 * i) & 3;
+      if (code == 1) runs |= 1 << values;
+      if (code != 0) ++values;
+    }
+    table[b] = {std::uint8_t(values), std::uint8_t(runs)};
+  }
+  return table;
+}();
+
+// Values of `bits` bits packed least significant bit first.
+struct ValueReader {
+  const std::uint8_t* bytes;
+  std::size_t size;
+  unsigned bits;
+  unsigned mask;
+  // Value k; the caller keeps k below the value count, so the first byte
+  // exists, and a second byte exists whenever the value reaches into it.
+  unsigned At(std::uint64_t k) const {
+    const std::uint64_t bit = k * bits;
+    const std::size_t byte = bit >> 3;
+    unsigned word = bytes[byte];
+    if (byte + 1 < size) word |= unsigned{bytes[byte + 1]} << 8;
+    return word >> (bit & 7) & mask;
+  }
+};
+
+// Counts the positions a plane's streams describe with one table lookup per
+// four symbols. True when they describe exactly coefficientCount positions
+// and consume exactly every value (then nothing needs a closer look).
+bool DescribesExactly(const HwlPlaneStreams& s, const ValueReader& values, std::uint64_t coefficientCount) {
+  std::uint64_t position = 0;
+  std::uint64_t value = 0;
+  const std::uint32_t wholeBytes = s.symbolCount / 4;
+  for (std::uint32_t q = 0; q < wholeBytes; ++q) {
+    const SymbolByte info = SymbolBytes[s.symbols[q]];
+    if (value + info.values > s.valueCount) return false;
+    for (unsigned runs = info.runs; runs != 0; runs &= runs - 1)
+      position += values.At(value + std::countr_zero(runs));
+    position += 4;
+    value += info.values;
+    if (position > coefficientCount) return false;
+  }
+  for (std::uint32_t i = wholeBytes * 4; i < s.symbolCount; ++i) {
+    const int code = s.symbols[i >> 2] >> ((i & 3) * 2) & 3;
+    if (code != 0 && value == s.valueCount) return false;
+    if (code == 1) position += values.At(value);
+    if (code != 0) ++value;
+    ++position;
+  }
+  return position == coefficientCount && value == s.valueCount;
+}
+
+}  // namespace
+
 HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
                            std::span<double> plane) {
-  HwlExpansion e;
+  const ValueReader values{streams.values.data(), streams.values.size(), unsigned(valueBits),
+                           (1u << valueBits) - 1};
   const bool write = !plane.empty();
-  const unsigned mask = (1u << valueBits) - 1;
+  if (!write && DescribesExactly(streams, values, coefficientCount))
+    return {coefficientCount, streams.symbolCount, streams.valueCount, false, false};
+
+  HwlExpansion e;
   const std::uint8_t* symbols = streams.symbols.data();
-  const std::uint8_t* values = streams.values.data();
-  const std::size_t valueBytes = streams.values.size();
   std::uint64_t position = 0;
   std::uint32_t symbol = 0;
   std::uint32_t value = 0;
-  std::uint64_t bit = 0;  // bit position of the next value
   while (position < coefficientCount && symbol < streams.symbolCount) {
     const auto code = static_cast<HwlSymbol>(symbols[symbol >> 2] >> ((symbol & 3) * 2) & 3);
     if (code == HwlSymbol::Zero) {
@@ -103,12 +172,7 @@ HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::u
       e.valueMissing = true;
       break;
     }
-    // A value spans at most two bytes; the second exists whenever it is needed.
-    const std::size_t byte = bit >> 3;
-    unsigned word = values[byte];
-    if (byte + 1 < valueBytes) word |= unsigned{values[byte + 1]} << 8;
-    const unsigned v = word >> (bit & 7) & mask;
-    bit += valueBits;
+    const unsigned v = values.At(value);
     ++value;
     ++symbol;
     if (code == HwlSymbol::ZeroRun) {
