@@ -12,7 +12,7 @@
 
 namespace {
 
-TEST(SignalMath, OwnFunctionsMatchTheLibrary) {
+TEST(MusicSignal, OwnFunctionsMatchTheLibrary) {
   for (double t = -3.0; t <= 3.0; t += 0.0137) EXPECT_NEAR(synth::SinTurns(t), std::sin(2 * synth::Pi * t), 1e-9) << t;
   EXPECT_EQ(synth::SinTurns(0.0), 0.0);
   for (double x = -20.0; x <= 20.0; x += 0.173) {
@@ -26,7 +26,7 @@ TEST(SignalMath, OwnFunctionsMatchTheLibrary) {
   EXPECT_NEAR(std::pow(synth::DecayPerSample(100), 4410), 0.001, 1e-6);
 }
 
-TEST(SignalMath, FilterPassesAndStops) {
+TEST(MusicSignal, FilterPassesAndStops) {
   // A low-pass at 1 kHz passes 100 Hz and removes most of 8 kHz; the
   // resonant band-pass rings at its cutoff.
   auto gain = [](synth::FilterMode mode, double cutoff, double resonance, double hz) {
@@ -49,7 +49,7 @@ TEST(SignalMath, FilterPassesAndStops) {
 
 // Phrases start on the frames where the show changes its picture: every
 // leaving window, the break, the shake and the closing page.
-TEST(Score, SectionsStartWhereTheShowChangesItsPicture) {
+TEST(MusicScore, SectionsStartWhereTheShowChangesItsPicture) {
   std::vector<std::int32_t> wanted;
   for (const TimelineWindow& w : Timeline) {
     const std::string overlay = w.overlayName;
@@ -70,7 +70,7 @@ TEST(Score, SectionsStartWhereTheShowChangesItsPicture) {
   EXPECT_TRUE(hitAtShakeEnd);
 }
 
-TEST(Score, SectionsAreContiguousAndKeepTheTempo) {
+TEST(MusicScore, SectionsAreContiguousAndKeepTheTempo) {
   const auto& score = synth::Score;
   ASSERT_FALSE(score.empty());
   EXPECT_EQ(score.front().startMs, 0);
@@ -91,7 +91,7 @@ TEST(Score, SectionsAreContiguousAndKeepTheTempo) {
   EXPECT_LT(score.back().endMs, synth::TrackMs) << "room for the tail and fade";
 }
 
-TEST(Score, EveryNoteIsPlayableAndInsideTheTrack) {
+TEST(MusicScore, EveryNoteIsPlayableAndInsideTheTrack) {
   const std::vector<synth::NoteEvent> events = synth::ScoreEvents();
   ASSERT_GT(events.size(), 1000u);
   for (const synth::NoteEvent& e : events) {
@@ -105,7 +105,7 @@ TEST(Score, EveryNoteIsPlayableAndInsideTheTrack) {
   }
 }
 
-TEST(Files, ShortSignalSurvivesMp3RoundTripToTheFrame) {
+TEST(MusicFiles, ShortSignalSurvivesMp3RoundTripToTheFrame) {
   // An odd length that fills no MP3 frame exactly: the info frame must still
   // let the decoder give back every frame and no more.
   constexpr std::size_t Frames = 12345;
@@ -129,7 +129,7 @@ TEST(Files, ShortSignalSurvivesMp3RoundTripToTheFrame) {
   EXPECT_NEAR(PeakDb(decoded.pcm), -6.0, 0.5);
 }
 
-TEST(Files, WavHeaderDescribesTheSamples) {
+TEST(MusicFiles, WavHeaderDescribesTheSamples) {
   const std::vector<std::int16_t> pcm = {1, -1, 256, -32768, 32767, 0};
   const std::string path = ::testing::TempDir() + "music_header.wav";
   ASSERT_TRUE(synth::WriteWav(path, pcm));

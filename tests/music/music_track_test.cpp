@@ -35,7 +35,7 @@ double BrightnessBetween(double fromMs, double toMs) {
   return 10.0 * std::log10(std::max(sum / std::max<std::size_t>(n, 1), 1e-3) / (32768.0 * 32768.0));
 }
 
-TEST(CommittedTrack, DecodesAsStereo44100WithTheExactRenderedLength) {
+TEST(MusicTrack, DecodesAsStereo44100WithTheExactRenderedLength) {
   const DecodedTrack& track = Committed();
   ASSERT_TRUE(track.ok) << track.error;
   EXPECT_EQ(track.rate, 44100);
@@ -46,7 +46,7 @@ TEST(CommittedTrack, DecodesAsStereo44100WithTheExactRenderedLength) {
   EXPECT_GE(track.Frames(), 70u * 44100u) << "the show needs 67 s of music and a fade";
 }
 
-TEST(CommittedTrack, StartsWithALameInfoFrameThatAccountsForEveryFrame) {
+TEST(MusicTrack, StartsWithALameInfoFrameThatAccountsForEveryFrame) {
   const std::vector<std::uint8_t> file = ReadBytes(QUENRIK_TRACK);
   ASSERT_GT(file.size(), 400u);
   // MPEG-1 Layer III, 44.1 kHz, no ID3 tag in front.
@@ -76,7 +76,7 @@ TEST(CommittedTrack, StartsWithALameInfoFrameThatAccountsForEveryFrame) {
   EXPECT_EQ(std::int64_t{frames} * 1152 - delay - padding, synth::TrackFrames);
 }
 
-TEST(CommittedTrack, LevelsLeaveHeadroomAndNoOffset) {
+TEST(MusicTrack, LevelsLeaveHeadroomAndNoOffset) {
   const DecodedTrack& track = Committed();
   ASSERT_TRUE(track.ok) << track.error;
   const double peak = PeakDb(track.pcm);
@@ -93,7 +93,7 @@ TEST(CommittedTrack, LevelsLeaveHeadroomAndNoOffset) {
 
 // The show's structure is audible: the break drops out, phrases open with an
 // accent, the shake builds up, the closing page is calm and the end fades out.
-TEST(CommittedTrack, FollowsTheShowsTimeline) {
+TEST(MusicTrack, FollowsTheShowsTimeline) {
   ASSERT_TRUE(Committed().ok) << Committed().error;
   const double climb = RmsBetween(18001, 22730);
   // The stop at 22731 rings for a moment, then the music drops out until the
@@ -112,7 +112,7 @@ TEST(CommittedTrack, FollowsTheShowsTimeline) {
   EXPECT_LT(RmsBetween(71500, 72000), -50.0) << "faded out";
 }
 
-TEST(Synthesizer, RemakesTheCommittedFileByteForByte) {
+TEST(MusicSynth, RemakesTheCommittedFileByteForByte) {
   // The renderer uses only basic IEEE arithmetic with contraction off, so its
   // samples do not depend on the machine, the compiler's optimisation or the
   // C library; LAME 3.100 has no randomness and picks the same SSE code on
