@@ -10,7 +10,7 @@ packages=(
   # images: PNG in and out, JPEG for the speed comparison, fonts for the cards
   libpng-dev libturbojpeg0-dev libfreetype-dev fonts-dejavu-core
   # music: decoding and encoding MP3
-  libmpg123-dev libmp3lame-dev sox
+  libmpg123-dev libmp3lame-dev sox libsox-fmt-mp3
   # window, GL, sound output
   libsdl2-dev libgl1-mesa-dri libglu1-mesa-dev libegl-dev libgl-dev mesa-common-dev
   # dialog
