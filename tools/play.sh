@@ -25,7 +25,7 @@ if cmake --build build --target help 2>/dev/null | grep -q '^quenrik-capture:'; 
   "$(Built quenrik-capture)" out/quenrik.mp4
   echo "play: the show is in $(pwd)/out/quenrik.mp4"
 else
-  echo "play: the show cannot be played without a display. Run it on a desktop, or under a virtual one:"
-  echo "      xvfb-run -a -s '-screen 0 640x480x24' bash tools/play.sh"
+  echo "play: the show cannot be played without a display. Run it on a desktop, or on a virtual"
+  echo "      display as README.md shows under \"Playing the show\"."
   exit 1
 fi
