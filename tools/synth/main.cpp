@@ -2,6 +2,7 @@
 //
 //   quenrik-synth OUT.mp3 [--wav OUT.wav]     the track
 //   quenrik-synth --solo NAME OUT.wav         one instrument alone, for balancing
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>

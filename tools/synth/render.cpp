@@ -91,6 +91,8 @@ constexpr std::array<double, 6> MetalHz = {205.3, 304.4, 369.6, 522.7, 540.0, 80
 
 // Control values (pitch, cutoff) are updated every this many frames.
 constexpr int ControlFrames = 16;
+// Detuned copies per note; more cost time and add nothing audible.
+constexpr int MaxUnison = 16;
 
 // ---- One note ---------------------------------------------------------------
 
@@ -106,11 +108,11 @@ void RenderNote(const NoteEvent& event, Buses& bus) {
   if (total <= 0) return;
 
   Noise noise(Hash(event.seed));
-  const int unison = std::max(1, in.unison);
-  std::array<double, 16> phase{}, ratio{}, gainL{}, gainR{};
+  const int unison = std::clamp(in.unison, 1, MaxUnison);
+  std::array<double, MaxUnison> phase{}, ratio{}, gainL{}, gainR{};
   std::array<double, MetalHz.size()> metalPhase{};
   const double unisonNorm = 1.0 / std::sqrt(static_cast<double>(unison));
-  for (int u = 0; u < unison && u < 16; ++u) {
+  for (int u = 0; u < unison; ++u) {
     const double spread = unison == 1 ? 0.0 : (2.0 * u / (unison - 1) - 1.0);  // -1 .. 1
     ratio[u] = Exp2(spread * in.detuneCents / 2400.0);
     PanGains(spread * in.width, gainL[u], gainR[u]);
