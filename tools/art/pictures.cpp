@@ -45,6 +45,9 @@ constexpr InkStyle LogoInk{Colour(255, 255, 236), 2.0f, 3.0f, Colour(70, 200, 25
 // haze that lift the letters off the busy background.
 constexpr InkStyle CardInk{Colour(255, 255, 255), 0.0f, 0.0f, Colour(240, 70, 150), 3.0f, Colour(90, 25, 150), 16.0f};
 
+constexpr float Reach(const InkStyle& style) { return style.gapWidth + style.outlineWidth + style.glowRadius; }
+static_assert(Reach(LogoInk) < Margin && Reach(CardInk) < Margin, "the glow must end inside the margin");
+
 // Glyph sizes in output pixels.
 constexpr double BodySize = 64.0;
 constexpr double AccentSize = 58.0;
@@ -313,7 +316,7 @@ std::string OpenArtFonts(const std::string& fontDirectory, ArtFonts& fonts) {
 }
 
 namespace {
-// Three transform steps and 8-bit values: decoded within 3 grey levels of the
+// Three transform steps and 8-bit values: decoded within 4 grey levels of the
 // rendering (PSNR about 60 dB) and the open background exactly black, where
 // more steps leave stray levels of 1 in it and fewer value bits double the
 // error and light up stray background pixels.
