@@ -228,6 +228,7 @@ DialogOutcome ShowConfigDialog(std::string& message) {
   // GTK would otherwise switch the whole program to the user's locale
   // (decimal commas in number formatting and parsing).
   gtk_disable_setlocale();
+  if (!g_get_prgname()) g_set_prgname("quenrik");  // the windows' class name
   if (!gtk_init_check(nullptr, nullptr)) {
     message = NoDisplayMessage();
     return DialogOutcome::Failed;
@@ -257,6 +258,13 @@ DialogOutcome ShowConfigDialog(std::string& message) {
 
   // The procedure fills the controls before the dialog appears.
   ConfigDialogProc(&Dialog, MsgInitDialog, 0, 0);
+
+  // A modal frame with a system menu: title bar and close box only, no
+  // minimize or maximize (window managers read these hints).
+  gtk_widget_realize(GTK_WIDGET(Dialog.window));
+  GdkWindow* frame = gtk_widget_get_window(GTK_WIDGET(Dialog.window));
+  gdk_window_set_decorations(frame, GdkWMDecoration(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU));
+  gdk_window_set_functions(frame, GdkWMFunction(GDK_FUNC_MOVE | GDK_FUNC_CLOSE));
 
   gtk_window_move(Dialog.window, UnitsToPixelsX(ConfigDialog.x), UnitsToPixelsY(ConfigDialog.y));
   gtk_widget_show(GTK_WIDGET(Dialog.window));

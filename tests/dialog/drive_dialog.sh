@@ -11,11 +11,23 @@ driver=$2
 screenshot=${3:-}
 
 StartXSession
+Step "starting the program"
 "$driver" >"$XSESSION_TMP/out" 2>"$XSESSION_TMP/err" &
 pid=$!
 XSESSION_PIDS+=($pid)
-win=$(WaitForWindow Config 20) || Fail "no window named Config appeared"
+win=$(WaitForWindow Config 30) || Fail "no window named Config appeared ($(cat "$XSESSION_TMP/err"))"
 sleep 0.3
+
+# Opens the resolution list with a click and picks the entry $1 steps below
+# the selected one with the keyboard, waiting for the list to open and close.
+Choose() {
+  local steps=() i
+  for i in $(seq "$1"); do steps+=(Down); done
+  Click resolution
+  WaitForVisibleCount quenrik 2 || Fail "the resolution list did not open"
+  Keys "$win" "${steps[@]}" Return
+  WaitForVisibleCount quenrik 1 || Fail "the resolution list did not close"
+}
 
 Click() {
   local where
@@ -36,22 +48,19 @@ Expect() {
 
 case $case_name in
   go_800x600_windowed)
-    Click resolution      # opens the list over the selected entry
-    Keys "$win" Down Return
+    Choose 1
     Click fullscreen
     Click go
     Expect "outcome=Go width=800 height=600 bits=32 fullscreen=0"
     ;;
   go_1024x768_16_bit)
-    Click resolution
-    Keys "$win" Down Down Return
+    Choose 2
     Click true_color
     Click go
     Expect "outcome=Go width=1024 height=768 bits=16 fullscreen=1"
     ;;
   cancel_after_changes)
-    Click resolution
-    Keys "$win" Down Return
+    Choose 1
     Click fullscreen
     Click true_color
     Click cancel

@@ -36,6 +36,17 @@ MakeWorkDir() {
   fi
 }
 
+# Opens the resolution list with a click and picks the entry $1 steps below
+# the selected one with the keyboard, waiting for the list to open and close.
+Choose() {
+  local steps=() i
+  for i in $(seq "$1"); do steps+=(Down); done
+  Click resolution
+  WaitForVisibleCount quenrik 2 || Fail "the resolution list did not open"
+  Keys "$dialog" "${steps[@]}" Return
+  WaitForVisibleCount quenrik 1 || Fail "the resolution list did not close"
+}
+
 Click() {
   local where
   where=$("$driver" --where "$1") || Fail "no control $1"
@@ -50,16 +61,16 @@ ShowFailed() {
 
 MakeWorkDir
 StartXSession
+Step "starting the program"
 (cd "$XSESSION_TMP/work" && exec env SDL_AUDIODRIVER=dummy "$quenrik") >"$XSESSION_TMP/stdout" 2>"$XSESSION_TMP/stderr" &
 pid=$!
 XSESSION_PIDS+=($pid)
-dialog=$(WaitForWindow Config 20) || ShowFailed "the configuration dialog did not appear"
+dialog=$(WaitForWindow Config 30) || ShowFailed "the configuration dialog did not appear"
 sleep 0.3
 
 case $case_name in
   windowed_800x600)
-    Click resolution
-    Keys "$dialog" Down Return
+    Choose 1
     Click fullscreen
     Click go
     show=$(WaitForWindow quenrik 20) || ShowFailed "no show window appeared"

@@ -14,19 +14,24 @@ StopXSession() {
 trap StopXSession EXIT
 
 Fail() {
-  echo "FAIL: $*" >&2
+  echo "FAIL: $* (after ${SECONDS}s)" >&2
   exit 1
 }
+
+# A line of progress, so a test that runs out of time shows where it was.
+Step() { echo "[${SECONDS}s] $*"; }
 
 # Starts Xvfb on a display number it picks itself (no race with other tests
 # starting servers at the same time), then openbox for title bars, focus and
 # the close button.
 StartXSession() {
   local size=${1:-1024x768x24}
+  Step "starting Xvfb"
   Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp 3>"$XSESSION_TMP/display" >/dev/null 2>&1 &
   XSESSION_PIDS+=($!)
   local i
-  for i in $(seq 100); do
+  # Generous limits: the machine may be busy with other builds and tests.
+  for i in $(seq 400); do
     [ -s "$XSESSION_TMP/display" ] && break
     sleep 0.05
   done
@@ -35,9 +40,10 @@ StartXSession() {
   unset WAYLAND_DISPLAY
   # GTK quietly: no accessibility bus, no settings daemon.
   export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
+  Step "starting openbox on $DISPLAY"
   openbox --sm-disable >/dev/null 2>&1 &
   XSESSION_PIDS+=($!)
-  for i in $(seq 100); do
+  for i in $(seq 400); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
     sleep 0.05
   done
@@ -59,6 +65,17 @@ WaitForWindow() {
   return 1
 }
 
+# Waits up to $3 seconds (default 5) until exactly $2 windows of class $1 are
+# visible: a drop-down list is a window of its own while it is open.
+WaitForVisibleCount() {
+  local class=$1 count=$2 limit=${3:-5} i
+  for i in $(seq $((limit * 20))); do
+    [ "$(xdotool search --onlyvisible --class "^$class\$" 2>/dev/null | wc -l)" -eq "$count" ] && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
 # Waits up to $2 seconds for process $1 to end; its exit code is in WAITED_RC.
 WaitForExit() {
   local pid=$1 limit=${2:-10} i
@@ -75,15 +92,22 @@ WaitForExit() {
 
 # Clicks at x y relative to window $1's client corner.
 ClickAt() {
-  xdotool mousemove --sync --window "$1" "$2" "$3" click 1
+  Step "click at $2 $3"
+  timeout 10 xdotool mousemove --sync --window "$1" "$2" "$3" click 1 || Fail "cannot click at $2 $3"
   sleep 0.2
 }
 
-# Types keys to the window that has the focus, after making $1 active.
+# Types keys once window $1 is the active one (an open drop-down list keeps
+# its window active).
 Keys() {
-  local window=$1
+  local window=$1 i
   shift
-  xdotool windowactivate --sync "$window" >/dev/null 2>&1
+  Step "keys $*"
+  for i in $(seq 100); do
+    [ "$(xdotool getactivewindow 2>/dev/null)" = "$window" ] && break
+    xdotool windowactivate "$window" >/dev/null 2>&1
+    sleep 0.1
+  done
   xdotool key --delay 100 "$@"
   sleep 0.2
 }
@@ -91,7 +115,8 @@ Keys() {
 # Clicks the close button that openbox puts at the right of the title bar.
 ClickCloseButton() {
   local window=$1 x y width
+  Step "close button"
   eval "$(xwininfo -id "$window" | awk '/Absolute upper-left X/{print "x=" $4} /Absolute upper-left Y/{print "y=" $4} /Width:/{print "width=" $2}')"
-  xdotool mousemove --sync $((x + width - 10)) $((y - 10)) click 1
+  timeout 10 xdotool mousemove --sync $((x + width - 10)) $((y - 10)) click 1 || Fail "cannot click the close button"
   sleep 0.2
 }
