@@ -1,11 +1,14 @@
 // HWL encoder: forward orthonormal Haar analysis, per-band quantisation to
-// valueBits-wide magnitudes, and the Zero / ZeroRun / Positive / Negative
-// symbol coding of the coefficient planes in raster order.
+// valueBits-wide magnitudes, a pass that checks the quantised details
+// against the reader's synthesis (its ramp smoothing of zero details smears
+// sharp edges unless a detail is kept non-zero), and the Zero / ZeroRun /
+// Positive / Negative symbol coding of the coefficient planes in raster order.
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "hwl.h"
 
@@ -395,11 +398,8 @@ void PackValues(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>&
   }
 }
 
-}  // namespace
-
-HwlStatus EncodeHwlImage(std::span<const std::uint8_t> pixels, int width, int height, int channels,
-                         const HwlEncodeOptions& options, std::vector<std::uint8_t>& file) {
-  if (HwlStatus status = ValidateInput(pixels, width, height, channels, options); !status) return status;
+HwlStatus EncodeValidated(std::span<const std::uint8_t> pixels, int width, int height, int channels,
+                          const HwlEncodeOptions& options, std::vector<std::uint8_t>& file) {
   const std::size_t w = std::size_t(width), h = std::size_t(height), count = w * h;
   const int levels = options.levels, valueBits = options.valueBits;
 
@@ -414,20 +414,35 @@ HwlStatus EncodeHwlImage(std::span<const std::uint8_t> pixels, int width, int he
       return InvalidInput("plane " + std::to_string(p + 1) + " needs more value bits than a 32-bit count holds");
   }
 
-  file.clear();
-  for (char c : {'H', 'W', 'L'}) file.push_back(std::uint8_t(c));
-  PutLittleEndian(file, w, 2);
-  PutLittleEndian(file, h, 2);
-  PutLittleEndian(file, channels == 3 ? 24 : 8, 1);
-  PutLittleEndian(file, std::uint64_t(levels), 1);
-  for (const PlaneCode& code : codes) PutLittleEndian(file, code.symbols.size(), 4);
-  for (const PlaneCode& code : codes) PutLittleEndian(file, code.values.size(), 4);
-  PutLittleEndian(file, std::uint64_t(valueBits), 1);
+  std::vector<std::uint8_t> out;  // the caller's file changes only on success
+  for (char c : {'H', 'W', 'L'}) out.push_back(std::uint8_t(c));
+  PutLittleEndian(out, w, 2);
+  PutLittleEndian(out, h, 2);
+  PutLittleEndian(out, channels == 3 ? 24 : 8, 1);
+  PutLittleEndian(out, std::uint64_t(levels), 1);
+  for (const PlaneCode& code : codes) PutLittleEndian(out, code.symbols.size(), 4);
+  for (const PlaneCode& code : codes) PutLittleEndian(out, code.values.size(), 4);
+  PutLittleEndian(out, std::uint64_t(valueBits), 1);
   for (int p = 0; p < channels; ++p)
-    for (double s : scales[p]) PutLittleEndian(file, std::bit_cast<std::uint64_t>(s), 8);
+    for (double s : scales[p]) PutLittleEndian(out, std::bit_cast<std::uint64_t>(s), 8);
   for (int p = 0; p < channels; ++p) {
-    PackSymbols(file, codes[p].symbols);
-    PackValues(file, codes[p].values, valueBits);
+    PackSymbols(out, codes[p].symbols);
+    PackValues(out, codes[p].values, valueBits);
   }
+  file = std::move(out);
   return {};
+}
+
+}  // namespace
+
+HwlStatus EncodeHwlImage(std::span<const std::uint8_t> pixels, int width, int height, int channels,
+                         const HwlEncodeOptions& options, std::vector<std::uint8_t>& file) {
+  if (HwlStatus status = ValidateInput(pixels, width, height, channels, options); !status) return status;
+  try {
+    return EncodeValidated(pixels, width, height, channels, options, file);
+  } catch (const std::bad_alloc&) {
+    // Working memory is about 40 bytes per pixel of a plane.
+    return {HwlOutOfMemory, "encoder: out of memory for a " + std::to_string(width) + " x " +
+                                std::to_string(height) + " picture"};
+  }
 }

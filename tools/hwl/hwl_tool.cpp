@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -218,6 +219,12 @@ int main(int argc, char** argv) {
       return 0;
     }
   for (const Command& entry : Commands)
-    if (entry.name == command) return entry.run(args);
+    if (entry.name == command) {
+      try {
+        return entry.run(args);
+      } catch (const std::bad_alloc&) {  // e.g. a huge PNG
+        return Fail(HwlOutOfMemory, "out of memory");
+      }
+    }
   return Usage("unknown command '" + std::string(command) + "'");
 }
