@@ -51,6 +51,24 @@ struct HwlExpansion {
 HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
                            std::span<double> plane);
 
+// A place in one plane's streams: symbol index, value index and the
+// coefficient position reached there.
+struct HwlStreamCursor {
+  std::uint32_t symbol = 0;
+  std::uint32_t value = 0;
+  std::uint64_t position = 0;
+};
+
+// Moves a cursor of a checked plane forward to symbol `symbol` (a multiple of
+// 4, at most the symbol count rounded down), one table lookup per 4 symbols.
+HwlStreamCursor AdvanceCursor(const HwlPlaneStreams& streams, int valueBits, HwlStreamCursor cursor,
+                              std::uint32_t symbol);
+
+// ExpandSymbols for the symbols [from.symbol, endSymbol) only, so that
+// threads can expand disjoint parts of a plane.
+HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
+                           std::span<double> plane, HwlStreamCursor from, std::uint32_t endSymbol);
+
 // Multiplies every coefficient of the plane (width x height, in place) by its
 // band's factor HwlBandFactor(scale). Coefficients are integers of at most
 // 8 bits, so the product is exact in extended precision and the double

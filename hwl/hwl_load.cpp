@@ -1,6 +1,7 @@
 // The loader: reads a file, checks it completely, then decodes plane by plane
 // into the caller's pixel buffer.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -83,7 +84,16 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
   const int threadCount = HwlThreadCount(threads);
   const int parts = PartsFor(count, threadCount);
   for (int p = 0; p < planes; ++p) {
-    ExpandSymbols(body.streams[p], h.valueBits, count, plane);
+    // Each part of the symbol stream expands into its own range of the plane.
+    const HwlPlaneStreams& streams = body.streams[p];
+    std::array<HwlStreamCursor, HwlMaxThreads + 1> cursor{};
+    for (int part = 1; part < parts; ++part)
+      cursor[part] = AdvanceCursor(streams, h.valueBits, cursor[part - 1],
+                                   std::uint32_t(PartOf(streams.symbolCount / 4, part, parts).first * 4));
+    RunParts(parts, [&](int part) {
+      const std::uint32_t end = part + 1 < parts ? cursor[part + 1].symbol : streams.symbolCount;
+      ExpandSymbols(streams, h.valueBits, count, plane, cursor[part], end);
+    });
     DequantiseBands(plane, h.width, h.height, h.levels, body.bandScales[p], threadCount);
     SynthesisePlane(plane, h.width, h.height, h.levels, threadCount);
     RunParts(parts, [&](int part) {

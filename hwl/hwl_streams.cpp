@@ -82,22 +82,26 @@ HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlH
 
 namespace {
 
-// Per symbol byte (four symbols): how many values they consume, and which of
-// those values (bit i for the i-th) are run lengths.
+// Per symbol byte (four symbols): how many values they consume, which of
+// those values (bit i for the i-th) are run lengths, and for each symbol the
+// slot of its value (4: none, read as 0) and whether it is negated.
 struct SymbolByte {
   std::uint8_t values;
   std::uint8_t runs;
+  std::array<std::uint8_t, 4> slot;
+  std::array<std::int8_t, 4> negate;  // 0 or -1
 };
 constexpr std::array<SymbolByte, 256> SymbolBytes = [] {
   std::array<SymbolByte, 256> table{};
   for (int b = 0; b < 256; ++b) {
-    int values = 0, runs = 0;
+    SymbolByte& t = table[b];
     for (int i = 0; i < 4; ++i) {
       const int code = b >> (2 * i) & 3;
-      if (code == 1) runs |= 1 << values;
-      if (code != 0) ++values;
+      t.slot[i] = code == 0 ? 4 : t.values;
+      t.negate[i] = code == 3 ? -1 : 0;
+      if (code == 1) t.runs = std::uint8_t(t.runs | 1 << t.values);
+      if (code != 0) ++t.values;
     }
-    table[b] = {std::uint8_t(values), std::uint8_t(runs)};
   }
   return table;
 }();
@@ -119,6 +123,10 @@ struct ValueReader {
   }
 };
 
+ValueReader ValuesOf(const HwlPlaneStreams& s, int valueBits) {
+  return {s.values.data(), s.values.size(), unsigned(valueBits), (1u << valueBits) - 1};
+}
+
 // Counts the positions a plane's streams describe with one table lookup per
 // four symbols. True when they describe exactly coefficientCount positions
 // and consume exactly every value (then nothing needs a closer look).
@@ -127,7 +135,7 @@ bool DescribesExactly(const HwlPlaneStreams& s, const ValueReader& values, std::
   std::uint64_t value = 0;
   const std::uint32_t wholeBytes = s.symbolCount / 4;
   for (std::uint32_t q = 0; q < wholeBytes; ++q) {
-    const SymbolByte info = SymbolBytes[s.symbols[q]];
+    const SymbolByte& info = SymbolBytes[s.symbols[q]];
     if (value + info.values > s.valueCount) return false;
     for (unsigned runs = info.runs; runs != 0; runs &= runs - 1)
       position += values.At(value + std::countr_zero(runs));
@@ -147,20 +155,57 @@ bool DescribesExactly(const HwlPlaneStreams& s, const ValueReader& values, std::
 
 }  // namespace
 
+HwlStreamCursor AdvanceCursor(const HwlPlaneStreams& streams, int valueBits, HwlStreamCursor cursor,
+                              std::uint32_t symbol) {
+  const ValueReader values = ValuesOf(streams, valueBits);
+  for (std::uint32_t q = cursor.symbol / 4; q < symbol / 4; ++q) {
+    const SymbolByte& info = SymbolBytes[streams.symbols[q]];
+    for (unsigned runs = info.runs; runs != 0; runs &= runs - 1)
+      cursor.position += values.At(cursor.value + std::countr_zero(runs));
+    cursor.position += 4;
+    cursor.value += info.values;
+  }
+  cursor.symbol = symbol;
+  return cursor;
+}
+
 HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
                            std::span<double> plane) {
-  const ValueReader values{streams.values.data(), streams.values.size(), unsigned(valueBits),
-                           (1u << valueBits) - 1};
-  const bool write = !plane.empty();
-  if (!write && DescribesExactly(streams, values, coefficientCount))
+  const ValueReader values = ValuesOf(streams, valueBits);
+  if (plane.empty() && DescribesExactly(streams, values, coefficientCount))
     return {coefficientCount, streams.symbolCount, streams.valueCount, false, false};
+  return ExpandSymbols(streams, valueBits, coefficientCount, plane, {}, streams.symbolCount);
+}
 
-  HwlExpansion e;
+HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
+                           std::span<double> plane, HwlStreamCursor from, std::uint32_t endSymbol) {
+  const ValueReader values = ValuesOf(streams, valueBits);
+  const bool write = !plane.empty();
   const std::uint8_t* symbols = streams.symbols.data();
-  std::uint64_t position = 0;
-  std::uint32_t symbol = 0;
-  std::uint32_t value = 0;
-  while (position < coefficientCount && symbol < streams.symbolCount) {
+  std::uint64_t position = from.position;
+  std::uint32_t symbol = from.symbol;
+  std::uint32_t value = from.value;
+  endSymbol = std::min(endSymbol, streams.symbolCount);
+  HwlExpansion e;
+  while (position < coefficientCount && symbol < endSymbol) {
+    // Four symbols at once, without a branch per symbol, when they start a
+    // byte, hold no run, have their values and fit in the plane.
+    if (write && (symbol & 3) == 0 && endSymbol - symbol >= 4 && coefficientCount - position >= 4) {
+      const SymbolByte& info = SymbolBytes[symbols[symbol >> 2]];
+      if (info.runs == 0 && streams.valueCount - value >= info.values) {
+        int v[5] = {0, 0, 0, 0, 0};
+        for (int i = 0; i < info.values; ++i) v[i] = int(values.At(value + i));
+        for (int i = 0; i < 4; ++i) {
+          const int magnitude = v[info.slot[i]];
+          // Integer negation keeps a value of 0 at +0.0.
+          plane[position + i] = double((magnitude ^ info.negate[i]) - info.negate[i]);
+        }
+        position += 4;
+        symbol += 4;
+        value += info.values;
+        continue;
+      }
+    }
     const auto code = static_cast<HwlSymbol>(symbols[symbol >> 2] >> ((symbol & 3) * 2) & 3);
     if (code == HwlSymbol::Zero) {
       if (write) plane[position] = 0;
