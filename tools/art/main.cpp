@@ -133,6 +133,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quenrik-art: %s\n", error.c_str());
     return 1;
   }
+  for (const std::string& name : options.only)
+    if (std::none_of(ArtPictures.begin(), ArtPictures.end(), [&](const ArtPicture& p) { return name == p.fileName; })) {
+      std::fprintf(stderr, "quenrik-art: no picture is called %s\n", name.c_str());
+      return 2;
+    }
   int failures = 0;
   for (const ArtPicture& picture : ArtPictures) {
     const std::string name = picture.fileName;
