@@ -69,10 +69,10 @@ TEST(Timeline, WindowsCoverEveryClockWithoutOverlapInOrder) {
 class TimelineDrawing : public ::testing::Test {
  protected:
   void SetUp() override {
+    BindGlRecorder();  // first: ResetBackgroundState sets the clear colour
     FillCircleTable();
     ResetBackgroundState();
     ResetOverlayState();
-    BindGlRecorder();
   }
 };
 
