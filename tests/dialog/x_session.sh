@@ -23,39 +23,36 @@ Step() { echo "[${SECONDS}s] $*"; }
 
 # Starts Xvfb on a display number it picks itself (no race with other tests
 # starting servers at the same time), then openbox for title bars, focus and
-# the close button.
+# the close button. The limits are generous: the machine may be busy.
 StartXSession() {
-  local size=${1:-1024x768x24}
+  local size=${1:-1024x768x24} deadline
   Step "starting Xvfb"
   Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp 3>"$XSESSION_TMP/display" >/dev/null 2>&1 &
   XSESSION_PIDS+=($!)
-  local i
-  # Generous limits: the machine may be busy with other builds and tests.
-  for i in $(seq 400); do
-    [ -s "$XSESSION_TMP/display" ] && break
-    sleep 0.05
-  done
+  deadline=$((SECONDS + 20))
+  until [ -s "$XSESSION_TMP/display" ] || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
   [ -s "$XSESSION_TMP/display" ] || Fail "Xvfb did not start"
   export DISPLAY=":$(head -1 "$XSESSION_TMP/display")"
   unset WAYLAND_DISPLAY
   # GTK quietly: no accessibility bus, no settings daemon.
   export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
   Step "starting openbox on $DISPLAY"
-  openbox --sm-disable >/dev/null 2>&1 &
+  openbox --sm-disable >/dev/null 2>"$XSESSION_TMP/openbox.err" &
   XSESSION_PIDS+=($!)
-  for i in $(seq 400); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+  deadline=$((SECONDS + 20))
+  while [ $SECONDS -lt $deadline ]; do
+    timeout 5 xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
     sleep 0.05
   done
-  Fail "openbox did not start"
+  Fail "openbox did not start: $(cat "$XSESSION_TMP/openbox.err")"
 }
 
 # Waits up to $2 seconds (default 10) for a visible window named exactly $1;
 # prints its id.
 WaitForWindow() {
-  local name=$1 limit=${2:-10} i id
-  for i in $(seq $((limit * 10))); do
-    id=$(xdotool search --onlyvisible --name "^$name\$" 2>/dev/null | head -1)
+  local name=$1 deadline=$((SECONDS + ${2:-10})) id
+  while [ $SECONDS -lt $deadline ]; do
+    id=$(timeout 5 xdotool search --onlyvisible --name "^$name\$" 2>/dev/null | head -1)
     if [ -n "$id" ]; then
       echo "$id"
       return 0
@@ -65,21 +62,22 @@ WaitForWindow() {
   return 1
 }
 
-# Waits up to $3 seconds (default 5) until exactly $2 windows of class $1 are
+# Waits up to $3 seconds (default 10) until exactly $2 windows of class $1 are
 # visible: a drop-down list is a window of its own while it is open.
 WaitForVisibleCount() {
-  local class=$1 count=$2 limit=${3:-5} i
-  for i in $(seq $((limit * 20))); do
-    [ "$(xdotool search --onlyvisible --class "^$class\$" 2>/dev/null | wc -l)" -eq "$count" ] && return 0
+  local class=$1 count=$2 deadline=$((SECONDS + ${3:-10}))
+  while [ $SECONDS -lt $deadline ]; do
+    [ "$(timeout 5 xdotool search --onlyvisible --class "^$class\$" 2>/dev/null | wc -l)" -eq "$count" ] && return 0
     sleep 0.05
   done
   return 1
 }
 
-# Waits up to $2 seconds for process $1 to end; its exit code is in WAITED_RC.
+# Waits up to $2 seconds (default 10) for process $1 to end; its exit code is
+# in WAITED_RC.
 WaitForExit() {
-  local pid=$1 limit=${2:-10} i
-  for i in $(seq $((limit * 10))); do
+  local pid=$1 deadline=$((SECONDS + ${2:-10}))
+  while [ $SECONDS -lt $deadline ]; do
     if ! kill -0 "$pid" 2>/dev/null; then
       wait "$pid"
       WAITED_RC=$?
@@ -100,15 +98,16 @@ ClickAt() {
 # Types keys once window $1 is the active one (an open drop-down list keeps
 # its window active).
 Keys() {
-  local window=$1 i
+  local window=$1
   shift
   Step "keys $*"
-  for i in $(seq 100); do
-    [ "$(xdotool getactivewindow 2>/dev/null)" = "$window" ] && break
-    xdotool windowactivate "$window" >/dev/null 2>&1
+  local deadline=$((SECONDS + 10))
+  while [ $SECONDS -lt $deadline ]; do
+    [ "$(timeout 5 xdotool getactivewindow 2>/dev/null)" = "$window" ] && break
+    timeout 5 xdotool windowactivate "$window" >/dev/null 2>&1
     sleep 0.1
   done
-  xdotool key --delay 100 "$@"
+  timeout 10 xdotool key --delay 100 "$@" || Fail "cannot type $*"
   sleep 0.2
 }
 
@@ -116,7 +115,7 @@ Keys() {
 ClickCloseButton() {
   local window=$1 x y width
   Step "close button"
-  eval "$(xwininfo -id "$window" | awk '/Absolute upper-left X/{print "x=" $4} /Absolute upper-left Y/{print "y=" $4} /Width:/{print "width=" $2}')"
+  eval "$(timeout 5 xwininfo -id "$window" | awk '/Absolute upper-left X/{print "x=" $4} /Absolute upper-left Y/{print "y=" $4} /Width:/{print "width=" $2}')"
   timeout 10 xdotool mousemove --sync $((x + width - 10)) $((y - 10)) click 1 || Fail "cannot click the close button"
   sleep 0.2
 }
