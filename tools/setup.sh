@@ -30,3 +30,22 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q -o DPkg::Lock::Timeout=600 "${missing[@]}"
 fi
+
+# --- Windows build and its Wine tests (tests/windows) ---
+# Cross compiler, 64-bit Wine, a sound server for waveOut, and the X libraries
+# Wine's display driver loads at run time (only recommendations of wine, so
+# named here: these packages go in without their recommendations).
+windows_packages=(
+  g++-mingw-w64-x86-64 wine wine64 pulseaudio
+  libxrandr2 libxxf86vm1 libxrender1 libxi6 libgl1 libgl1-mesa-dri
+)
+missing=()
+for p in "${windows_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 \
+    "${missing[@]}"
+fi
