@@ -1,4 +1,18 @@
-# The music module: MP3 decoding with libmpg123, output through SDL2 audio.
+# An MP3 file's frames and gapless trim, for decoders that do not trim.
+add_library(quenrik_mp3_frames STATIC mp3_frames.cpp)
+target_include_directories(quenrik_mp3_frames PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+
+# The music module. Windows: MP3 decoding with the Audio Compression Manager,
+# output through waveOut (system DLLs only).
+if(WIN32)
+  add_library(quenrik_sound STATIC sound.cpp sound_win32_acm.cpp sound_win32_waveout.cpp)
+  target_include_directories(quenrik_sound PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_compile_definitions(quenrik_sound PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN)
+  target_link_libraries(quenrik_sound PRIVATE quenrik_mp3_frames msacm32 winmm)
+  return()
+endif()
+
+# Linux: MP3 decoding with libmpg123, output through SDL2 audio.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(QUENRIK_SOUND_SDL2 REQUIRED IMPORTED_TARGET sdl2)
 pkg_check_modules(QUENRIK_SOUND_MPG123 REQUIRED IMPORTED_TARGET libmpg123)

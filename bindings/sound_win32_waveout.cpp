@@ -1,0 +1,118 @@
+// The music module's output device on Windows: waveOut, 44.1 kHz 16-bit
+// stereo, fed by a thread of ours in SoundPeriodFrames-frame buffers.
+//
+// The thread fills a buffer (SoundFillOutput, which also publishes the clock)
+// whenever the system hands one back as played, so the module's clock follows
+// the device's real pace, whatever it is: under Wine the first seconds play
+// slower than the wall clock. With OutputBuffers queued, the buffer being
+// filled plays after the others: the clock leads what is heard by
+// OutputBuffers - 1 periods at most, as with the SDL device on Linux.
+#include "sound.h"
+#include "sound_platform.h"
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <mmsystem.h>
+
+#include <array>
+#include <atomic>
+#include <thread>
+
+namespace {
+
+// Buffers queued on the device: enough to ride out a late wake-up of the
+// feeding thread (each is 23 ms), few enough to keep the clock's lead small.
+constexpr int OutputBuffers = 3;
+// The feeding thread also wakes this often to look for a stop request.
+constexpr DWORD WakeUpMs = 50;
+
+struct WaveOutDevice {
+  HWAVEOUT handle = nullptr;
+  HANDLE bufferDone = nullptr;  // set by the system whenever it hands a buffer back
+  std::array<WAVEHDR, OutputBuffers> headers{};
+  std::array<std::array<std::int16_t, SoundPeriodFrames * SoundChannelsPerFrame>, OutputBuffers> buffers{};
+  std::thread feeder;
+  std::atomic<bool> stopping{false};
+};
+WaveOutDevice Device;
+
+// Fills buffer index with the next period of the stream and queues it.
+void Queue(int index) {
+  WAVEHDR& header = Device.headers[static_cast<std::size_t>(index)];
+  SoundFillOutput(Device.buffers[static_cast<std::size_t>(index)].data(), SoundPeriodFrames);
+  header.dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
+  waveOutWrite(Device.handle, &header, sizeof header);
+}
+
+// Buffers come back in the order they were queued; each is refilled at once.
+void Feed() {
+  int next = 0;
+  for (int i = 0; i < OutputBuffers; ++i) Queue(i);
+  while (!Device.stopping.load()) {
+    WaitForSingleObject(Device.bufferDone, WakeUpMs);
+    while (!Device.stopping.load() && (Device.headers[static_cast<std::size_t>(next)].dwFlags & WHDR_DONE) != 0) {
+      Queue(next);
+      next = (next + 1) % OutputBuffers;
+    }
+  }
+}
+
+}  // namespace
+
+int OpenOutputDevice(int driver) {
+  (void)driver;  // only the default device (the wave mapper)
+  WAVEFORMATEX format{};
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nChannels = SoundChannelsPerFrame;
+  format.nSamplesPerSec = SoundMixRate;
+  format.wBitsPerSample = 16;
+  format.nBlockAlign = static_cast<WORD>(SoundChannelsPerFrame * sizeof(std::int16_t));
+  format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+
+  Device.bufferDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (Device.bufferDone == nullptr) return SoundErrorOutputDevice;
+  if (waveOutOpen(&Device.handle, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(Device.bufferDone), 0,
+                  CALLBACK_EVENT) != MMSYSERR_NOERROR) {
+    Device.handle = nullptr;
+    CloseHandle(Device.bufferDone);
+    Device.bufferDone = nullptr;
+    return SoundErrorOutputDevice;
+  }
+  for (std::size_t i = 0; i < Device.headers.size(); ++i) {
+    WAVEHDR& header = Device.headers[i];
+    header = WAVEHDR{};
+    header.lpData = reinterpret_cast<LPSTR>(Device.buffers[i].data());
+    header.dwBufferLength = static_cast<DWORD>(sizeof Device.buffers[i]);
+    if (waveOutPrepareHeader(Device.handle, &header, sizeof header) != MMSYSERR_NOERROR) {
+      CloseOutputDevice();
+      return SoundErrorOutputDevice;
+    }
+  }
+  Device.stopping = false;
+  return SoundErrorNone;
+}
+
+// Nothing is queued before this, so the device is silent and the clock at 0.
+void StartOutputDevice() {
+  if (Device.handle != nullptr && !Device.feeder.joinable()) Device.feeder = std::thread(Feed);
+}
+
+void CloseOutputDevice() {
+  if (Device.feeder.joinable()) {
+    Device.stopping = true;
+    SetEvent(Device.bufferDone);
+    Device.feeder.join();
+  }
+  if (Device.handle != nullptr) {
+    waveOutReset(Device.handle);  // hands every queued buffer back
+    for (WAVEHDR& header : Device.headers) {
+      if (header.dwFlags & WHDR_PREPARED) waveOutUnprepareHeader(Device.handle, &header, sizeof header);
+    }
+    waveOutClose(Device.handle);
+    Device.handle = nullptr;
+  }
+  if (Device.bufferDone != nullptr) {
+    CloseHandle(Device.bufferDone);
+    Device.bufferDone = nullptr;
+  }
+}
