@@ -1,7 +1,5 @@
 # The show program `quenrik` and the pieces other programs reuse.
 find_package(Threads REQUIRED)
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(QUENRIK_SHOW_SDL2 REQUIRED IMPORTED_TARGET sdl2)
 
 # Decoding runs on worker threads behind the loading screen.
 target_link_libraries(quenrik_scenes PUBLIC Threads::Threads)
@@ -12,6 +10,15 @@ target_link_libraries(quenrik_scenes PUBLIC Threads::Threads)
 add_library(quenrik_startup STATIC show_startup.cpp window_proc.cpp main_loop.cpp)
 target_include_directories(quenrik_startup PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(quenrik_startup PUBLIC quenrik_timeline quenrik_scenes quenrik_config)
+
+# Windows: the same start-up order over the Win32 platform layer.
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/win32.cmake)
+  return()
+endif()
+
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(QUENRIK_SHOW_SDL2 REQUIRED IMPORTED_TARGET sdl2)
 
 # The window, display mode, context and error reports over SDL2, and the
 # show's start-up order (RunShow).

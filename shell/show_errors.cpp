@@ -1,15 +1,15 @@
 #include "show_errors.h"
 
-#include <SDL.h>
-
 #include <cstdio>
 #include <cstdlib>
 
 #include "gl.h"
-#include "show_window.h"
+#include "show_platform.h"
 #include "sound.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #endif
 
@@ -20,7 +20,13 @@ constexpr const char* ErrorCaption = "Error";
 // A code address as an offset into its program image, so the report is the
 // same from run to run whatever address the image was loaded at.
 std::uint32_t ImageOffset(const void* address) {
-#ifndef _WIN32
+#ifdef _WIN32
+  HMODULE module = nullptr;
+  if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         static_cast<LPCSTR>(address), &module))
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) -
+                                      reinterpret_cast<std::uintptr_t>(module));
+#else
   Dl_info info{};
   if (dladdr(address, &info) != 0 && info.dli_fbase)
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) -
@@ -34,7 +40,7 @@ std::uint32_t ImageOffset(const void* address) {
   std::fprintf(stderr, "%s: %s\n", ErrorCaption, text.c_str());
   std::fflush(stderr);
   ReleaseDisplay();
-  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, ErrorCaption, text.c_str(), nullptr);
+  ShowErrorBox(ErrorCaption, text);
   EndProgram(exitCode);
 }
 
@@ -59,7 +65,7 @@ void ShowErrorAndExit(const std::string& text, const std::string& detail) {
 
 void EndProgram(int exitCode) {
   SoundClose();
-  SDL_Quit();
+  ClosePlatform();
   FreeGLU();
   FreeGL();
   std::exit(exitCode);

@@ -13,7 +13,7 @@
 #include "show_errors.h"
 #include "show_startup.h"
 #include "show_state.h"
-#include "show_window.h"
+#include "show_platform.h"
 #include "sound.h"
 
 namespace {
@@ -99,7 +99,7 @@ int RunShow(void (*framePresented)(std::int32_t musicClock)) {
   SoundClose();
   ReleaseRenderContext();
   DestroyShowWindow();
-  SDL_Quit();
+  ClosePlatform();
   FreeGLU();
   FreeGL();
   return 0;

@@ -203,3 +203,9 @@ void HandleOneMessage() {
 }
 
 void SwapShowBuffers() { SDL_GL_SwapWindow(Window.window); }
+
+void ShowErrorBox(const std::string& caption, const std::string& text) {
+  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption.c_str(), text.c_str(), nullptr);
+}
+
+void ClosePlatform() { SDL_Quit(); }
