@@ -20,11 +20,12 @@ constexpr std::size_t ReadChunk = std::size_t{1} << 16;
 }  // namespace
 
 std::uint8_t SampleToByte(double sample) {
-  if (!(sample > 0)) return 0;  // also NaN, which a checked file cannot produce
-  if (sample >= 255) return 255;
-  // Adding 2^52 rounds to an integer, ties to even (the default rounding).
+  // Clamped without branches (NaN, which a checked file cannot produce, gives
+  // 0); then adding 2^52 rounds to an integer, ties to even (the default
+  // rounding mode), and the subtraction is exact.
   constexpr double Shift = 0x1p52;
-  return static_cast<std::uint8_t>((sample + Shift) - Shift);
+  const double clamped = sample > 0 ? (sample < 255 ? sample : 255.0) : 0.0;
+  return static_cast<std::uint8_t>(static_cast<int>((clamped + Shift) - Shift));
 }
 
 void PackGrey(std::span<const double> plane, std::span<std::uint8_t> pixels) {

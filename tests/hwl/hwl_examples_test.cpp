@@ -293,6 +293,7 @@ TEST(HwlLoad, FilesOnDisk) {
   EXPECT_EQ(ReadHwlHeader((dir / "absent.hwl").string(), header).code, HwlFileNotFound);
   EXPECT_EQ(LoadHwlImage(untouched, header, write("short.hwl", bytes.size() - 1), true).code, HwlReadPastEnd);
   EXPECT_EQ(ReadHwlHeader(write("tiny.hwl", 33), header).code, HwlReadPastEnd);
+  EXPECT_EQ(LoadHwlImage(untouched, header, dir.string(), true).code, HwlFileNotFound);  // a directory
   EXPECT_EQ(untouched, (Bytes{1, 2, 3}));
   std::filesystem::remove_all(dir);
 }
