@@ -35,11 +35,16 @@ std::uint32_t ImageOffset(const void* address) {
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address));
 }
 
-// Display mode and cursor first, so the box shows on the desktop as it was.
+// Display mode and cursor first, so the box shows on the desktop as it was;
+// the music stops; the window system is closed, which also gives SIGINT and
+// SIGTERM their default action back, so a signal still ends a program that
+// waits in its error box.
 [[noreturn]] void ReportAndExit(const std::string& text, int exitCode) {
   std::fprintf(stderr, "%s: %s\n", ErrorCaption, text.c_str());
   std::fflush(stderr);
   ReleaseDisplay();
+  SoundClose();
+  ClosePlatform();
   ShowErrorBox(ErrorCaption, text);
   EndProgram(exitCode);
 }

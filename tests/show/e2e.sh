@@ -2,7 +2,8 @@
 # End-to-end runs of the real, unchanged quenrik program under private X
 # servers, with the dialog accepted by its default button.
 #   e2e.sh CASE QUENRIK MAKE_SHOW_DATA REPO_DATA_DIR XORG_CONF [DIALOG_DRIVER]
-# Cases: play, sigterm, windowed, missing-loading, missing-music, no-audio, no-mode, no-display.
+# Cases: play, sigterm, windowed, missing-loading, box-sigterm, missing-music, no-audio, no-mode,
+# no-display.
 # windowed needs DIALOG_DRIVER (it tells where the dialog's controls are).
 set -uo pipefail
 CASE=$1
@@ -225,6 +226,26 @@ case $CASE in
     [ "$SHOW_RC" = 2 ] || Fail "exit code $SHOW_RC, expected 2"
     grep -qE '^Error: Runtime error 2 at 0x[0-9A-F]{8}$' "$TMP/stderr" || Fail "no run-time error report"
     ExpectStderr "loading.hwl"
+    [ "$(CurrentMode)" = "$before" ] || Fail "display mode $(CurrentMode) after the error, expected $before"
+    ;;
+  box-sigterm)
+    # A program waiting in its error box still ends on SIGTERM, display restored.
+    rm "$TMP/work/data/text_4.hwl"
+    StartServer xorg
+    before=$(CurrentMode)
+    StartShow SDL_AUDIODRIVER=dummy
+    AcceptDialog
+    for i in $(seq 200); do
+      grep -q '^Error: ' "$TMP/stderr" && break
+      kill -0 "$SHOW_PID" 2>/dev/null || Fail "quenrik ended without an error box"
+      sleep 0.1
+    done
+    sleep 1
+    kill -0 "$SHOW_PID" 2>/dev/null || Fail "quenrik did not wait in its error box"
+    kill -TERM "$SHOW_PID"
+    WaitForShow 5
+    [ "$SHOW_RC" = 143 ] || Fail "exit status $SHOW_RC after SIGTERM in the error box, expected 143"
+    ExpectStderr "text_4.hwl"
     [ "$(CurrentMode)" = "$before" ] || Fail "display mode $(CurrentMode) after the error, expected $before"
     ;;
   missing-music | no-audio)
