@@ -122,8 +122,22 @@ HwlStatus LoadHwlImage(std::vector<std::uint8_t>& pixels, HwlHeader& header, con
     const HwlHeader h = ParseHwlHeader(bytes);
     if (HwlPlaneCount(h) != 0 && CheckHwlHeader(h, fileName)) wanted = HwlAnnouncedSize(h);
   }
+  // Where the file's length can be learnt, hold exactly the bytes needed.
+  if (wanted > HwlHeaderSize && std::fseek(file.get(), 0, SEEK_END) == 0) {
+    const long end = std::ftell(file.get());
+    if (std::fseek(file.get(), long(HwlHeaderSize), SEEK_SET) != 0)
+      return HwlError(HwlFileNotFound, fileName, "cannot be read");
+    if (end > 0) {
+      try {
+        bytes.reserve(std::size_t(std::min<std::uint64_t>(wanted, std::uint64_t(end))));
+      } catch (const std::bad_alloc&) {
+        return HwlError(HwlOutOfMemory, fileName, "not enough memory to read the file");
+      }
+    }
+  }
   while (got == bytes.size() && got < wanted) {
-    const std::size_t chunk = std::size_t(std::min<std::uint64_t>(wanted - got, std::max(got, ReadChunk)));
+    const std::size_t chunk =
+        std::size_t(std::min<std::uint64_t>(wanted - got, std::max({got, ReadChunk, bytes.capacity() - got})));
     try {
       bytes.resize(got + chunk);
     } catch (const std::bad_alloc&) {

@@ -60,6 +60,15 @@ TEST(HwlMemory, ColourWorkingMemoryPerPixel) {
     RecordProperty("bytes_per_pixel_" + std::to_string(threads), std::to_string(perPixel));
     EXPECT_LE(perPixel, 16.0);
   }
+  // From disk the file's bytes are held too.
+  const std::filesystem::path path = std::filesystem::temp_directory_path() / "hwl_memory_colour.hwl";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+  Measure m;
+  ASSERT_TRUE(LoadHwlImage(pixels, header, path.string(), true));
+  const double perPixel = double(m.Extra()) / (w * h);
+  std::printf("working memory of LoadHwlImage: %.2f bytes per pixel\n", perPixel);
+  EXPECT_LE(perPixel, 16.0);
+  std::filesystem::remove(path);
 }
 
 TEST(HwlMemory, TinyFileCannotAskForALargeImage) {
