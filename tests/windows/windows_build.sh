@@ -5,7 +5,7 @@
 # checked against the control table by the dialog tests) and icon group 1,
 # all in German (Germany).
 #   windows_build.sh SOURCE_DIR BUILD_DIR
-set -uo pipefail
+set -u  # no pipefail: "grep -q" ends pipelines early on purpose
 SOURCE=$(realpath "$1") BUILD=$(realpath -m "$2")
 SKIP=77
 MINGW=x86_64-w64-mingw32
@@ -25,14 +25,15 @@ EXE=$BUILD/shell/quenrik.exe
 # Imports: the system's own DLLs only (the C and C++ runtimes are linked in;
 # msvcrt.dll ships with every Windows).
 allowed=" KERNEL32.dll USER32.dll GDI32.dll OPENGL32.dll WINMM.dll MSACM32.dll msvcrt.dll "
-imports=$($MINGW-objdump -p "$EXE" | sed -n 's/^\s*DLL Name: //p')
+headers=$($MINGW-objdump -p "$EXE") || Fail "cannot read $EXE"
+imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers")
 [ -n "$imports" ] || Fail "no import table in $EXE"
 for dll in $imports; do
   [[ "$allowed" == *" $dll "* ]] || Fail "quenrik.exe imports $dll, which Windows does not ship"
 done
 echo "imports: $(echo $imports)"
-$MINGW-objdump -f "$EXE" | grep -q 'pei-x86-64' || Fail "quenrik.exe is not a 64-bit Windows program"
-$MINGW-objdump -p "$EXE" | grep -qE '^Subsystem\s+00000002' || Fail "quenrik.exe is not a windowed program"
+grep -q 'file format pei-x86-64' <<<"$headers" || Fail "quenrik.exe is not a 64-bit Windows program"
+grep -qE '^Subsystem\s+00000002' <<<"$headers" || Fail "quenrik.exe is not a windowed program"
 
 # Resources, as windres reads them back from the compiled object.
 TMP=$(mktemp -d)
