@@ -23,12 +23,24 @@ Step() { echo "[${SECONDS}s] $*"; }
 
 # Starts Xvfb on a display number it picks itself (no race with other tests
 # starting servers at the same time), then openbox for title bars, focus and
-# the close button. The limits are generous: the machine may be busy.
+# the close button. The limits are generous: the machine may be busy. A server
+# whose window manager does not come up is replaced once.
 StartXSession() {
-  local size=${1:-1024x768x24} deadline
+  local size=${1:-1024x768x24} attempt
+  for attempt in 1 2; do
+    TryXSession "$size" && return 0
+    Step "no window manager on $DISPLAY: $XSESSION_PROBLEM"
+  done
+  Fail "no X session with a window manager: $XSESSION_PROBLEM"
+}
+
+TryXSession() {
+  local size=$1 deadline server wm
   Step "starting Xvfb"
+  rm -f "$XSESSION_TMP/display"
   Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp 3>"$XSESSION_TMP/display" >/dev/null 2>&1 &
-  XSESSION_PIDS+=($!)
+  server=$!
+  XSESSION_PIDS+=($server)
   deadline=$((SECONDS + 20))
   until [ -s "$XSESSION_TMP/display" ] || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
   [ -s "$XSESSION_TMP/display" ] || Fail "Xvfb did not start"
@@ -38,13 +50,18 @@ StartXSession() {
   export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
   Step "starting openbox on $DISPLAY"
   openbox --sm-disable >/dev/null 2>"$XSESSION_TMP/openbox.err" &
-  XSESSION_PIDS+=($!)
-  deadline=$((SECONDS + 20))
+  wm=$!
+  XSESSION_PIDS+=($wm)
+  deadline=$((SECONDS + 15))
   while [ $SECONDS -lt $deadline ]; do
     timeout 5 xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
     sleep 0.05
   done
-  Fail "openbox did not start: $(cat "$XSESSION_TMP/openbox.err")"
+  local state=running
+  kill -0 "$wm" 2>/dev/null || state=gone
+  XSESSION_PROBLEM="openbox $state, root: $(timeout 5 xprop -root 2>&1 | head -c 200), openbox: $(head -c 300 "$XSESSION_TMP/openbox.err")"
+  kill "$wm" "$server" 2>/dev/null
+  return 1
 }
 
 # Waits up to $2 seconds (default 10) for a visible window named exactly $1;
