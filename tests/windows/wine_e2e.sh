@@ -5,7 +5,8 @@
 #   wine_e2e.sh prefix PREFIX
 #       makes the Wine prefix the other cases share (virtual desktop 1024x768)
 #   wine_e2e.sh CASE PREFIX WINDOWS_BUILD LINUX_PROBE MAKE_SHOW_DATA REPO_DATA
-# Cases: decode clock cancel windowed fullscreen32 fullscreen16 missing-file no-audio
+# Cases: decode clock cancel windowed fullscreen32 fullscreen16 missing-file
+#        no-audio no-glu
 # Every case needs the program itself to answer (its dialog, its stderr), so
 # an exe that Wine cannot load (which exits 0) never passes.
 set -u  # no pipefail: "grep -q" ends pipelines early on purpose
@@ -263,6 +264,9 @@ case $CASE in
     StartPulse
     StartShow
     WaitForDialog
+    Key Escape  # the dialog has no handler for it: nothing happens
+    sleep 0.5
+    Running && xdotool search --name '^Config$' >/dev/null 2>&1 || Fail "Escape closed the dialog"
     Key Tab     # from "Go!" to "Cancel"
     Key Return
     WaitForEnd 15
@@ -333,6 +337,20 @@ case $CASE in
     DismissErrorBox
     [ "$RC" = 1 ] || Fail "exit code $RC, expected 1"
     ExpectStderr '^Error: Error initializing output device\.$'
+    ;;
+  no-glu)
+    # Wine's glu32 switched off: the show names the entry point it lacks.
+    MakeWorkDir
+    StartX
+    StartPulse
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;glu32=d" StartShow
+    WaitForDialog
+    KeepDesktop
+    Key Return
+    DismissErrorBox
+    [ "$RC" = 1 ] || Fail "exit code $RC, expected 1"
+    ExpectStderr '^Error: OpenGL entry point gluPerspective not found in glu32\.dll$'
+    WaitForDesktop "$DesktopSize"
     ;;
   *)
     echo "unknown case $CASE" >&2
