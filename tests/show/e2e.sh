@@ -14,8 +14,15 @@ SKIP=77
 PIDS=()
 TMP=$(mktemp -d)
 Cleanup() {
-  local pid
+  local pid i
   for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+  # A show blocked in start-up (e.g. on the piped picture) only queues SIGTERM.
+  for i in $(seq 30); do
+    for pid in "${PIDS[@]}"; do kill -0 "$pid" 2>/dev/null && break; done
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  for pid in "${PIDS[@]}"; do kill -KILL "$pid" 2>/dev/null; done
   for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
   rm -rf "$TMP"
 }
