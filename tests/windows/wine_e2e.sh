@@ -242,6 +242,11 @@ case $CASE in
     "$LINUX_PROBE" compare "$TMP/stereo44.mp3" "$TMP/stereo44.raw" 0 16 || Fail "stereo44.mp3 decodes differently"
     "$LINUX_PROBE" compare "$TMP/mono44.mp3" "$TMP/mono44.raw" 0 16 || Fail "mono44.mp3 decodes differently"
     "$LINUX_PROBE" compare "$TMP/stereo22.mp3" "$TMP/stereo22.raw" 2 -1 || Fail "stereo22.mp3 decodes differently"
+    # And the show's own music.
+    if [ -f "$REPO_DATA/run_away.mp3" ]; then
+      wine "$PROBE" decode "$REPO_DATA/run_away.mp3" "$TMP/music.raw" || Fail "the Windows build cannot decode the music"
+      "$LINUX_PROBE" compare "$REPO_DATA/run_away.mp3" "$TMP/music.raw" 0 16 || Fail "the music decodes differently"
+    fi
     ;;
   clock)
     # waveOut's clock: from 0, never backwards, moving at about the music's pace.
