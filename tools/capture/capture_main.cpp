@@ -1,0 +1,345 @@
+// quenrik-capture: the show rendered headless, frame by frame, on a virtual
+// music clock, into a video file or a folder of PNG frames.
+//
+// It runs the show's own start-up (render state, loading screen, textures,
+// circle table, state resets) and the show's own main loop (RunMainLoop with
+// the timeline and layers) in a headless EGL context. The loop's platform
+// hooks are what differ: the music clock is frame n's time floor(n*1000/fps),
+// and presenting a frame reads it back and hands it to the encoder thread.
+//
+// Threads: this one owns the GL context and renders; an encoder thread
+// converts and encodes (or writes PNGs). A few pixel buffers circulate
+// between them, so read-back and encoding overlap the next frame's drawing.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "capture_files.h"
+#include "capture_options.h"
+#include "frame_queue.h"
+#include "gl.h"
+#include "headless_gl.h"
+#include "loading_screen.h"
+#include "main_loop.h"
+#include "show_config.h"
+#include "show_main.h"
+#include "show_startup.h"
+#include "show_state.h"
+#include "timeline.h"
+#include "video_file.h"
+#include "window_proc.h"
+
+namespace {
+
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 64;          // sysexits.h EX_USAGE
+constexpr int ExitSignalBase = 128;    // + the signal's number, as shells report it
+constexpr double ProgressRedrawSeconds = 0.2;  // terminal progress bar refresh
+constexpr int ProgressLineSteps = 10;          // lines per capture when stderr is no terminal
+constexpr int ProgressBarWidth = 30;
+
+using Clock = std::chrono::steady_clock;
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+volatile std::sig_atomic_t StopSignal = 0;  // the signal that asked us to stop, 0 while none
+extern "C" void OnStopSignal(int signal) { StopSignal = signal; }
+
+// Where the frames go; one of the two handles is set (neither for --render-only).
+struct FrameOutput {
+  VideoFileHandle video;
+  PngFolderHandle png;
+};
+
+// Seconds each stage took, summed over the frames.
+struct StageTimes {
+  double render = 0;    // layers drawing until glFinish
+  double readBack = 0;  // glReadPixels
+  double waiting = 0;   // render thread waiting for a free buffer (the encoder is behind)
+  double encode = 0;    // encoder thread: conversion, encoding, writing
+};
+
+// The state of one capture, shared by the main loop's hooks (plain function
+// pointers) and the encoder thread.
+struct CaptureState {
+  CaptureOptions options;
+  FrameRange written;
+  std::int64_t framesToRun = 0;   // frames the main loop will present
+  std::int64_t nextFrame = 0;     // the frame the clock shows now
+  std::int64_t framesRun = 0;
+  HeadlessGlHandle gl;
+  FrameOutput output;
+  PartialFileHandle log;
+  FrameQueue queue;
+  std::string encoderError;       // set by the encoder thread before it aborts the queue
+  StageTimes times;
+  Clock::time_point loopStart;
+  Clock::time_point frameStart;
+  // Progress display.
+  bool terminal = false;
+  double lastRedraw = -1;
+  int lastStep = 0;
+};
+CaptureState Capture;
+
+// --- progress on stderr -------------------------------------------------
+
+std::string FormatMinutes(double seconds) {
+  const long whole = std::lround(std::max(0.0, seconds));
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+  return text;
+}
+
+void ShowProgress(bool last) {
+  CaptureState& c = Capture;
+  const double elapsed = SecondsSince(c.loopStart);
+  const double fps = elapsed > 0 ? c.framesRun / elapsed : 0;
+  const double left = fps > 0 ? (c.framesToRun - c.framesRun) / fps : 0;
+  const double share = c.framesToRun ? double(c.framesRun) / double(c.framesToRun) : 1;
+  if (c.terminal) {
+    if (!last && elapsed - c.lastRedraw < ProgressRedrawSeconds) return;
+    c.lastRedraw = elapsed;
+    const int filled = static_cast<int>(share * ProgressBarWidth);
+    std::fprintf(stderr, "\rcapture [%s%s] %lld/%lld frames  %.1f fps  %s left ", std::string(filled, '#').c_str(),
+                 std::string(ProgressBarWidth - filled, '.').c_str(), static_cast<long long>(c.framesRun),
+                 static_cast<long long>(c.framesToRun), fps, FormatMinutes(left).c_str());
+    if (last) std::fputc('\n', stderr);
+  } else {
+    const int step = static_cast<int>(share * ProgressLineSteps);
+    if (step == c.lastStep) return;
+    c.lastStep = step;
+    std::fprintf(stderr, "capture: %lld/%lld frames (%d %%), %.1f fps, %s left\n", static_cast<long long>(c.framesRun),
+                 static_cast<long long>(c.framesToRun), static_cast<int>(share * 100), fps,
+                 FormatMinutes(left).c_str());
+  }
+  std::fflush(stderr);
+}
+
+// --- the encoder thread ---------------------------------------------------
+
+bool WriteFrame(FrameOutput& output, const CapturedFrame& frame, std::string& error) {
+  if (output.video) return WriteVideoFrame(*output.video, frame.pixels.data(), error);
+  return WritePngFrame(*output.png, frame.number, frame.pixels.data(), error);
+}
+
+void EncodeFrames() {
+  CaptureState& c = Capture;
+  CapturedFrame frame;
+  bool failed = false;
+  while (PopFrame(c.queue, frame)) {
+    if (!failed) {
+      const Clock::time_point start = Clock::now();
+      std::string error;
+      if (!WriteFrame(c.output, frame, error)) {
+        failed = true;
+        c.encoderError = error;
+        AbortFrameQueue(c.queue);
+      }
+      c.times.encode += SecondsSince(start);
+    }
+    ReturnBuffer(c.queue, std::move(frame.pixels));
+  }
+}
+
+// --- the main loop's platform ----------------------------------------------
+
+void HandleOneMessage() {
+  CaptureState& c = Capture;
+  c.frameStart = Clock::now();
+  // A signal, or an encoder that gave up, closes the show like a window close.
+  if (StopSignal || FrameQueueAborted(c.queue)) ShowWindowProc(ShowMessage::Close);
+}
+
+std::int32_t ReadVirtualClock() { return FrameClock(Capture.nextFrame, Capture.options.rate); }
+
+bool MusicNeverFinishes() { return false; }
+
+std::int64_t SteadyNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+void LogFrame(std::int64_t frame) {
+  const std::int32_t clock = FrameClock(frame, Capture.options.rate);
+  const TimelineWindow& window = TimelineWindowAt(clock);
+  std::fprintf(Capture.log->file, "%lld %d %s %s\n", static_cast<long long>(frame), clock, window.backgroundName,
+               window.overlayName);
+}
+
+// The buffer swap: the frame is finished; read it back if it is to be written.
+void PresentCapturedFrame() {
+  CaptureState& c = Capture;
+  const std::int64_t frame = c.nextFrame;
+  gl::glFinish();
+  const Clock::time_point drawn = Clock::now();
+  c.times.render += std::chrono::duration<double>(drawn - c.frameStart).count();
+
+  if (frame >= c.written.first && frame < c.written.end && c.options.kind != OutputKind::None) {
+    std::vector<std::uint8_t> pixels = TakeSpareBuffer(c.queue);
+    const Clock::time_point ready = Clock::now();
+    c.times.waiting += std::chrono::duration<double>(ready - drawn).count();
+    if (!pixels.empty()) {
+      gl::glReadPixels(0, 0, c.options.width, c.options.height, gl::GL_RGBA, gl::GL_UNSIGNED_BYTE, pixels.data());
+      c.times.readBack += SecondsSince(ready);
+      if (c.log) LogFrame(frame);
+      PushFrame(c.queue, CapturedFrame{frame, std::move(pixels)});
+    }
+  }
+  ++c.nextFrame;
+  ++c.framesRun;
+  // Before the show's end the capture stops after the last frame to write;
+  // at the end the main loop stops by itself, after its frame at ShowEndMs.
+  if (c.options.toMs < ShowEndMs && c.nextFrame >= c.written.end) ShowWindowProc(ShowMessage::Destroy);
+  ShowProgress(false);
+}
+
+// --- start-up and the run ------------------------------------------------
+
+std::uint32_t ClockSeed() {
+  // As the show seeds it: the millisecond clock.
+  return static_cast<std::uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count());
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "quenrik-capture: %s\n", message.c_str());
+  return ExitFailure;
+}
+
+constexpr const char* DataHint = " (quenrik-capture reads data/ below the folder it runs in)";
+
+std::string OpenOutputs(CaptureState& c) {
+  std::string error;
+  const CaptureOptions& o = c.options;
+  if (o.kind == OutputKind::Video) {
+    VideoSettings settings{o.output, MusicFile, o.width, o.height, o.rate, c.written.first, c.written.Count()};
+    c.output.video = OpenVideoFile(settings, error);
+    if (!c.output.video) return error.starts_with("cannot read the music") ? error + DataHint : error;
+  } else if (o.kind == OutputKind::PngFolder) {
+    c.output.png = OpenPngFolder(o.output, o.width, o.height, error);
+    if (!c.output.png) return error;
+  }
+  if (!o.framesLog.empty()) {
+    c.log = CreatePartialFile(o.framesLog, error);
+    if (!c.log) return error;
+  }
+  return {};
+}
+
+std::string CommitOutputs(CaptureState& c) {
+  std::string error;
+  if (c.output.video && !CommitVideoFile(*c.output.video, error)) return error;
+  if (c.output.png && !CommitPngFolder(*c.output.png, error)) return error;
+  if (c.log && !CommitPartialFile(*c.log, error)) return error;
+  return {};
+}
+
+void PrintSummary(const CaptureState& c, std::uint32_t seed, bool seeded, double seconds, double encodeSeconds) {
+  const CaptureOptions& o = c.options;
+  const FrameRate r = o.rate;
+  const long long frames = c.written.Count();
+  const double videoSeconds = double(frames) * r.den / r.num;
+  const char* what = o.kind == OutputKind::None ? "rendered" : "wrote";
+  std::fprintf(stderr, "quenrik-capture: %s %s%s%lld frames of %dx%d at %s fps (music %d ... %d ms, %.3f s), "
+               "shake seed %u%s\n",
+               what, o.output.c_str(), o.output.empty() ? "" : ": ", frames, o.width, o.height, FormatRate(r).c_str(),
+               FrameClock(c.written.first, r), FrameClock(c.written.end - 1, r), videoSeconds, seed,
+               seeded ? "" : " (from the clock)");
+  if (c.output.video) std::fprintf(stderr, "quenrik-capture: %s\n", DescribeAudio(*c.output.video).c_str());
+  const double run = double(c.framesRun);
+  auto perFrame = [&](double total) { return run > 0 ? 1000 * total / run : 0; };
+  auto share = [&](double total) { return seconds > 0 ? 100 * total / seconds : 0; };
+  std::fprintf(stderr,
+               "quenrik-capture: %.1f s for %lld frames run: %.1f fps, %.2f x real time; per frame run: render %.2f ms "
+               "(%.0f %%), read-back %.2f ms (%.0f %%), encode %.2f ms (%.0f %%, encoder thread), waiting for "
+               "the encoder %.2f ms\n",
+               seconds, static_cast<long long>(c.framesRun), run / seconds,
+               (FrameClock(c.framesRun, r) / 1000.0) / seconds, perFrame(c.times.render), share(c.times.render),
+               perFrame(c.times.readBack), share(c.times.readBack), perFrame(encodeSeconds), share(encodeSeconds),
+               perFrame(c.times.waiting));
+}
+
+int Run(int argc, char** argv) {
+  CaptureState& c = Capture;
+  if (std::string error = ParseCaptureOptions(std::span<const char* const>(argv + 1, argc - 1), c.options);
+      !error.empty()) {
+    std::fprintf(stderr, "quenrik-capture: %s\n%s", error.c_str(), CaptureUsage);
+    return ExitUsage;
+  }
+  const CaptureOptions& o = c.options;
+  c.written = WrittenFrames(o);
+  // At the show's end the loop also presents its frame at ShowEndMs.
+  c.framesToRun = c.written.end + (o.toMs == ShowEndMs ? 1 : 0);
+  c.terminal = isatty(STDERR_FILENO) == 1;
+
+  struct sigaction action = {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  if (std::string error = OpenOutputs(c); !error.empty()) return Fail(error);
+
+  std::string error;
+  c.gl = OpenHeadlessGl(o.width, o.height, error);
+  if (!c.gl) return Fail("cannot open a headless OpenGL context (EGL): " + error);
+
+  // The show's start-up, in its order: seed, render state, loading screen,
+  // textures, circle table, state resets.
+  const std::uint32_t seed = o.seed ? *o.seed : ClockSeed();
+  SeedShakeRandom(seed);
+  Config = ShowConfig{};
+  Config.ScreenWidth = o.width;
+  Config.ScreenHeight = o.height;
+  Config.Fullscreen = false;
+  SwapBuffersHook = nullptr;  // the loading screen's frame is not captured
+  if (HwlStatus status = PrepareShow(o.width, o.height); !status) return Fail(status.message + DataHint);
+  ResetShowState();
+  if (StopSignal) return ExitSignalBase + StopSignal;
+
+  const Clock::time_point start = Clock::now();
+  c.loopStart = start;
+  std::thread encoder;
+  if (o.kind != OutputKind::None) {
+    FillFrameQueue(c.queue, static_cast<std::size_t>(o.width) * o.height * 4);
+    encoder = std::thread(EncodeFrames);
+  }
+  ShowWindowProc(ShowMessage::Create);
+  const MainLoopPlatform platform{HandleOneMessage, ReadVirtualClock, MusicNeverFinishes, PresentCapturedFrame,
+                                  SteadyNowMs, nullptr};
+  RunMainLoop(platform);
+  CloseFrameQueue(c.queue);
+  if (encoder.joinable()) encoder.join();
+  ShowProgress(true);
+
+  if (StopSignal) {
+    std::fprintf(stderr, "quenrik-capture: stopped by signal %d; nothing written\n", static_cast<int>(StopSignal));
+    return ExitSignalBase + StopSignal;
+  }
+  if (!c.encoderError.empty()) return Fail(c.encoderError);
+  if (gl::GLenum glError = gl::glGetError(); glError != gl::GL_NO_ERROR)
+    return Fail("OpenGL reported error " + std::to_string(glError) + " while drawing");
+  const Clock::time_point flushStart = Clock::now();
+  if (std::string commitError = CommitOutputs(c); !commitError.empty()) return Fail(commitError);
+  const double encodeSeconds = c.times.encode + SecondsSince(flushStart);
+  PrintSummary(c, seed, o.seed.has_value(), SecondsSince(start), encodeSeconds);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int code = Run(argc, argv);
+  // Release outputs (removing partial files on failure) and the context
+  // before the process ends.
+  Capture.output = FrameOutput{};
+  Capture.log.reset();
+  Capture.gl.reset();
+  return code;
+}

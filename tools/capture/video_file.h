@@ -1,0 +1,44 @@
+// A video file of the show: H.264 (libx264, 4:2:0) from RGBA frames, with the
+// show's MP3 copied in packet by packet as the audio stream. The first music
+// sample under the first video frame plays at video time 0: the MP3's encoder
+// delay (and the preroll packets a decoder needs) are marked for the player
+// to drop (an MP4 edit list; in Matroska the audio starts before the video).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "capture_options.h"
+
+struct VideoSettings {
+  std::string path;   // the final name, .mp4 or .mkv
+  std::string musicFile;
+  int width = 0;
+  int height = 0;
+  FrameRate rate;
+  std::int64_t firstFrame = 0;  // the show's frame number of video frame 0
+  std::int64_t frameCount = 0;  // frames that will be written
+};
+
+struct VideoFile;
+// Frees the encoder and muxer; removes the partial file unless committed.
+struct VideoFileCloser {
+  void operator()(VideoFile* file) const;
+};
+using VideoFileHandle = std::unique_ptr<VideoFile, VideoFileCloser>;
+
+// Reads the music's packets, opens the encoder, creates the partial file
+// beside the target and writes the header. Null with the reason on failure.
+VideoFileHandle OpenVideoFile(const VideoSettings& settings, std::string& error);
+
+// Encode one frame: RGBA, width x height, bottom row first.
+bool WriteVideoFrame(VideoFile& file, const std::uint8_t* rgba, std::string& error);
+
+// Flush the encoder, write the remaining audio and the trailer, and rename
+// the file into place.
+bool CommitVideoFile(VideoFile& file, std::string& error);
+
+// How the audio was cut, for the summary: e.g. "audio: 2577 MP3 packets,
+// first 3 are preroll, 1105 + 3456 samples skipped".
+std::string DescribeAudio(const VideoFile& file);
