@@ -57,6 +57,7 @@ bool SameStream(const Mp3FrameHeader& a, const Mp3FrameHeader& b) {
 bool ConfirmedFrameAt(std::span<const std::uint8_t> file, std::size_t offset, Mp3FrameHeader& header) {
   if (!ReadMp3FrameHeader(file.subspan(offset), header)) return false;
   const std::size_t next = offset + header.length;
+  if (next > file.size()) return false;  // cut short
   if (next == file.size()) return true;
   Mp3FrameHeader following;
   return ReadMp3FrameHeader(file.subspan(next), following) && SameStream(header, following);

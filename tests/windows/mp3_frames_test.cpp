@@ -156,6 +156,8 @@ TEST(Mp3Layout, NoAudioInOtherFiles) {
   Bytes stray(2000, 0x11);
   std::copy_n(Bytes{0xFF, 0xFB, 0x90, 0x44}.begin(), 4, stray.begin() + 100);
   EXPECT_EQ(FindMp3Layout(stray, layout), Mp3LayoutStatus::NoAudio);
+  // A header whose frame runs past the end of the file.
+  EXPECT_EQ(FindMp3Layout(Bytes{0xFF, 0xFB, 0x90, 0x44, 0, 0, 0, 0}, layout), Mp3LayoutStatus::NoAudio);
   // An ID3v2 tag that claims more bytes than the file has.
   EXPECT_EQ(FindMp3Layout(Bytes{'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F, 0xFF, 0xFB, 0x90, 0x44}, layout),
             Mp3LayoutStatus::NoAudio);
