@@ -78,8 +78,9 @@ void DequantiseBands(std::span<double> plane, int width, int height, int levels,
 
 // Inverse Haar synthesis of a dequantised plane in place, levels + 1 steps
 // from the coarsest block to the full plane, with the smoothing of zero
-// details. Working memory besides the plane: per thread one strip of
-// height x HwlStripWidth doubles and one row. threads >= 1.
+// details. Working memory besides the plane, per thread: the approximation
+// half of one strip, (height / 2) x HwlStripWidth doubles, and half a row.
+// threads >= 1; the result does not depend on it.
 constexpr int HwlStripWidth = 64;  // columns per strip of the vertical pass: 8 cache lines per row
 void SynthesisePlane(std::span<double> plane, int width, int height, int levels, int threads);
 
