@@ -5,8 +5,9 @@
 // whenever the system hands one back as played, so the module's clock follows
 // the device's real pace, whatever it is: under Wine the first seconds play
 // slower than the wall clock. With OutputBuffers queued, the buffer being
-// filled plays after the others: the clock leads what is heard by
-// OutputBuffers - 1 periods at most, as with the SDL device on Linux.
+// filled plays after the others: the clock runs up to OutputBuffers - 1
+// periods ahead of what is heard (less where the system hands buffers back
+// late, as Wine does), as the SDL device's clock does on Linux.
 #include "sound.h"
 #include "sound_platform.h"
 
