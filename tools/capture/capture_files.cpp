@@ -11,9 +11,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Fast zlib setting: frames are mostly black and the folder is a working
-// format, not an archive (level 9 takes five times as long for 10 % less).
-constexpr int PngCompressionLevel = 3;
+// Fast settings, as the folder is a working format rather than an archive:
+// zlib level 1 and the "sub" filter on every row write a 640 x 480 show frame
+// in about 11 ms instead of 21 ms (libpng's defaults) for 5 % more bytes.
+constexpr int PngCompressionLevel = 1;
 
 std::string Reason(int error) { return std::strerror(error); }
 
@@ -124,6 +125,7 @@ bool WritePngRows(std::FILE* file, int width, int height, const std::uint8_t* co
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_compression_level(png, PngCompressionLevel);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
   png_write_info(png, info);
   png_set_filler(png, 0, PNG_FILLER_AFTER);  // the rows are RGBA: drop the fourth byte
   for (int row = 0; row < height; ++row) png_write_row(png, rows[row]);

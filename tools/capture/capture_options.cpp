@@ -36,7 +36,7 @@ bool ParseNumber(std::string_view text, Number& value) {
 bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
   if (text.size() < suffix.size()) return false;
   return std::equal(suffix.begin(), suffix.end(), text.end() - suffix.size(),
-                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+                    [](char lower, char c) { return std::tolower(static_cast<unsigned char>(c)) == lower; });
 }
 
 std::string ParseSize(std::string_view text, CaptureOptions& options) {
