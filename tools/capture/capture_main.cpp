@@ -106,7 +106,7 @@ void ShowProgress(bool last) {
     if (!last && elapsed - c.lastRedraw < ProgressRedrawSeconds) return;
     c.lastRedraw = elapsed;
     const int filled = static_cast<int>(share * ProgressBarWidth);
-    std::fprintf(stderr, "\rcapture [%s%s] %lld/%lld frames  %.1f fps  %s left ", std::string(filled, '#').c_str(),
+    std::fprintf(stderr, "\rcapture [%s%s] %lld/%lld frames  %.1f fps  %s left\033[K", std::string(filled, '#').c_str(),
                  std::string(ProgressBarWidth - filled, '.').c_str(), static_cast<long long>(c.framesRun),
                  static_cast<long long>(c.framesToRun), fps, FormatMinutes(left).c_str());
     if (last) std::fputc('\n', stderr);
