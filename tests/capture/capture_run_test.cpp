@@ -75,6 +75,7 @@ struct Launch {
   std::string folder = SourceRoot;        // working directory
   std::vector<std::string> environment;   // NAME=VALUE added
   rlim_t fileSizeLimit = RLIM_INFINITY;   // bytes any one file may grow to
+  bool closedStderr = false;              // stderr a pipe nobody reads (as "| head" leaves it)
 };
 
 // Starts the program with stderr into errPath.
@@ -88,7 +89,14 @@ pid_t Start(const Launch& launch, const std::string& errPath) {
     setrlimit(RLIMIT_FSIZE, &limit);
     signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead of killing
   }
-  if (!freopen(errPath.c_str(), "w", stderr)) _exit(121);
+  if (launch.closedStderr) {
+    int ends[2];
+    if (pipe(ends) != 0 || dup2(ends[1], STDERR_FILENO) < 0) _exit(121);
+    close(ends[0]);
+    close(ends[1]);
+  } else if (!freopen(errPath.c_str(), "w", stderr)) {
+    _exit(121);
+  }
   std::vector<char*> argv{const_cast<char*>(Program.c_str())};
   for (const std::string& arg : launch.args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -499,6 +507,14 @@ TEST(CaptureRun, SignalStopsTheCaptureAndLeavesNothing) {
     EXPECT_EQ(Finish(pid), 128 + signal) << ReadText(logs / "stderr");
     EXPECT_TRUE(Entries(temp.path).empty());
   }
+}
+
+TEST(CaptureRun, ClosedStderrDoesNotStopTheCapture) {
+  TempDir temp;
+  Launch launch = WithArgs({temp / "show.mp4", "--size", "64x48", "--to", "2000"});
+  launch.closedStderr = true;
+  EXPECT_EQ(RunCapture(launch).code, 0);
+  EXPECT_EQ(Entries(temp.path), std::vector<std::string>{"show.mp4"});
 }
 
 }  // namespace

@@ -246,9 +246,10 @@ void PrintSummary(const CaptureState& c, std::uint32_t seed, bool seeded, double
   const long long frames = c.written.Count();
   const double videoSeconds = double(frames) * r.den / r.num;
   const char* what = o.kind == OutputKind::None ? "rendered" : "wrote";
-  std::fprintf(stderr, "quenrik-capture: %s %s%s%lld frames of %dx%d at %s fps (music %d ... %d ms, %.3f s), "
+  std::fprintf(stderr, "quenrik-capture: %s %s%s%lld frame%s of %dx%d at %s fps (music %d ... %d ms, %.3f s), "
                "shake seed %u%s\n",
-               what, o.output.c_str(), o.output.empty() ? "" : ": ", frames, o.width, o.height, FormatRate(r).c_str(),
+               what, o.output.c_str(), o.output.empty() ? "" : ": ", frames, frames == 1 ? "" : "s", o.width,
+               o.height, FormatRate(r).c_str(),
                FrameClock(c.written.first, r), FrameClock(c.written.end - 1, r), videoSeconds, seed,
                seeded ? "" : " (from the clock)");
   if (c.output.video) std::fprintf(stderr, "quenrik-capture: %s\n", DescribeAudio(*c.output.video).c_str());
@@ -283,6 +284,10 @@ int Run(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+  // A closed stderr (a pipe into "head") must not kill the capture before it
+  // cleans up; the progress lines are then simply lost.
+  signal(SIGPIPE, SIG_IGN);
 
   if (std::string error = OpenOutputs(c); !error.empty()) return Fail(error);
 
