@@ -6,6 +6,9 @@
 #include <memory>
 #include <new>
 #include <thread>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "hwl_decode.h"
 #include "hwl_threads.h"
@@ -36,7 +39,23 @@ void PackGrey(std::span<const double> plane, std::span<std::uint8_t> pixels) {
 void PackBgrx(std::span<const double> plane, int channel, std::span<std::uint8_t> pixels) {
   const std::size_t n = std::min(plane.size(), pixels.size() / 4);
   std::uint8_t* out = pixels.data();
-  for (std::size_t i = 0; i < n; ++i) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // Four samples per round: clamp (maxpd gives its second operand, 0, for
+  // NaN), convert with the default rounding (nearest, ties to even, as
+  // SampleToByte), then merge the bytes into the little-endian words.
+  const __m128i keep = _mm_set1_epi32(int(0x00FFFFFFu & ~(0xFFu << (8 * channel))));
+  const __m128i shift = _mm_cvtsi32_si128(8 * channel);
+  const __m128d low = _mm_setzero_pd(), high = _mm_set1_pd(255.0);
+  for (; i + 4 <= n; i += 4) {
+    const __m128i a = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(_mm_loadu_pd(&plane[i]), low), high));
+    const __m128i b = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(_mm_loadu_pd(&plane[i + 2]), low), high));
+    const __m128i bytes = _mm_sll_epi32(_mm_unpacklo_epi64(a, b), shift);
+    __m128i* words = reinterpret_cast<__m128i*>(out + 4 * i);
+    _mm_storeu_si128(words, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(words), keep), bytes));
+  }
+#endif
+  for (; i < n; ++i) {
     out[4 * i + channel] = SampleToByte(plane[i]);
     out[4 * i + 3] = 0;
   }

@@ -193,8 +193,17 @@ HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::u
     if (write && (symbol & 3) == 0 && endSymbol - symbol >= 4 && coefficientCount - position >= 4) {
       const SymbolByte& info = SymbolBytes[symbols[symbol >> 2]];
       if (info.runs == 0 && streams.valueCount - value >= info.values) {
+        // Slot 4 is the zero of a Zero symbol. With four values left all four
+        // are read, so the work does not depend on how many are used.
         int v[5] = {0, 0, 0, 0, 0};
-        for (int i = 0; i < info.values; ++i) v[i] = int(values.At(value + i));
+        if (streams.valueCount - value >= 4) {
+          if (values.bits == 8)
+            for (int i = 0; i < 4; ++i) v[i] = values.bytes[value + i];
+          else
+            for (int i = 0; i < 4; ++i) v[i] = int(values.At(value + i));
+        } else {
+          for (int i = 0; i < info.values; ++i) v[i] = int(values.At(value + i));
+        }
         for (int i = 0; i < 4; ++i) {
           const int magnitude = v[info.slot[i]];
           // Integer negation keeps a value of 0 at +0.0.

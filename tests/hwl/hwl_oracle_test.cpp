@@ -1,7 +1,9 @@
 // The fast decoder against the plain reference, bit for bit.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <random>
 
 #include "hwl_decode.h"
 #include "hwl_oracle.h"
@@ -48,6 +50,74 @@ void ExpectSameAsOracle(const Bytes& file, const std::string& what) {
     const HwlStatus s = DecodeHwlImage(file, pixels, header, "f", true, threads);
     ASSERT_TRUE(s) << what << ": " << s.message;
     ASSERT_EQ(pixels, expectedPixels) << what;
+  }
+}
+
+// One synthesis step built from the reference pair rule: columns, then rows.
+std::vector<double> ReferenceStep(const std::vector<double>& x, int w, int h) {
+  std::vector<double> v(x.size()), line;
+  for (int c = 0; c < w; ++c) {
+    line.clear();
+    for (int r = 0; r < h; ++r) line.push_back(x[std::size_t(r) * w + c]);
+    line = oracle::SynthesiseLine(line);
+    for (int r = 0; r < h; ++r) v[std::size_t(r) * w + c] = line[r];
+  }
+  for (int r = 0; r < h; ++r) {
+    line.assign(v.begin() + std::size_t(r) * w, v.begin() + std::size_t(r + 1) * w);
+    line = oracle::SynthesiseLine(line);
+    std::copy(line.begin(), line.end(), v.begin() + std::size_t(r) * w);
+  }
+  return v;
+}
+
+TEST(HwlOracle, SynthesisOfAwkwardSamples) {
+  // The fast arithmetic must give the extended-precision results for any
+  // doubles, not only for those a file makes: scaled integers with equal
+  // neighbours and zero details (smoothing), values of mixed sign, zeros of
+  // both signs, near-ties of the rounding, and magnitudes from subnormal to
+  // huge that the fast path must hand back.
+  std::mt19937 rng(7);
+  const auto real = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+  const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int round = 0; round < 60; ++round) {
+    const int w = 4 * pick(1, 24), h = 4 * pick(1, 24);
+    const int kind = round % 6;
+    const double factor = real(0.01, 3) * (pick(0, 9) == 0 ? -1 : 1);
+    std::vector<double> x(std::size_t(w) * h);
+    double previous = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      double& v = x[i];
+      const bool approximation = int(i % w) < w / 2 && int(i / w) < h / 2;
+      switch (kind) {
+        case 0:  // dequantised integers, many zeros and repeats
+          if (pick(0, 2) != 0) previous = pick(0, 1) ? 0.0 : pick(-255, 255) * factor;
+          v = previous;
+          break;
+        case 1:  // one sign, long flat stretches
+          if (pick(0, 3) == 0) previous = pick(0, 255) * std::fabs(factor);
+          v = pick(0, 4) == 0 ? previous * (1 + 0x1p-52 * pick(-3, 3)) : previous;
+          break;
+        case 2:  // any magnitude
+          v = std::ldexp(real(-1, 1), pick(-1074, 1000));
+          break;
+        case 3:  // zeros of both signs among small values
+          v = pick(0, 3) == 0 ? (pick(0, 1) ? 0.0 : -0.0) : real(-4, 4);
+          break;
+        case 4:  // smoothing between values of either sign: the weighted sums cancel
+          v = approximation || pick(0, 9) == 0 ? pick(-255, 255) * factor : 0.0;
+          break;
+        default:  // neighbours a few ulps apart: exact sums near ties
+          previous = pick(0, 7) == 0 ? real(1, 2) * std::ldexp(1.0, pick(-8, 8)) : previous;
+          v = std::nextafter(previous, pick(0, 1) ? 1e300 : -1e300) * (pick(0, 5) == 0 ? 0 : 1);
+          break;
+      }
+    }
+    const std::vector<double> expected = ReferenceStep(x, w, h);
+    for (const int threads : {1, 2}) {
+      std::vector<double> plane = x;
+      SynthesisePlane(plane, w, h, 0, threads);
+      ASSERT_TRUE(SameBits(plane, expected)) << "round " << round << " kind " << kind << " " << w << " x " << h;
+    }
   }
 }
 
