@@ -6,6 +6,9 @@
 #include "hwl_decode.h"
 #include "hwl_threads.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 #define HWL_SIMD 1
@@ -131,6 +134,16 @@ HWL_SIMD_INLINE __m256d Weighted(__m256d s, __m256d n, __m256d& lo, __m256d& bad
 HWL_SIMD_INLINE int InnerQuad(__m256d s, __m256d sl, __m256d sll, __m256d sr, __m256d srr, __m256d dl,
                                      __m256d d, __m256d dr, __m256d& even, __m256d& odd) {
   const __m256d z = _mm256_setzero_pd();
+  // Zero details next to zero approximation values (most of a dark
+  // picture): no smoothing, and S(j) x k is S(j), zero of its own sign.
+  const __m256d magnitudes = _mm256_andnot_pd(_mm256_set1_pd(-0.0),
+                                              _mm256_or_pd(_mm256_or_pd(s, d), _mm256_or_pd(sl, sr)));
+  const __m256i bits = _mm256_castpd_si256(magnitudes);
+  if (_mm256_testz_si256(bits, bits)) {
+    even = s;
+    odd = s;
+    return 0;
+  }
   const __m256d flat = _mm256_cmp_pd(d, z, _CMP_EQ_OQ);  // -0 counts as zero
   const __m256d smoothEven = _mm256_and_pd(
       _mm256_and_pd(flat, _mm256_cmp_pd(dl, z, _CMP_EQ_OQ)),
@@ -285,7 +298,12 @@ void DequantiseBands(std::span<double> plane, int width, int height, int levels,
         const bool whole = i == levels + 1 || y >= (height >> (i + 1));
         const int begin = whole ? 0 : width >> (i + 1);
         const double f = factor[i];
-        for (int x = begin; x < end; ++x) row[x] *= f;
+        int x = begin;
+#if defined(__SSE2__)
+        for (const __m128d vf = _mm_set1_pd(f); x + 2 <= end; x += 2)
+          _mm_storeu_pd(row + x, _mm_mul_pd(_mm_loadu_pd(row + x), vf));
+#endif
+        for (; x < end; ++x) row[x] *= f;
         if (whole) break;
         end = begin;
       }
