@@ -3,6 +3,10 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 #include "hwl_decode.h"
 
@@ -106,6 +110,54 @@ constexpr std::array<SymbolByte, 256> SymbolBytes = [] {
   return table;
 }();
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define HWL_EXPAND_SIMD 1
+// For 8-bit values: per symbol byte, the byte shuffle that puts the value of
+// each symbol in its 32-bit lane (0x80: zero), and the lanes to negate.
+struct ByteShuffle {
+  alignas(16) std::array<std::uint8_t, 16> lanes;
+  alignas(16) std::array<std::int32_t, 4> negate;
+};
+constexpr std::array<ByteShuffle, 256> ByteShuffles = [] {
+  std::array<ByteShuffle, 256> table{};
+  for (int b = 0; b < 256; ++b)
+    for (int i = 0; i < 4; ++i) {
+      const int slot = SymbolBytes[b].slot[i];
+      for (int k = 0; k < 4; ++k) table[b].lanes[4 * i + k] = slot < 4 && k == 0 ? std::uint8_t(slot) : 0x80;
+      table[b].negate[i] = SymbolBytes[b].negate[i];
+    }
+  return table;
+}();
+
+bool HasShuffle() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
+// Expands whole symbol bytes of 8-bit values from symbol byte `q` on while
+// they hold no run, four values are left to read and four positions to
+// write; returns the number of bytes done.
+__attribute__((target("avx2"))) std::uint32_t ExpandBytes8(const std::uint8_t* symbols, std::uint32_t q,
+                                                           std::uint32_t qEnd, const std::uint8_t* values,
+                                                           std::uint32_t& value, std::uint32_t valueCount,
+                                                           double* out, std::uint64_t room) {
+  const std::uint32_t q0 = q;
+  for (; q < qEnd && room >= 4 && valueCount - value >= 4; ++q, room -= 4, out += 4) {
+    const std::uint8_t b = symbols[q];
+    if (SymbolBytes[b].runs != 0) break;
+    std::int32_t four;
+    std::memcpy(&four, values + value, 4);
+    const __m128i lanes = _mm_shuffle_epi8(_mm_cvtsi32_si128(four),
+                                           _mm_load_si128(reinterpret_cast<const __m128i*>(ByteShuffles[b].lanes.data())));
+    const __m128i negate = _mm_load_si128(reinterpret_cast<const __m128i*>(ByteShuffles[b].negate.data()));
+    // Integer negation keeps a value of 0 at +0.0.
+    _mm256_storeu_pd(out, _mm256_cvtepi32_pd(_mm_sub_epi32(_mm_xor_si128(lanes, negate), negate)));
+    value += SymbolBytes[b].values;
+  }
+  return q - q0;
+}
+#endif
+
 // Values of `bits` bits packed least significant bit first.
 struct ValueReader {
   const std::uint8_t* bytes;
@@ -188,6 +240,17 @@ HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::u
   endSymbol = std::min(endSymbol, streams.symbolCount);
   HwlExpansion e;
   while (position < coefficientCount && symbol < endSymbol) {
+#if HWL_EXPAND_SIMD
+    if (write && valueBits == 8 && (symbol & 3) == 0 && HasShuffle()) {
+      const std::uint32_t first = symbol >> 2;
+      const std::uint32_t done = ExpandBytes8(symbols, first, endSymbol >> 2, streams.values.data(), value,
+                                              streams.valueCount, plane.data() + position,
+                                              coefficientCount - position);
+      position += 4 * std::uint64_t(done);
+      symbol += 4 * done;
+      if (done > 0) continue;
+    }
+#endif
     // Four symbols at once, without a branch per symbol, when they start a
     // byte, hold no run, have their values and fit in the plane.
     if (write && (symbol & 3) == 0 && endSymbol - symbol >= 4 && coefficientCount - position >= 4) {
