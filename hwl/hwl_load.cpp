@@ -103,6 +103,7 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
   const std::span<double> plane(storage.get(), count);
   const int threadCount = HwlThreadCount(threads);
   const int parts = PartsFor(count, threadCount);
+  HwlTeam team(parts);
   for (int p = 0; p < planes; ++p) {
     // Each part of the symbol stream expands into its own range of the plane.
     const HwlPlaneStreams& streams = body.streams[p];
@@ -110,13 +111,13 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
     for (int part = 1; part < parts; ++part)
       cursor[part] = AdvanceCursor(streams, h.valueBits, cursor[part - 1],
                                    std::uint32_t(PartOf(streams.symbolCount / 4, part, parts).first * 4));
-    RunParts(parts, [&](int part) {
+    team.Run(parts, [&](int part) {
       const std::uint32_t end = part + 1 < parts ? cursor[part + 1].symbol : streams.symbolCount;
       ExpandSymbols(streams, h.valueBits, count, plane, cursor[part], end);
     });
-    DequantiseBands(plane, h.width, h.height, h.levels, body.bandScales[p], threadCount);
-    SynthesisePlane(plane, h.width, h.height, h.levels, threadCount);
-    RunParts(parts, [&](int part) {
+    DequantiseBands(plane, h.width, h.height, h.levels, body.bandScales[p], team);
+    SynthesisePlane(plane, h.width, h.height, h.levels, team);
+    team.Run(parts, [&](int part) {
       const PartRange r = PartOf(count, part, parts);
       const std::span<const double> samples = plane.subspan(r.first, r.last - r.first);
       if (planes == 1)

@@ -265,17 +265,17 @@ void HorizontalRow(double* row, int w, std::vector<double>& line) {
 }
 
 // One synthesis step: the w x h upper-left block of the plane, in place.
-void SynthesiseStep(double* plane, std::size_t stride, int w, int h, int threads) {
-  const int parts = PartsFor(std::size_t(w) * h, threads);
+void SynthesiseStep(double* plane, std::size_t stride, int w, int h, HwlTeam& team) {
+  const int parts = PartsFor(std::size_t(w) * h, team.Size());
   // Columns are dealt out in whole strips, rows in equal ranges.
   const std::size_t strips = (w + HwlStripWidth - 1) / HwlStripWidth;
-  RunParts(parts, [&](int part) {
+  team.Run(parts, [&](int part) {
     std::vector<double> strip;
     const PartRange range = PartOf(strips, part, parts);
     for (std::size_t i = range.first; i < range.last; ++i)
       VerticalStrip(plane, stride, int(i) * HwlStripWidth, std::min(w, int(i + 1) * HwlStripWidth), h, strip);
   });
-  RunParts(parts, [&](int part) {
+  team.Run(parts, [&](int part) {
     std::vector<double> line;
     const PartRange range = PartOf(std::size_t(h), part, parts);
     for (std::size_t r = range.first; r < range.last; ++r) HorizontalRow(plane + r * stride, w, line);
@@ -285,11 +285,11 @@ void SynthesiseStep(double* plane, std::size_t stride, int w, int h, int threads
 }  // namespace
 
 void DequantiseBands(std::span<double> plane, int width, int height, int levels,
-                     std::span<const double> bandScales, int threads) {
+                     std::span<const double> bandScales, HwlTeam& team) {
   std::array<double, HwlMaxBands> factor{};
   for (int i = 0; i <= levels + 1; ++i) factor[i] = HwlBandFactor(bandScales[i]);
-  const int parts = PartsFor(plane.size(), threads);
-  RunParts(parts, [&](int part) {
+  const int parts = PartsFor(plane.size(), team.Size());
+  team.Run(parts, [&](int part) {
     const PartRange rows = PartOf(std::size_t(height), part, parts);
     for (int y = int(rows.first); y < int(rows.last); ++y) {
       // From the right: level i covers columns [W >> (i + 1), W >> i) of the
@@ -313,7 +313,17 @@ void DequantiseBands(std::span<double> plane, int width, int height, int levels,
   });
 }
 
+void DequantiseBands(std::span<double> plane, int width, int height, int levels,
+                     std::span<const double> bandScales, int threads) {
+  HwlTeam team(PartsFor(plane.size(), std::max(1, threads)));
+  DequantiseBands(plane, width, height, levels, bandScales, team);
+}
+
+void SynthesisePlane(std::span<double> plane, int width, int height, int levels, HwlTeam& team) {
+  for (int n = levels; n >= 0; --n) SynthesiseStep(plane.data(), std::size_t(width), width >> n, height >> n, team);
+}
+
 void SynthesisePlane(std::span<double> plane, int width, int height, int levels, int threads) {
-  for (int n = levels; n >= 0; --n)
-    SynthesiseStep(plane.data(), std::size_t(width), width >> n, height >> n, std::max(1, threads));
+  HwlTeam team(PartsFor(plane.size(), std::max(1, threads)));
+  SynthesisePlane(plane, width, height, levels, team);
 }

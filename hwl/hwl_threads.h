@@ -1,32 +1,91 @@
 // Splitting a decoding stage over threads.
 #pragma once
 
+#include <algorithm>
+#include <condition_variable>
+#include <cstdint>
 #include <exception>
+#include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
-// Runs work(0 .. parts - 1), the calling thread taking part 0. A part whose
-// thread cannot be started runs on the calling thread, so the work is always
-// done completely.
-template <typename Work>
-void RunParts(int parts, const Work& work) {
-  if (parts <= 1) {
-    work(0);
-    return;
-  }
-  std::vector<std::thread> helpers;
-  std::vector<int> leftOver;
-  for (int i = 1; i < parts; ++i) {
-    try {
-      helpers.emplace_back(work, i);
-    } catch (const std::exception&) {
-      leftOver.push_back(i);
+// Helper threads kept for one decoding call: a stage hands parts 1 .. n - 1
+// to them and waits, instead of starting a thread per part (a decode has
+// some twenty stages, and starting threads for each cost about as much as a
+// 512 x 512 picture's stages gain from them).
+struct HwlTeam {
+  std::mutex mutex;
+  std::condition_variable wake, finished;
+  std::vector<std::thread> helpers;  // helper i runs part i + 1
+  void (*call)(const void*, int) = nullptr;
+  const void* work = nullptr;
+  int parts = 0;
+  int pending = 0;
+  std::uint64_t round = 0;
+  bool stop = false;
+
+  // Starts up to threads - 1 helpers; fewer when a thread cannot be started.
+  explicit HwlTeam(int threads) {
+    for (int i = 1; i < threads; ++i) {
+      try {
+        helpers.emplace_back([this, i] { Serve(i); });
+      } catch (const std::exception&) {
+        break;
+      }
     }
   }
-  work(0);
-  for (const int i : leftOver) work(i);
-  for (std::thread& t : helpers) t.join();
-}
+  ~HwlTeam() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      stop = true;
+    }
+    wake.notify_all();
+    for (std::thread& t : helpers) t.join();
+  }
+  int Size() const { return int(helpers.size()) + 1; }
+  HwlTeam(const HwlTeam&) = delete;
+  HwlTeam& operator=(const HwlTeam&) = delete;
+
+  void Serve(int part) {
+    std::uint64_t seen = 0;
+    for (;;) {
+      std::unique_lock<std::mutex> lock(mutex);
+      wake.wait(lock, [&] { return stop || round != seen; });
+      if (stop) return;
+      seen = round;
+      const bool mine = part < parts;
+      lock.unlock();
+      if (mine) call(work, part);
+      lock.lock();
+      if (--pending == 0) finished.notify_one();
+    }
+  }
+
+  // Runs w(0 .. n - 1): the calling thread takes part 0 and every part that
+  // has no helper.
+  template <typename Work>
+  void Run(int n, const Work& w) {
+    const int helped = std::min<int>(n - 1, int(helpers.size()));
+    if (helped > 0) {
+      {
+        const std::lock_guard<std::mutex> lock(mutex);
+        call = [](const void* c, int part) { (*static_cast<const Work*>(c))(part); };
+        work = &w;
+        parts = n;
+        pending = int(helpers.size());
+        ++round;
+      }
+      wake.notify_all();
+    }
+    w(0);
+    for (int part = helped + 1; part < n; ++part) w(part);
+    if (helped > 0) {
+      std::unique_lock<std::mutex> lock(mutex);
+      finished.wait(lock, [&] { return pending == 0; });
+    }
+  }
+};
 
 // Range [first, last) of part `part` when `count` items are split in `parts`.
 struct PartRange {
@@ -43,3 +102,8 @@ inline int PartsFor(std::size_t items, int threads) {
   const std::size_t parts = items / MinItemsPerThread;
   return parts < 1 ? 1 : parts < std::size_t(threads) ? int(parts) : threads;
 }
+
+// The stages on a team (hwl_decode.h has the same without one).
+void DequantiseBands(std::span<double> plane, int width, int height, int levels,
+                     std::span<const double> bandScales, HwlTeam& team);
+void SynthesisePlane(std::span<double> plane, int width, int height, int levels, HwlTeam& team);
