@@ -6,9 +6,12 @@
 // coefficients are expanded straight into it (as exact integer-valued
 // doubles), scaled in place and synthesised in place.
 //
-// Arithmetic: every synthesis result is evaluated in extended precision
-// (64-bit significand) and rounded to double when stored, so the output is
-// the same on every machine with such a long double.
+// Arithmetic: every synthesis result is the extended-precision (64-bit
+// significand) evaluation rounded to double when stored, so the output is
+// the same on every machine with such a long double. Where the CPU has AVX2
+// and FMA, inner pairs are computed in double precision with error-free sums
+// and products and a check that the double result is the one the extended
+// evaluation gives; lanes that fail the check use extended precision.
 #pragma once
 
 #include <cfloat>
