@@ -1,11 +1,12 @@
 #include "raster.h"
 
+#include "png_io.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 
-#include <png.h>
 
 namespace {
 
@@ -133,25 +134,5 @@ void MirrorLeftRight(RgbImage& image) {
 }
 
 std::string WritePng(const std::string& fileName, const RgbImage& image) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(fileName.c_str(), "wb"), &std::fclose);
-  if (!file) return fileName + ": cannot open for writing";
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!info) {
-    png_destroy_write_struct(&png, nullptr);
-    return fileName + ": libpng set-up failed";
-  }
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return fileName + ": libpng write failed";
-  }
-  png_init_io(png, file.get());
-  png_set_IHDR(png, info, png_uint_32(image.width), png_uint_32(image.height), 8, PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < image.height; ++y)
-    png_write_row(png, &image.rgb[std::size_t(y) * std::size_t(image.width) * 3]);
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return {};
+  return WritePngFile(fileName, image.width, image.height, 3, image.rgb.data());
 }

@@ -55,3 +55,21 @@ std::string WritePng(std::FILE* out, const PngPicture& picture) {
   if (!png_image_write_to_stdio(&image, out, 0, picture.pixels.data(), 0, nullptr)) return image.message;
   return {};
 }
+
+std::string ReadPngFile(const std::string& path, PngPicture& picture) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (!in) return path + ": cannot open";
+  std::string error = ReadPng(in, picture);
+  std::fclose(in);
+  return error.empty() ? error : path + ": " + error;
+}
+
+std::string WritePngFile(const std::string& path, int width, int height, int channels, const std::uint8_t* pixels) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = png_uint_32(width);
+  image.height = png_uint_32(height);
+  image.format = channels == 3 ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
+  if (!png_image_write_to_file(&image, path.c_str(), 0, pixels, 0, nullptr)) return path + ": " + image.message;
+  return {};
+}

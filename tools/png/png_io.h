@@ -1,4 +1,4 @@
-// PNG reading and writing for the hwl tool, through libpng's simplified API.
+// PNG reading and writing for the tools and tests, through libpng's simplified API.
 #pragma once
 
 #include <cstdint>
@@ -23,3 +23,8 @@ void ConvertToLuma(PngPicture& picture);
 
 // Writes an 8-bit grey or RGB PNG to an open stream.
 std::string WritePng(std::FILE* out, const PngPicture& picture);
+
+// The same by file name, from pixels in memory (channels 1 or 3, rows without
+// padding). Return an empty string on success, else the reason with the name.
+std::string ReadPngFile(const std::string& path, PngPicture& picture);
+std::string WritePngFile(const std::string& path, int width, int height, int channels, const std::uint8_t* pixels);
