@@ -33,23 +33,8 @@ Fail() {
   exit 1
 }
 
-# The show reads data/ below its working directory: the repository's when it
-# is complete, stand-in pictures and a short tone otherwise.
-MakeWorkDir() {
-  mkdir -p "$TMP/work/data"
-  local complete=1 name
-  for name in loading zem_logo text_1 text_2 text_3 text_4 text_5 text_6 text_7 text_8 text_9 text_99 text_10 text_11; do
-    [ -f "$REPO_DATA/$name.hwl" ] || complete=0
-  done
-  [ -f "$REPO_DATA/run_away.mp3" ] || complete=0
-  if [ $complete = 1 ]; then
-    cp "$REPO_DATA"/*.hwl "$REPO_DATA/run_away.mp3" "$TMP/work/data/"
-  else
-    "$MAKE_SHOW_DATA" "$TMP/work" || Fail "cannot make stand-in pictures"
-    ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:duration=20" -ar 44100 -ac 2 -c:a libmp3lame \
-      "$TMP/work/data/run_away.mp3" || Fail "cannot make a stand-in MP3"
-  fi
-}
+# MakeWorkDir: the show's data/ in $TMP/work.
+source "$(dirname "${BASH_SOURCE[0]}")/../support/show_work_dir.sh"
 
 # A server that picks its own display number; then openbox for focus.
 StartServer() {
