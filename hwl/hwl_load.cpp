@@ -116,15 +116,20 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
       ExpandSymbols(streams, h.valueBits, count, plane, cursor[part], end);
     });
     DequantiseBands(plane, h.width, h.height, h.levels, body.bandScales[p], team);
-    SynthesisePlane(plane, h.width, h.height, h.levels, team);
-    team.Run(parts, [&](int part) {
-      const PartRange r = PartOf(count, part, parts);
-      const std::span<const double> samples = plane.subspan(r.first, r.last - r.first);
+    // Each row is packed as soon as it is synthesised.
+    const auto pack = [&](int row, const double* samples) {
+      const std::size_t first = std::size_t(row) * h.width;
+      const std::span<const double> rowSamples(samples, h.width);
       if (planes == 1)
-        PackGrey(samples, std::span(pixels).subspan(r.first, r.last - r.first));
+        PackGrey(rowSamples, std::span(pixels).subspan(first, h.width));
       else  // planes red, green, blue: bytes 2, 1, 0
-        PackBgrx(samples, 2 - p, std::span(pixels).subspan(4 * r.first, 4 * (r.last - r.first)));
-    });
+        PackBgrx(rowSamples, 2 - p, std::span(pixels).subspan(4 * first, 4 * std::size_t(h.width)));
+    };
+    SynthesisePlane(plane, h.width, h.height, h.levels, team,
+                    {[](const void* c, int row, const double* samples) {
+                       (*static_cast<const decltype(pack)*>(c))(row, samples);
+                     },
+                     &pack});
   }
   return {};
 }

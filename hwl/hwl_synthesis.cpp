@@ -265,7 +265,7 @@ void HorizontalRow(double* row, int w, std::vector<double>& line) {
 }
 
 // One synthesis step: the w x h upper-left block of the plane, in place.
-void SynthesiseStep(double* plane, std::size_t stride, int w, int h, HwlTeam& team) {
+void SynthesiseStep(double* plane, std::size_t stride, int w, int h, HwlTeam& team, HwlRowSink sink) {
   const int parts = PartsFor(std::size_t(w) * h, team.Size());
   // Columns are dealt out in whole strips, rows in equal ranges.
   const std::size_t strips = (w + HwlStripWidth - 1) / HwlStripWidth;
@@ -278,7 +278,10 @@ void SynthesiseStep(double* plane, std::size_t stride, int w, int h, HwlTeam& te
   team.Run(parts, [&](int part) {
     std::vector<double> line;
     const PartRange range = PartOf(std::size_t(h), part, parts);
-    for (std::size_t r = range.first; r < range.last; ++r) HorizontalRow(plane + r * stride, w, line);
+    for (std::size_t r = range.first; r < range.last; ++r) {
+      HorizontalRow(plane + r * stride, w, line);
+      if (sink.call) sink.call(sink.context, int(r), plane + r * stride);
+    }
   });
 }
 
@@ -319,8 +322,9 @@ void DequantiseBands(std::span<double> plane, int width, int height, int levels,
   DequantiseBands(plane, width, height, levels, bandScales, team);
 }
 
-void SynthesisePlane(std::span<double> plane, int width, int height, int levels, HwlTeam& team) {
-  for (int n = levels; n >= 0; --n) SynthesiseStep(plane.data(), std::size_t(width), width >> n, height >> n, team);
+void SynthesisePlane(std::span<double> plane, int width, int height, int levels, HwlTeam& team, HwlRowSink sink) {
+  for (int n = levels; n >= 0; --n)
+    SynthesiseStep(plane.data(), std::size_t(width), width >> n, height >> n, team, n == 0 ? sink : HwlRowSink{});
 }
 
 void SynthesisePlane(std::span<double> plane, int width, int height, int levels, int threads) {

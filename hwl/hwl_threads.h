@@ -103,7 +103,15 @@ inline int PartsFor(std::size_t items, int threads) {
   return parts < 1 ? 1 : parts < std::size_t(threads) ? int(parts) : threads;
 }
 
+// Receives each finished row of a plane's last synthesis step while it is
+// still in the cache (the loader packs it into pixels there).
+struct HwlRowSink {
+  void (*call)(const void* context, int row, const double* samples) = nullptr;
+  const void* context = nullptr;
+};
+
 // The stages on a team (hwl_decode.h has the same without one).
 void DequantiseBands(std::span<double> plane, int width, int height, int levels,
                      std::span<const double> bandScales, HwlTeam& team);
-void SynthesisePlane(std::span<double> plane, int width, int height, int levels, HwlTeam& team);
+void SynthesisePlane(std::span<double> plane, int width, int height, int levels, HwlTeam& team,
+                     HwlRowSink sink = {});
