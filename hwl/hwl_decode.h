@@ -25,6 +25,11 @@ static_assert(LDBL_MANT_DIG >= 64,
               "the HWL decoder needs a long double with a 64-bit significand (x87 extended precision: "
               "GCC or Clang on x86, MinGW-w64); this compiler's long double is narrower");
 
+// The AVX2/FMA paths run when the processor has them and this is true; tests
+// clear it to check the plain path against the reference on the same machine.
+// The output is the same either way.
+extern bool HwlUseCpuExtensions;
+
 // Reads the band-scale tables of all planes and locates each plane's streams,
 // checking the file length (HwlReadPastEnd), the band scales and that every
 // plane's streams describe exactly width x height coefficients with no symbol

@@ -131,7 +131,7 @@ constexpr std::array<ByteShuffle, 256> ByteShuffles = [] {
 
 bool HasShuffle() {
   static const bool has = __builtin_cpu_supports("avx2");
-  return has;
+  return has && HwlUseCpuExtensions;
 }
 
 // Expands whole symbol bytes of 8-bit values from symbol byte `q` on while

@@ -18,6 +18,8 @@
 #define HWL_SIMD 0
 #endif
 
+bool HwlUseCpuExtensions = true;
+
 namespace {
 
 // 1/sqrt(2) rounded to a double, then used exactly in extended precision.
@@ -180,7 +182,7 @@ HWL_SIMD_INLINE int InnerQuad(__m256d s, __m256d sl, __m256d sll, __m256d sr, __
 
 bool HasSimd() {
   static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  return has;
+  return has && HwlUseCpuExtensions;
 }
 
 // Inner rows of the vertical pass, four columns at a time.

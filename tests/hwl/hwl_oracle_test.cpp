@@ -151,4 +151,17 @@ TEST(HwlOracle, AnalysedPictures) {
   ExpectSameAsOracle(grey, "grey picture");
 }
 
+TEST(HwlOracle, PlainPathWithoutCpuExtensions) {
+  // Machines without AVX2/FMA take the plain x87 path everywhere.
+  HwlUseCpuExtensions = false;
+  std::mt19937 rng(77);
+  for (int i = 0; i < 100; ++i)
+    ExpectSameAsOracle(testhwl::Write(testhwl::RandomFile(rng, 48)), "plain small file " + std::to_string(i));
+  const auto picture = testhwl::Picture(128, 128);
+  for (const int bits : {2, 8})
+    ExpectSameAsOracle(testhwl::Write(testhwl::Analyse(picture, 128, 128, 3, bits)),
+                       "plain picture bits " + std::to_string(bits));
+  HwlUseCpuExtensions = true;
+}
+
 }  // namespace
