@@ -59,13 +59,7 @@ StartServer() {
   export DISPLAY=":$(head -1 "$TMP/display")"
   unset WAYLAND_DISPLAY
   export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
-  openbox --sm-disable >/dev/null 2>&1 &
-  PIDS+=($!)
-  for i in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
-    sleep 0.05
-  done
-  Fail "openbox did not start"
+  StartOpenbox
 }
 
 CurrentMode() { xrandr 2>/dev/null | awk '/\*/{print $1; exit}'; }

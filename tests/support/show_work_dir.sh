@@ -17,3 +17,16 @@ MakeWorkDir() {
       "$TMP/work/data/run_away.mp3" || Fail "cannot make a stand-in MP3"
   fi
 }
+
+# Starts openbox on $DISPLAY (title bars, focus, close buttons) and waits until
+# it manages the screen. Needs a PIDS array and a Fail function.
+StartOpenbox() {
+  local i
+  openbox --sm-disable >/dev/null 2>&1 &
+  PIDS+=($!)
+  for i in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    sleep 0.05
+  done
+  Fail "openbox did not start"
+}

@@ -77,13 +77,7 @@ StartX() {
   [ -s "$TMP/display" ] || Fail "Xvfb did not start"
   export DISPLAY=":$(head -1 "$TMP/display")"
   unset WAYLAND_DISPLAY
-  openbox --sm-disable >/dev/null 2>&1 &
-  PIDS+=($!)
-  for i in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
-    sleep 0.05
-  done
-  Fail "openbox did not start"
+  StartOpenbox
 }
 
 # A PulseAudio server of our own with one null sink: waveOut's device.
