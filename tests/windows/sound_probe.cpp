@@ -57,18 +57,23 @@ int Clock(const char* in, double seconds) {
   SoundSetOutput(SoundOutputPlatform);
   SoundSetDriver(0);
   SoundStream* stream = nullptr;
+  // The wall clock starts before the play call, so a reading taken late (a
+  // busy machine) still has a wall time no smaller than the music played.
+  std::chrono::steady_clock::time_point start;
   if (!SoundInit(SoundMixRate, 16, 0) || (stream = SoundStreamOpenFile(in, 0x2B, 0)) == nullptr ||
-      SoundStreamPlay(-1, stream) < 0) {
+      (start = std::chrono::steady_clock::now(), SoundStreamPlay(-1, stream) < 0)) {
     const int error = SoundGetError();
     std::fprintf(stderr, "Error: %s\n", SoundErrorText(error));
     SoundClose();
     return error;
   }
-  const auto start = std::chrono::steady_clock::now();
   const auto end = start + std::chrono::duration<double>(seconds);
   std::int32_t last = -1;
-  for (auto now = start; now < end; now = std::chrono::steady_clock::now()) {
+  // The wall time is taken after each reading, so it is never behind it.
+  for (;;) {
     const std::int32_t clock = SoundStreamGetTime(stream);
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= end) break;
     if (clock != last) {
       const auto wall = std::chrono::duration_cast<std::chrono::microseconds>(now - start).count();
       std::printf("%.3f %d\n", static_cast<double>(wall) / 1000.0, clock);

@@ -228,12 +228,14 @@ case $CASE in
     fi
     ;;
   clock)
-    # waveOut's clock: from 0, never backwards, moving at about the music's pace.
+    # waveOut's clock: from 0 (its first reading no later than the wall time
+    # since the play call, which a busy machine may delay), never backwards,
+    # moving at about the music's pace.
     "$LINUX_PROBE" make "$TMP" || Fail "cannot make the test MP3s"
     StartPulse
     wine "$PROBE" clock "$TMP/long.mp3" 4 >"$TMP/clock.crlf" || Fail "the clock probe failed"
     tr -d '\r' <"$TMP/clock.crlf" >"$TMP/clock.txt"
-    awk 'NR == 1 && $2 != 0 { print "starts at " $2; bad = 1 }
+    awk 'NR == 1 && $2 > $1 + 5 { print "starts at " $2 " ms, " $1 " ms after the play call"; bad = 1 }
          NR > 1 && $2 < last { print "goes back from " last " to " $2 " at " $1 " ms"; bad = 1 }
          NR > 1 && $2 - last > step { step = $2 - last }
          { last = $2; wall = $1 }
