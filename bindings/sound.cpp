@@ -47,6 +47,7 @@ struct MusicState {
   std::vector<std::unique_ptr<SoundStream>> streams;
   std::mutex playLock;              // guards playing and its nextFrame against the device thread
   SoundStream* playing = nullptr;
+  std::uint64_t plays = 0;          // SoundStreamPlay calls so far (under playLock)
   std::atomic<SoundNowFunction> now{nullptr};  // null: std::chrono::steady_clock
 };
 
@@ -167,26 +168,37 @@ static std::int32_t FramesToMilliseconds(std::int64_t frames) {
 
 // --- Device side ------------------------------------------------------------
 
-void SoundFillOutput(std::int16_t* out, int frames) {
+SoundQueuedBuffer SoundFillQueuedOutput(std::int16_t* out, int frames) {
+  SoundQueuedBuffer buffer;
   if (out == nullptr || frames <= 0) {
-    return;
+    return buffer;
   }
   std::int64_t copied = 0;
   {
     std::lock_guard<std::mutex> lock(Music.playLock);
-    std::int64_t time = Now();
     if (SoundStream* stream = Music.playing) {
       std::int64_t start = stream->nextFrame;
       copied = std::clamp<std::int64_t>(stream->frames - start, 0, frames);
-      if (copied > 0) {
-        std::copy_n(stream->pcm.data() + start * SoundChannelsPerFrame, copied * SoundChannelsPerFrame, out);
-        stream->nextFrame = start + copied;
-        PublishClock(*stream, start, start + copied, time);
-      }
+      std::copy_n(stream->pcm.data() + start * SoundChannelsPerFrame, copied * SoundChannelsPerFrame, out);
+      stream->nextFrame = start + copied;
+      buffer = {stream, Music.plays, start, start + copied};
     }
   }
   std::fill(out + copied * SoundChannelsPerFrame, out + std::int64_t{frames} * SoundChannelsPerFrame,
             std::int16_t{0});
+  return buffer;
+}
+
+void SoundQueuedBufferStarted(const SoundQueuedBuffer& buffer) {
+  std::lock_guard<std::mutex> lock(Music.playLock);
+  // A buffer filled before the stream was closed or played again is stale.
+  if (buffer.end > buffer.start && buffer.stream == Music.playing && buffer.play == Music.plays) {
+    PublishClock(*buffer.stream, buffer.start, buffer.end, Now());
+  }
+}
+
+void SoundFillOutput(std::int16_t* out, int frames) {
+  SoundQueuedBufferStarted(SoundFillQueuedOutput(out, frames));
 }
 
 void SoundSetClock(SoundNowFunction now) { Music.now.store(now, std::memory_order_relaxed); }
@@ -290,6 +302,7 @@ int SoundStreamPlay(int channel, SoundStream* stream) {
     PublishClock(*stream, 0, 0, 0);
     stream->lastAnswer = 0;
     Music.playing = stream;
+    ++Music.plays;
   }
   if (Music.output == SoundOutputPlatform && !Music.deviceStarted) {
     StartOutputDevice();

@@ -119,6 +119,21 @@ const char* SoundErrorText(int code);
 // callback calls this; with SoundOutputManual a test calls it in its place.
 void SoundFillOutput(std::int16_t* out, int frames);
 
+// For devices that queue several buffers ahead (waveOut): the clock must follow
+// the buffer being heard, not the one being filled. SoundFillQueuedOutput fills
+// like SoundFillOutput but leaves the clock alone and says which stream frames
+// went in; SoundQueuedBufferStarted publishes them once that buffer starts
+// playing. A buffer filled before its stream was closed or played again is
+// ignored then.
+struct SoundQueuedBuffer {
+  SoundStream* stream = nullptr;  // compared, never dereferenced unless still playing
+  std::uint64_t play = 0;         // which SoundStreamPlay call it belongs to
+  std::int64_t start = 0;         // first stream frame in it
+  std::int64_t end = 0;           // one past the last; equal to start: silence
+};
+SoundQueuedBuffer SoundFillQueuedOutput(std::int16_t* out, int frames);
+void SoundQueuedBufferStarted(const SoundQueuedBuffer& buffer);
+
 // A steady clock in nanoseconds. SoundSetClock replaces the module's clock
 // (std::chrono::steady_clock) for tests; null restores it. Kept across
 // SoundClose.

@@ -1,13 +1,14 @@
 // The music module's output device on Windows: waveOut, 44.1 kHz 16-bit
 // stereo, fed by a thread of ours in SoundPeriodFrames-frame buffers.
 //
-// The thread fills a buffer (SoundFillOutput, which also publishes the clock)
-// whenever the system hands one back as played, so the module's clock follows
-// the device's real pace, whatever it is: under Wine the first seconds play
-// slower than the wall clock. With OutputBuffers queued, the buffer being
-// filled plays after the others: the clock runs up to OutputBuffers - 1
-// periods ahead of what is heard (less where the system hands buffers back
-// late, as Wine does), as the SDL device's clock does on Linux.
+// OutputBuffers buffers are queued on the device and each is refilled as soon
+// as the system hands it back as played. The clock follows the buffer being
+// heard, not the one being filled: a buffer's frames are published when the
+// one before it comes back (the first at once), so the clock starts at 0 with
+// the first sound and never runs ahead of it; it follows the device's real
+// pace, whatever it is (under Wine the first seconds play slower than the wall
+// clock), and lags what is heard at most by how late the system reports a
+// hand-back.
 #include "sound.h"
 #include "sound_platform.h"
 
@@ -32,6 +33,7 @@ struct WaveOutDevice {
   HANDLE bufferDone = nullptr;  // set by the system whenever it hands a buffer back
   std::array<WAVEHDR, OutputBuffers> headers{};
   std::array<std::array<std::int16_t, SoundPeriodFrames * SoundChannelsPerFrame>, OutputBuffers> buffers{};
+  std::array<SoundQueuedBuffer, OutputBuffers> contents{};  // the stream frames in each buffer
   std::thread feeder;
   std::atomic<bool> stopping{false};
 };
@@ -39,21 +41,28 @@ WaveOutDevice Device;
 
 // Fills buffer index with the next period of the stream and queues it.
 void Queue(int index) {
-  WAVEHDR& header = Device.headers[static_cast<std::size_t>(index)];
-  SoundFillOutput(Device.buffers[static_cast<std::size_t>(index)].data(), SoundPeriodFrames);
+  const auto i = static_cast<std::size_t>(index);
+  WAVEHDR& header = Device.headers[i];
+  Device.contents[i] = SoundFillQueuedOutput(Device.buffers[i].data(), SoundPeriodFrames);
   header.dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
   waveOutWrite(Device.handle, &header, sizeof header);
 }
 
-// Buffers come back in the order they were queued; each is refilled at once.
+// Buffers play and come back in the order they were queued. When buffer next
+// comes back, the one after it is playing from now on: its frames go to the
+// clock, and next is refilled at once behind the others.
 void Feed() {
+  Queue(0);  // plays at once
+  SoundQueuedBufferStarted(Device.contents[0]);
+  for (int i = 1; i < OutputBuffers; ++i) Queue(i);
   int next = 0;
-  for (int i = 0; i < OutputBuffers; ++i) Queue(i);
   while (!Device.stopping.load()) {
     WaitForSingleObject(Device.bufferDone, WakeUpMs);
     while (!Device.stopping.load() && (Device.headers[static_cast<std::size_t>(next)].dwFlags & WHDR_DONE) != 0) {
+      const int playing = (next + 1) % OutputBuffers;
+      SoundQueuedBufferStarted(Device.contents[static_cast<std::size_t>(playing)]);
       Queue(next);
-      next = (next + 1) % OutputBuffers;
+      next = playing;
     }
   }
 }

@@ -2,6 +2,7 @@
 #include "sound_fixture.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <random>
@@ -37,6 +38,49 @@ TEST_F(MusicClockTest, ZeroUntilTheFirstBufferThenFollowsTheDevice) {
   EXPECT_EQ(SoundStreamGetTime(stream), 23);
   FakeNow += Milliseconds(5);
   EXPECT_EQ(SoundStreamGetTime(stream), 28);
+}
+
+// A device that queues three buffers ahead (waveOut): filling them does not
+// move the clock; each counts from the moment it starts playing.
+TEST_F(MusicClockTest, QueuedBuffersCountFromWhenTheyPlay) {
+  SoundStream* stream = OpenPcm(SilenceThenTone(0, HalfSecond), "queued.mp3");
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(SoundStreamPlay(-1, stream), 0);
+  std::vector<std::int16_t> out(SoundPeriodFrames * SoundChannelsPerFrame);
+  std::array<SoundQueuedBuffer, 3> queued{};
+  for (SoundQueuedBuffer& buffer : queued) buffer = SoundFillQueuedOutput(out.data(), SoundPeriodFrames);
+  EXPECT_EQ(queued[2].start, 2 * SoundPeriodFrames);
+  EXPECT_EQ(queued[2].end, 3 * SoundPeriodFrames);
+  FakeNow += Milliseconds(5);
+  EXPECT_EQ(SoundStreamGetTime(stream), 0) << "three buffers filled, none heard yet";
+
+  SoundQueuedBufferStarted(queued[0]);
+  FakeNow += Milliseconds(10);
+  EXPECT_EQ(SoundStreamGetTime(stream), 10);
+  FakeNow += Milliseconds(30);  // the hand-back is reported late: the clock waits at 23
+  EXPECT_EQ(SoundStreamGetTime(stream), 23);
+  SoundQueuedBufferStarted(queued[1]);
+  FakeNow += Milliseconds(2);
+  EXPECT_EQ(SoundStreamGetTime(stream), 25);
+
+  // Playing the stream again makes the buffers still queued stale.
+  ASSERT_EQ(SoundStreamPlay(-1, stream), 0);
+  SoundQueuedBufferStarted(queued[2]);
+  FakeNow += Milliseconds(10);
+  EXPECT_EQ(SoundStreamGetTime(stream), 0);
+  SoundQueuedBuffer fresh = SoundFillQueuedOutput(out.data(), SoundPeriodFrames);
+  EXPECT_EQ(fresh.start, 0);
+  SoundQueuedBufferStarted(fresh);
+  FakeNow += Milliseconds(10);
+  EXPECT_EQ(SoundStreamGetTime(stream), 10);
+
+  // So does closing it; a buffer of silence (no stream frames) moves nothing.
+  ASSERT_TRUE(SoundStreamClose(stream));
+  SoundQueuedBuffer silence = SoundFillQueuedOutput(out.data(), SoundPeriodFrames);
+  EXPECT_EQ(silence.stream, nullptr);
+  EXPECT_EQ(silence.end, silence.start);
+  SoundQueuedBufferStarted(silence);
+  SoundQueuedBufferStarted(fresh);
 }
 
 TEST_F(MusicClockTest, SmoothAndCloseToTheDeviceUnderJitter) {
