@@ -11,6 +11,7 @@
 #include <new>
 
 #include "hwl.h"
+#include "hwl_precision.h"
 
 namespace {
 
@@ -400,6 +401,7 @@ void PackValues(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>&
 
 HwlStatus EncodeValidated(std::span<const std::uint8_t> pixels, int width, int height, int channels,
                           const HwlEncodeOptions& options, std::vector<std::uint8_t>& file) {
+  const HwlExtendedPrecision precision;
   const std::size_t w = std::size_t(width), h = std::size_t(height), count = w * h;
   const int levels = options.levels, valueBits = options.valueBits;
 

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "hwl_format.h"
+#include "hwl_precision.h"
 
 namespace {
 
@@ -75,6 +76,7 @@ std::uint64_t HwlAnnouncedSize(const HwlHeader& h) {
 
 double HwlBandFactor(double scale) {
   if (scale == 0) return 0;
+  const HwlExtendedPrecision precision;
   return static_cast<double>(1.0L / static_cast<long double>(scale));
 }
 

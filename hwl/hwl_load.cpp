@@ -12,6 +12,7 @@
 
 #include "hwl_decode.h"
 #include "hwl_threads.h"
+#include "hwl_precision.h"
 
 namespace {
 
@@ -74,6 +75,7 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
 
 HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& pixels,
                          HwlHeader& header, const std::string& name, bool allocate, int threads) {
+  const HwlExtendedPrecision precision;
   if (file.size() < HwlHeaderSize) return HwlError(HwlReadPastEnd, name, "file ends inside the 34-byte header");
   const HwlHeader h = ParseHwlHeader(file);
   header = h;
@@ -136,6 +138,7 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
 
 HwlStatus LoadHwlImage(std::vector<std::uint8_t>& pixels, HwlHeader& header, const std::string& fileName,
                        bool allocate) {
+  const HwlExtendedPrecision precision;
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"), std::fclose);
   if (!file) return HwlError(HwlFileNotFound, fileName, "cannot be opened");
   std::vector<std::uint8_t> bytes(HwlHeaderSize);

@@ -9,6 +9,7 @@
 #endif
 
 #include "hwl_decode.h"
+#include "hwl_precision.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ const char* const PlaneNames[HwlMaxPlanes] = {"plane 1", "plane 2", "plane 3"};
 
 HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlHeader& header,
                                   const std::string& name, HwlBody& body) {
+  const HwlExtendedPrecision precision;
   const int planes = HwlPlaneCount(header);
   const int bands = header.levels + 2;
   body.planeCount = planes;

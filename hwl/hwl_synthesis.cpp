@@ -5,6 +5,7 @@
 
 #include "hwl_decode.h"
 #include "hwl_threads.h"
+#include "hwl_precision.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -291,6 +292,7 @@ void SynthesiseStep(double* plane, std::size_t stride, int w, int h, HwlTeam& te
 
 void DequantiseBands(std::span<double> plane, int width, int height, int levels,
                      std::span<const double> bandScales, HwlTeam& team) {
+  const HwlExtendedPrecision precision;
   std::array<double, HwlMaxBands> factor{};
   for (int i = 0; i <= levels + 1; ++i) factor[i] = HwlBandFactor(bandScales[i]);
   const int parts = PartsFor(plane.size(), team.Size());
@@ -325,6 +327,7 @@ void DequantiseBands(std::span<double> plane, int width, int height, int levels,
 }
 
 void SynthesisePlane(std::span<double> plane, int width, int height, int levels, HwlTeam& team, HwlRowSink sink) {
+  const HwlExtendedPrecision precision;
   for (int n = levels; n >= 0; --n)
     SynthesiseStep(plane.data(), std::size_t(width), width >> n, height >> n, team, n == 0 ? sink : HwlRowSink{});
 }

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "hwl_precision.h"
+
 // Helper threads kept for one decoding call: a stage hands parts 1 .. n - 1
 // to them and waits, instead of starting a thread per part (a decode has
 // some twenty stages, and starting threads for each cost about as much as a
@@ -48,6 +50,7 @@ struct HwlTeam {
   HwlTeam& operator=(const HwlTeam&) = delete;
 
   void Serve(int part) {
+    const HwlExtendedPrecision precision;  // a new thread may start at 53 bits
     std::uint64_t seen = 0;
     for (;;) {
       std::unique_lock<std::mutex> lock(mutex);

@@ -7,6 +7,7 @@
 
 #include "hwl_decode.h"
 #include "hwl_oracle.h"
+#include "hwl_precision.h"
 #include "hwl_test_writer.h"
 
 namespace {
@@ -161,6 +162,38 @@ TEST(HwlOracle, PlainPathWithoutCpuExtensions) {
   for (const int bits : {2, 8})
     ExpectSameAsOracle(testhwl::Write(testhwl::Analyse(picture, 128, 128, 3, bits)),
                        "plain picture bits " + std::to_string(bits));
+  HwlUseCpuExtensions = true;
+}
+
+TEST(HwlOracle, SameResultWhenTheCallerRunsAtDoublePrecision) {
+  // 64-bit Windows starts threads with the x87 set to 53-bit significands, and
+  // threads started here inherit the caller's setting: the decoder must select
+  // 64 bits itself, in every thread, and give the caller's setting back.
+  const std::uint16_t original = HwlFpuControlWord();
+  if (original == 0) GTEST_SKIP() << "no x87 on this machine";
+  std::mt19937 rng(5);
+  const Bytes large = testhwl::Write(testhwl::RandomFile(rng, 384));
+  const Bytes picture = testhwl::Write(testhwl::Analyse(testhwl::Picture(256, 256), 256, 256, 3, 8));
+  const std::uint16_t doublePrecision = (original & ~0x300) | 0x200;
+  for (const bool extensions : {false, true}) {
+    HwlUseCpuExtensions = extensions;
+    for (const Bytes* file : {&large, &picture}) {
+      Bytes expected, pixels;
+      HwlHeader expectedHeader, header;
+      ASSERT_TRUE(oracle::Decode(*file, expectedHeader, expected));
+      HwlSetFpuControlWord(doublePrecision);
+      const HwlStatus s = DecodeHwlImage(*file, pixels, header, "f", true, 2);
+      const auto planes = FastSamplePlanes(*file, 2);
+      const std::uint16_t after = HwlFpuControlWord();
+      HwlSetFpuControlWord(original);
+      ASSERT_TRUE(s) << s.message;
+      EXPECT_EQ(after, doublePrecision) << "the caller's setting was not given back";
+      EXPECT_EQ(pixels, expected) << "extensions " << extensions;
+      const auto expectedPlanes = oracle::SamplePlanes(*file);
+      for (std::size_t p = 0; p < planes.size(); ++p)
+        EXPECT_TRUE(SameBits(planes[p], expectedPlanes[p])) << "plane " << p << " extensions " << extensions;
+    }
+  }
   HwlUseCpuExtensions = true;
 }
 
