@@ -40,7 +40,8 @@ constexpr int HwlReadPastEnd = 100;    // the file ends before what its header a
 // The file breaks the format's requirements: levels above 16, valueBits 0 or
 // above 8, width or height zero or not a multiple of 2^(levels + 1), a value
 // count whose stream size (count x valueBits) does not fit 32 bits, a band
-// scale that is NaN, infinite or so small that its reciprocal is out of range,
+// scale that is NaN or so small that its reciprocal is out of range (an
+// infinite scale has the reciprocal 0: its band decodes as zeros),
 // or streams that describe fewer or more than width x height coefficients or
 // leave symbols or values unused.
 constexpr int HwlFormatError = 201;

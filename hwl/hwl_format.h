@@ -27,8 +27,8 @@
 //   levels <= 16, 1 <= valueBits <= 8, width and height non-zero multiples of
 //   2^(levels + 1); valueCount x valueBits below 2^32 (the format stores the
 //   stream size as a 32-bit product: a wrapped product would understate the
-//   stream, so such counts are refused); every band scale finite with a
-//   reciprocal of at most HwlMaxBandFactor; each plane's symbols describe
+//   stream, so such counts are refused); every band scale a number (not NaN)
+//   with a reciprocal of at most HwlMaxBandFactor; each plane's symbols describe
 //   exactly W x H coefficients and consume exactly valueCount values.
 #pragma once
 

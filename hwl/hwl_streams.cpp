@@ -56,7 +56,8 @@ HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlH
     for (int i = 0; i < bands; ++i) {
       const double scale = ReadDouble(file, HwlHeaderSize + (std::size_t(p) * bands + i) * sizeof(double));
       const std::string where = std::string("band scale ") + std::to_string(i) + " of " + PlaneNames[p];
-      if (!std::isfinite(scale)) return HwlError(HwlFormatError, name, where + " is not a finite number");
+      // An infinite scale is fine: its reciprocal is 0 and the band decodes as zeros.
+      if (std::isnan(scale)) return HwlError(HwlFormatError, name, where + " is not a number");
       if (scale != 0 && std::fabs(1.0L / static_cast<long double>(scale)) > HwlMaxBandFactor)
         return HwlError(HwlFormatError, name, where + " is too small: its reciprocal is out of range");
       body.bandScales[p][i] = scale;

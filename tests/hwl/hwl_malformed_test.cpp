@@ -92,9 +92,8 @@ std::vector<Case> MalformedFiles() {
   add("symbol stream of 1 GiB", symbols, HwlReadPastEnd);
 
   // Band scales.
-  const double inf = std::numeric_limits<double>::infinity();
-  const std::pair<const char*, double> scales[] = {{"NaN", std::nan("")}, {"+inf", inf}, {"-inf", -inf},
-                                                   {"subnormal", 1e-310}, {"2^-961", std::ldexp(1.0, -961)}};
+  const std::pair<const char*, double> scales[] = {
+      {"NaN", std::nan("")}, {"subnormal", 1e-310}, {"2^-961", std::ldexp(1.0, -961)}};
   for (const auto& [what, value] : scales)
     for (const std::size_t entry : {0, 3 + 2 * 4}) {  // first entry of plane 1, approximation of plane 3
       Bytes b = colour;
@@ -177,6 +176,21 @@ TEST(HwlMalformed, TolerableOddities) {
   testhwl::PutDouble(colour, 34 + 16, std::ldexp(1.0, -959));
   const HwlStatus s = DecodeHwlImage(colour, pixels, header, "c", true);
   EXPECT_TRUE(s) << s.message;
+
+  // An infinite scale has the reciprocal 0, as a scale of 0 has no factor:
+  // the band decodes as zeros either way.
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const double scale : {inf, -inf}) {
+    Bytes infinite = testhwl::Write(BaseColour()), zero = infinite;
+    testhwl::PutDouble(infinite, 34 + 8, scale);
+    testhwl::PutDouble(zero, 34 + 8, 0.0);
+    Bytes zeroPixels;
+    const HwlStatus si = DecodeHwlImage(infinite, pixels, header, "i", true);
+    ASSERT_TRUE(si) << si.message;
+    ASSERT_TRUE(DecodeHwlImage(zero, zeroPixels, header, "z", true));
+    EXPECT_EQ(pixels, zeroPixels);
+    EXPECT_NE(pixels, Bytes(pixels.size(), 0));
+  }
 }
 
 }  // namespace
