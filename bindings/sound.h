@@ -9,12 +9,13 @@
 // whose callback copies that PCM out in 1024-frame periods.
 //
 // All operations are called from one thread (the show's). The device plays on
-// its own thread; the two meet only in SoundFillOutput and the stream's
+// its own thread; the two meet only in the fill calls (SoundFillOutput, or
+// SoundFillQueuedOutput and SoundQueuedBufferStarted) and the stream's
 // published clock record.
 //
-// The position clock (SoundStreamGetTime) is smooth: each device callback
-// publishes the frame at which its buffer starts, the frame at which it ends
-// and the steady-clock time of the call. A reader adds the time elapsed since
+// The position clock (SoundStreamGetTime) is smooth: each device buffer, as it
+// starts playing, publishes the frame at which it starts, the frame at which
+// it ends and the steady-clock time. A reader adds the time elapsed since
 // that call to the start frame, never going past the buffer's end, and never
 // answers less than it answered before. So the clock is 0 until the first
 // buffer of the stream is handed out (0 is the first audible sample: gapless
