@@ -1,4 +1,8 @@
 // quenrik: the show.
+#include "installed_data.h"
 #include "show_main.h"
 
-int main() { return RunShow(); }
+int main() {
+  UseInstalledData(InstalledDataUse::Always);
+  return RunShow();
+}

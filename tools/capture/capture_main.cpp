@@ -25,6 +25,7 @@
 #include "frame_queue.h"
 #include "gl.h"
 #include "headless_gl.h"
+#include "installed_data.h"
 #include "loading_screen.h"
 #include "main_loop.h"
 #include "show_config.h"
@@ -212,7 +213,8 @@ int Fail(const std::string& message) {
   return ExitFailure;
 }
 
-constexpr const char* DataHint = " (quenrik-capture reads data/ below the folder it runs in)";
+constexpr const char* DataHint =
+    " (quenrik-capture reads data/ below the folder it runs in, else the installed show's data/)";
 
 std::string OpenOutputs(CaptureState& c) {
   std::string error;
@@ -340,6 +342,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  UseInstalledData(InstalledDataUse::UnlessDataHere);
   const int code = Run(argc, argv);
   // Release outputs (removing partial files on failure) and the context
   // before the process ends.
