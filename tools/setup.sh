@@ -20,6 +20,8 @@ packages=(
   # headless displays and driving them in tests
   xvfb xauth xdotool imagemagick x11-utils x11-xserver-utils
   xserver-xorg-core xserver-xorg-video-dummy openbox
+  # packages (tools/package.sh) and their install tests: a fresh Debian root, checks
+  dpkg-dev lintian mmdebstrap desktop-file-utils unzip
 )
 missing=()
 for p in "${packages[@]}"; do
