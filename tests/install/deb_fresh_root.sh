@@ -21,28 +21,26 @@ for tool in mmdebstrap unshare Xvfb xdotool openbox import convert ffprobe deskt
 done
 DEB=$PACKAGES/quenrik_${VERSION}_amd64.deb
 
-PIDS=()
-TMP=$(mktemp -d)
+# StartXSession, WaitForWindow, WaitForExit, Step; everything it starts goes
+# when the script ends, and so does the root.
+source "$HERE/../dialog/x_session.sh"
+TMP=$XSESSION_TMP
 ROOT=$TMP/root
 Cleanup() {
-  local pid
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  # Mounts live only in the private namespaces; should one show here after
-  # all, keep the root rather than delete through it.
-  if grep -qF " $TMP/" /proc/mounts; then
-    echo "a mount below $TMP is still there: not deleting it" >&2
-  else
-    rm -rf "$TMP"
+  # Mounts live only in private namespaces; should one show here after all,
+  # keep the root rather than delete through it.
+  if grep -qF " $ROOT/" /proc/mounts; then
+    echo "a mount below $ROOT is still there: not deleting it" >&2
+    XSESSION_TMP=
   fi
+  StopXSession
 }
 trap Cleanup EXIT
 Fail() {
-  echo "FAIL: $*" >&2
+  echo "FAIL: $* (after ${SECONDS}s)" >&2
   [ -f "$TMP/stderr" ] && sed 's/^/  stderr: /' "$TMP/stderr" >&2
   exit 1
 }
-Step() { echo "$1 after $SECONDS s"; }
 [ -f "$DEB" ] || Fail "no $DEB"
 
 # The root: Debian's archive for this system's release. The host's own
@@ -60,17 +58,10 @@ unshare --mount -- mmdebstrap --quiet --variant=apt --skip=cleanup/apt "${option
   "deb http://deb.debian.org/debian $codename-updates main" \
   "deb http://deb.debian.org/debian-security $codename-security main" >"$TMP/mmdebstrap.log" 2>&1 ||
   { tail -20 "$TMP/mmdebstrap.log"; Fail "mmdebstrap could not make a Debian root"; }
-Step "fresh root ($(du -sh --exclude=var/cache "$ROOT" | cut -f1))"
+Step "fresh root"
 
 # X first: its socket folder is bound into the root.
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$TMP/display" >/dev/null 2>&1 &
-PIDS+=($!)
-for i in $(seq 100); do [ -s "$TMP/display" ] && break; sleep 0.05; done
-[ -s "$TMP/display" ] || Fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$TMP/display")"
-unset WAYLAND_DISPLAY
-source "$HERE/../support/show_work_dir.sh"
-StartOpenbox
+StartXSession 640x480x24
 
 # Runs a command inside the root, in a mount namespace of its own with /proc,
 # /dev and the X socket folder; a clean environment but the display. The
@@ -107,25 +98,15 @@ Step "hwl and capture"
 InRoot sh -c 'echo $$ >/tmp/quenrik.pid && cd /root/elsewhere && SDL_AUDIODRIVER=dummy exec quenrik' \
   >/dev/null 2>"$TMP/stderr" &
 show=$!
-PIDS+=($show)
+XSESSION_PIDS+=($show)
 for i in $(seq 100); do [ -s "$ROOT/tmp/quenrik.pid" ] && break; sleep 0.05; done
-PIDS+=($(cat "$ROOT/tmp/quenrik.pid" 2>/dev/null))  # the program itself, should the key not end it
-for i in $(seq 300); do
-  dialog=$(xdotool search --onlyvisible --name '^Config$' 2>/dev/null | head -1)
-  [ -n "$dialog" ] && break
-  kill -0 $show 2>/dev/null || Fail "quenrik ended before its dialog appeared"
-  sleep 0.1
-done
-[ -n "$dialog" ] || Fail "the configuration dialog did not appear"
+XSESSION_PIDS+=($(cat "$ROOT/tmp/quenrik.pid" 2>/dev/null))  # the program itself, should the key not end it
+dialog=$(WaitForWindow Config 30) || Fail "the configuration dialog did not appear"
 import -window root "$TMP/dialog.png" || Fail "no screenshot"
 Step "dialog up"
 xdotool windowactivate --sync "$dialog" >/dev/null 2>&1
 xdotool key Return
-for i in $(seq 100); do
-  xdotool search --onlyvisible --name '^quenrik$' >/dev/null 2>&1 && break
-  kill -0 $show 2>/dev/null || Fail "quenrik ended instead of showing"
-  sleep 0.1
-done
+WaitForWindow quenrik 15 >/dev/null || Fail "no show window"
 sleep 4
 kill -0 $show 2>/dev/null || Fail "quenrik ended during the show"
 import -window root "$TMP/shot.png" || Fail "no screenshot"
@@ -134,11 +115,8 @@ levels=$(convert "$TMP/shot.png" -colorspace Gray -format '%[fx:mean] %[fx:maxim
 awk -v l="$levels" 'BEGIN{split(l, v, " "); exit !(v[1] > 0.005 && v[2] > 0.5)}' ||
   Fail "the screen does not show the show (mean and brightest: $levels)"
 xdotool key space
-for i in $(seq 200); do kill -0 $show 2>/dev/null || break; sleep 0.1; done
-kill -0 $show 2>/dev/null && Fail "quenrik did not end on a key"
-wait $show
-rc=$?
-[ $rc = 0 ] || Fail "exit code $rc after a key, expected 0"
+WaitForExit $show 20 || Fail "quenrik did not end on a key"
+[ $WAITED_RC = 0 ] || Fail "exit code $WAITED_RC after a key, expected 0"
 Step "show played (screen mean and brightest $levels)"
 
 # Purged, nothing of it is left.

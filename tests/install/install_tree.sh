@@ -16,17 +16,12 @@ for tool in desktop-file-validate groff ffprobe Xvfb xdotool openbox identify; d
   command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit $SKIP; }
 done
 
-PIDS=()
-TMP=$(mktemp -d)
-Cleanup() {
-  local pid
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$TMP"
-}
-trap Cleanup EXIT
+# StartXSession, WaitForWindow, WaitForExit, Step; everything it starts and
+# its folder go when the script ends.
+source "$HERE/../dialog/x_session.sh"
+TMP=$XSESSION_TMP
 Fail() {
-  echo "FAIL: $*" >&2
+  echo "FAIL: $* (after ${SECONDS}s)" >&2
   [ -f "$TMP/stderr" ] && sed 's/^/  stderr: /' "$TMP/stderr" >&2
   exit 1
 }
@@ -49,7 +44,7 @@ for size in 16 22 24 32 48 64 128 256; do
   got=$(identify -format '%wx%h' "$PREFIX/share/icons/hicolor/${size}x$size/apps/quenrik.png")
   [ "$got" = "${size}x$size" ] || Fail "the ${size}x$size icon is $got"
 done
-echo "layout: ${#expected[@]} files"
+Step "layout: ${#expected[@]} files"
 
 desktop-file-validate "$PREFIX/share/applications/quenrik.desktop" || Fail "the desktop entry is not valid"
 for page in quenrik quenrik-capture hwl; do
@@ -82,34 +77,22 @@ cd "$TMP/own" || Fail "no folder"
 "$PREFIX/bin/quenrik-capture" clip.mp4 --size 160x120 --to 500 2>"$TMP/stderr" && Fail "a capture without music succeeded"
 grep -q 'cannot read the music' "$TMP/stderr" || Fail "the capture did not read the data/ of its folder"
 [ ! -e clip.mp4 ] || Fail "a failed capture left clip.mp4"
-echo "hwl and capture: ok"
+Step "hwl and capture"
 
 # The installed show with damaged installed data, under Xvfb with openbox
 # (the default full screen 640 x 480 is the screen's own mode).
-source "$HERE/../support/show_work_dir.sh"
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$TMP/display" >/dev/null 2>&1 &
-PIDS+=($!)
-for i in $(seq 100); do [ -s "$TMP/display" ] && break; sleep 0.05; done
-[ -s "$TMP/display" ] || Fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$TMP/display")" GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
-unset WAYLAND_DISPLAY
-StartOpenbox
+source "$HERE/../support/show_work_dir.sh"  # MakeWorkDir
+StartXSession 640x480x24
 
 # Runs the installed show in folder $1, accepts the dialog and dismisses the
 # error box; its exit code is in RC.
 ShowError() {
-  local i pid id=
+  local i pid dialog
   (cd "$1" && exec env SDL_AUDIODRIVER=dummy "$PREFIX/bin/quenrik") >/dev/null 2>"$TMP/stderr" &
   pid=$!
-  PIDS+=($pid)
-  for i in $(seq 150); do
-    id=$(xdotool search --onlyvisible --name '^Config$' 2>/dev/null | head -1)
-    [ -n "$id" ] && break
-    kill -0 $pid 2>/dev/null || Fail "quenrik ended before its dialog"
-    sleep 0.1
-  done
-  [ -n "$id" ] || Fail "the configuration dialog did not appear"
-  xdotool windowactivate --sync "$id" >/dev/null 2>&1
+  XSESSION_PIDS+=($pid)
+  dialog=$(WaitForWindow Config 15) || Fail "the configuration dialog did not appear"
+  xdotool windowactivate --sync "$dialog" >/dev/null 2>&1
   xdotool key Return
   for i in $(seq 300); do
     kill -0 $pid 2>/dev/null || break
@@ -119,9 +102,8 @@ ShowError() {
     fi
     sleep 0.1
   done
-  kill -0 $pid 2>/dev/null && Fail "quenrik did not end after its error box"
-  wait $pid
-  RC=$?
+  WaitForExit $pid 1 || Fail "quenrik did not end after its error box"
+  RC=$WAITED_RC
 }
 
 # A truncated installed picture, started beside a complete data/ of the

@@ -68,9 +68,10 @@ for field in "Package quenrik" "Version $VERSION" "Architecture amd64"; do
   [ "$(dpkg-deb -f "$OUT/$DEB" "$name")" = "$value" ] || Fail "$name is $(dpkg-deb -f "$OUT/$DEB" "$name")"
 done
 depends=$(dpkg-deb -f "$OUT/$DEB" Depends)
+names=$(sed 's/ ([^)]*)//g; s/ | /\n/g; s/, /\n/g' <<<"$depends")
 for library in libc6 libstdc++6 libsdl2-2.0-0 libgtk-3-0 libmpg123-0 libavcodec59 libavformat59 libswscale6 \
                libpng16-16 libegl1 libgl1 libglu1-mesa; do
-  grep -qE "(^|, )$library( |,|$)" <<<"$depends" || Fail "Depends lacks $library: $depends"
+  grep -qxF "$library" <<<"$names" || Fail "Depends lacks $library: $depends"
 done
 dpkg-deb -c "$OUT/$DEB" >"$TMP/deb.txt"
 for file in usr/bin/quenrik usr/bin/quenrik-capture usr/bin/hwl usr/share/quenrik/data/run_away.mp3 \
