@@ -1,4 +1,4 @@
-#include "show_window.h"
+#include "sdl_window.h"
 
 #include <algorithm>
 #include <cctype>
@@ -75,16 +75,6 @@ void FitOuterSize() {
   SDL_SetWindowSize(Window.window, std::max(1, Config.ScreenWidth - left - right),
                     std::max(1, Config.ScreenHeight - top - bottom));
   SDL_SetWindowPosition(Window.window, left, top);  // the client's position: the frame starts at (0, 0)
-}
-
-}  // namespace
-
-bool DisplayModeMatches(int width, int height, int bitsPerPixel, std::int32_t screenWidth,
-                        std::int32_t screenHeight, std::int32_t colorBits) {
-  if (width != screenWidth || height != screenHeight) return false;
-  if (colorBits == 32) return bitsPerPixel == 24 || bitsPerPixel == 32;
-  if (colorBits == 16) return bitsPerPixel == 15 || bitsPerPixel == 16;
-  return false;
 }
 
 void RegisterWindowClass() {
@@ -177,10 +167,26 @@ void DestroyShowWindow() {
   Window.window = nullptr;
 }
 
-void ReleaseDisplay() {
-  ReleaseRenderContext();
-  DestroyShowWindow();
+void HandleOneMessage() {
+  SDL_Event event;
+  if (SDL_PollEvent(&event)) ShowWindowProc(TranslateEvent(event));
 }
+
+void SwapShowBuffers() { SDL_GL_SwapWindow(Window.window); }
+
+void ShowErrorBox(const std::string& caption, const std::string& text) {
+  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption.c_str(), text.c_str(), nullptr);
+}
+
+void ClosePlatform() { SDL_Quit(); }
+
+}  // namespace
+
+const DesktopPlatform SdlPlatform{
+    {nullptr, nullptr, RegisterWindowClass, CreateShowWindow, CreateRenderContext, ReleaseRenderContext,
+     DestroyShowWindow, ClosePlatform, HandleOneMessage, SwapShowBuffers},
+    ShowErrorBox,
+};
 
 ShowMessage TranslateEvent(const SDL_Event& event) {
   switch (event.type) {
@@ -197,15 +203,10 @@ ShowMessage TranslateEvent(const SDL_Event& event) {
   }
 }
 
-void HandleOneMessage() {
-  SDL_Event event;
-  if (SDL_PollEvent(&event)) ShowWindowProc(TranslateEvent(event));
+bool DisplayModeMatches(int width, int height, int bitsPerPixel, std::int32_t screenWidth,
+                        std::int32_t screenHeight, std::int32_t colorBits) {
+  if (width != screenWidth || height != screenHeight) return false;
+  if (colorBits == 32) return bitsPerPixel == 24 || bitsPerPixel == 32;
+  if (colorBits == 16) return bitsPerPixel == 15 || bitsPerPixel == 16;
+  return false;
 }
-
-void SwapShowBuffers() { SDL_GL_SwapWindow(Window.window); }
-
-void ShowErrorBox(const std::string& caption, const std::string& text) {
-  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption.c_str(), text.c_str(), nullptr);
-}
-
-void ClosePlatform() { SDL_Quit(); }

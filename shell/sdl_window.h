@@ -1,5 +1,6 @@
 // The show's window, display mode and rendering context over SDL2: the
-// platform layer of show_platform.h, and its SDL-only helpers.
+// desktop host's platform layer on Linux (desktop_host.h), and its SDL-only
+// helpers.
 //
 // The steps keep the shape of a classic desktop program: "registering the
 // class" initialises SDL's video and the GL attributes, the window is created
@@ -15,8 +16,10 @@
 
 #include <cstdint>
 
-#include "show_platform.h"
+#include "desktop_host.h"
 #include "window_proc.h"
+
+extern const DesktopPlatform SdlPlatform;
 
 // The message an SDL event stands for.
 ShowMessage TranslateEvent(const SDL_Event& event);
