@@ -6,24 +6,12 @@
 
 namespace gl {
 
-#define QUENRIK_GL(ret, name, params, args) ret(QUENRIK_GLAPI *name) params = nullptr;
-#define QUENRIK_GLU(ret, name, params, args) ret(QUENRIK_GLAPI *name) params = nullptr;
+#define QUENRIK_GL(use, ret, name, params, args) ret(QUENRIK_GLAPI *name) params = nullptr;
+#define QUENRIK_GLU(use, ret, name, params, args) ret(QUENRIK_GLAPI *name) params = nullptr;
 #include "gl_functions.inc"
 #include "glu_functions.inc"
 #undef QUENRIK_GL
 #undef QUENRIK_GLU
-
-const char* const GlFunctionNames[GlFunctionCount] = {
-#define QUENRIK_GL(ret, name, params, args) #name,
-#include "gl_functions.inc"
-#undef QUENRIK_GL
-};
-
-const char* const GluFunctionNames[GluFunctionCount] = {
-#define QUENRIK_GLU(ret, name, params, args) #name,
-#include "glu_functions.inc"
-#undef QUENRIK_GLU
-};
 
 }  // namespace gl
 
@@ -57,7 +45,7 @@ bool LoadGL(const char* libraryName) {
   LibraryHandle library = OpenLibrary(libraryName);
   if (!library) return false;
   Binding.glLibrary = library;
-#define QUENRIK_GL(ret, name, params, args) Resolve(library, gl::name, #name);
+#define QUENRIK_GL(use, ret, name, params, args) Resolve(library, gl::name, #name);
 #include "gl_functions.inc"
 #undef QUENRIK_GL
   return true;
@@ -67,7 +55,7 @@ bool LoadGLU(const char* libraryName) {
   LibraryHandle library = OpenLibrary(libraryName);
   if (!library) return false;
   Binding.gluLibrary = library;
-#define QUENRIK_GLU(ret, name, params, args) Resolve(library, gl::name, #name);
+#define QUENRIK_GLU(use, ret, name, params, args) Resolve(library, gl::name, #name);
 #include "glu_functions.inc"
 #undef QUENRIK_GLU
   return true;
@@ -86,40 +74,13 @@ void FreeGL() {
 }
 
 const char* FirstMissingEntryPoint() {
-  using namespace gl;
-  struct Required {
-    const char* name;
-    const void* pointer;
-  };
-  const Required required[] = {
-      {"glBegin", reinterpret_cast<const void*>(glBegin)},
-      {"glBindTexture", reinterpret_cast<const void*>(glBindTexture)},
-      {"glBlendFunc", reinterpret_cast<const void*>(glBlendFunc)},
-      {"glClear", reinterpret_cast<const void*>(glClear)},
-      {"glClearColor", reinterpret_cast<const void*>(glClearColor)},
-      {"glClearDepth", reinterpret_cast<const void*>(glClearDepth)},
-      {"glColor4f", reinterpret_cast<const void*>(glColor4f)},
-      {"glDepthFunc", reinterpret_cast<const void*>(glDepthFunc)},
-      {"glDisable", reinterpret_cast<const void*>(glDisable)},
-      {"glEnable", reinterpret_cast<const void*>(glEnable)},
-      {"glEnd", reinterpret_cast<const void*>(glEnd)},
-      {"glGenTextures", reinterpret_cast<const void*>(glGenTextures)},
-      {"glHint", reinterpret_cast<const void*>(glHint)},
-      {"glLoadIdentity", reinterpret_cast<const void*>(glLoadIdentity)},
-      {"glMatrixMode", reinterpret_cast<const void*>(glMatrixMode)},
-      {"glNormal3f", reinterpret_cast<const void*>(glNormal3f)},
-      {"glRotatef", reinterpret_cast<const void*>(glRotatef)},
-      {"glShadeModel", reinterpret_cast<const void*>(glShadeModel)},
-      {"glTexCoord2f", reinterpret_cast<const void*>(glTexCoord2f)},
-      {"glTexEnvi", reinterpret_cast<const void*>(glTexEnvi)},
-      {"glTexImage2D", reinterpret_cast<const void*>(glTexImage2D)},
-      {"glTexParameteri", reinterpret_cast<const void*>(glTexParameteri)},
-      {"glTranslatef", reinterpret_cast<const void*>(glTranslatef)},
-      {"glVertex3f", reinterpret_cast<const void*>(glVertex3f)},
-      {"glViewport", reinterpret_cast<const void*>(glViewport)},
-      {"gluPerspective", reinterpret_cast<const void*>(gluPerspective)},
-  };
-  for (const Required& entry : required)
-    if (!entry.pointer) return entry.name;
+  constexpr bool Called = true, Bound = false;
+#define QUENRIK_GL(use, ret, name, params, args) \
+  if (use && !gl::name) return #name;
+#define QUENRIK_GLU QUENRIK_GL
+#include "gl_functions.inc"
+#include "glu_functions.inc"
+#undef QUENRIK_GL
+#undef QUENRIK_GLU
   return nullptr;
 }
