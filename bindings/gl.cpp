@@ -39,39 +39,39 @@ void Resolve(LibraryHandle library, Pointer& pointer, const char* name) {
   std::memcpy(&pointer, &symbol, sizeof pointer);
 }
 
-}  // namespace
-
-bool LoadGL(const char* libraryName) {
-  LibraryHandle library = OpenLibrary(libraryName);
-  if (!library) return false;
-  Binding.glLibrary = library;
+void ResolveGl(LibraryHandle library) {
 #define QUENRIK_GL(use, ret, name, params, args) Resolve(library, gl::name, #name);
 #include "gl_functions.inc"
 #undef QUENRIK_GL
-  return true;
 }
 
-bool LoadGLU(const char* libraryName) {
-  LibraryHandle library = OpenLibrary(libraryName);
-  if (!library) return false;
-  Binding.gluLibrary = library;
+void ResolveGlu(LibraryHandle library) {
 #define QUENRIK_GLU(use, ret, name, params, args) Resolve(library, gl::name, #name);
 #include "glu_functions.inc"
 #undef QUENRIK_GLU
+}
+
+// Loading again replaces the handle: the second load only raises the
+// system's reference count, which the process end releases.
+bool Load(const char* libraryName, LibraryHandle& held, void (*resolve)(LibraryHandle)) {
+  LibraryHandle library = OpenLibrary(libraryName);
+  if (!library) return false;
+  held = library;
+  resolve(library);
   return true;
 }
 
-// Each library is freed once at program end; the second load only raised the
-// system's reference count, which the process end releases.
-void FreeGLU() {
-  if (Binding.gluLibrary) CloseLibrary(Binding.gluLibrary);
-  Binding.gluLibrary = nullptr;
+void Free(LibraryHandle& held) {
+  if (held) CloseLibrary(held);
+  held = nullptr;
 }
 
-void FreeGL() {
-  if (Binding.glLibrary) CloseLibrary(Binding.glLibrary);
-  Binding.glLibrary = nullptr;
-}
+}  // namespace
+
+bool LoadGL(const char* libraryName) { return Load(libraryName, Binding.glLibrary, ResolveGl); }
+bool LoadGLU(const char* libraryName) { return Load(libraryName, Binding.gluLibrary, ResolveGlu); }
+void FreeGLU() { Free(Binding.gluLibrary); }
+void FreeGL() { Free(Binding.glLibrary); }
 
 const char* FirstMissingEntryPoint() {
   constexpr bool Called = true, Bound = false;

@@ -4,6 +4,7 @@
 
 #include "gl.h"
 #include "show_core.h"
+#include "show_platform.h"
 #include "sound.h"
 
 namespace {
@@ -17,7 +18,6 @@ constexpr int AnyChannel = -1;
 constexpr const char* ErrorCaption = "Error";
 
 struct DesktopState {
-  void (*ShowErrorBox)(const std::string& caption, const std::string& text) = nullptr;
   SoundStream* stream = nullptr;
 };
 DesktopState Desktop;
@@ -69,22 +69,26 @@ int ReportFailure(const ShowFailure& failure) {
   if (!failure.detail.empty()) std::fprintf(stderr, "quenrik: %s\n", failure.detail.c_str());
   if (!failure.text.empty()) std::fprintf(stderr, "%s: %s\n", ErrorCaption, failure.text.c_str());
   std::fflush(stderr);
-  if (!failure.text.empty() && Desktop.ShowErrorBox) Desktop.ShowErrorBox(ErrorCaption, failure.text);
+  if (!failure.text.empty()) ShowErrorBox(ErrorCaption, failure.text);
   return failure.exitCode;
 }
 
 }  // namespace
 
-ShowHost DesktopHost(const DesktopPlatform& platform) {
+ShowHost DesktopHost() {
   Desktop = DesktopState{};
-  Desktop.ShowErrorBox = platform.ShowErrorBox;
-  ShowHost host{};
-  host.window = platform.window;
-  host.window.LoadGl = LoadGlByName;
-  host.window.FreeGl = FreeGlLibraries;
-  host.music = {OpenMusic, PlayMusic, MusicClockNow, MusicFinished, CloseMusic};
-  host.SteadyNowMs = SteadyNowMs;
-  host.Seed = ClockSeed;
-  host.ReportFailure = ReportFailure;
-  return host;
+  return ShowHost{.window = {.LoadGl = LoadGlByName,
+                             .FreeGl = FreeGlLibraries,
+                             .OpenWindowSystem = RegisterWindowClass,
+                             .CreateWindow = CreateShowWindow,
+                             .CreateRenderContext = CreateRenderContext,
+                             .ReleaseRenderContext = ReleaseRenderContext,
+                             .DestroyWindow = DestroyShowWindow,
+                             .CloseWindowSystem = ClosePlatform,
+                             .HandleOneMessage = HandleOneMessage,
+                             .Present = SwapShowBuffers},
+                  .music = {OpenMusic, PlayMusic, MusicClockNow, MusicFinished, CloseMusic},
+                  .SteadyNowMs = SteadyNowMs,
+                  .Seed = ClockSeed,
+                  .ReportFailure = ReportFailure};
 }

@@ -77,6 +77,16 @@ void FitOuterSize() {
   SDL_SetWindowPosition(Window.window, left, top);  // the client's position: the frame starts at (0, 0)
 }
 
+}  // namespace
+
+bool DisplayModeMatches(int width, int height, int bitsPerPixel, std::int32_t screenWidth,
+                        std::int32_t screenHeight, std::int32_t colorBits) {
+  if (width != screenWidth || height != screenHeight) return false;
+  if (colorBits == 32) return bitsPerPixel == 24 || bitsPerPixel == 32;
+  if (colorBits == 16) return bitsPerPixel == 15 || bitsPerPixel == 16;
+  return false;
+}
+
 void RegisterWindowClass() {
   // The close box must not end the program: only an outside request does.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
@@ -167,27 +177,6 @@ void DestroyShowWindow() {
   Window.window = nullptr;
 }
 
-void HandleOneMessage() {
-  SDL_Event event;
-  if (SDL_PollEvent(&event)) ShowWindowProc(TranslateEvent(event));
-}
-
-void SwapShowBuffers() { SDL_GL_SwapWindow(Window.window); }
-
-void ShowErrorBox(const std::string& caption, const std::string& text) {
-  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption.c_str(), text.c_str(), nullptr);
-}
-
-void ClosePlatform() { SDL_Quit(); }
-
-}  // namespace
-
-const DesktopPlatform SdlPlatform{
-    {nullptr, nullptr, RegisterWindowClass, CreateShowWindow, CreateRenderContext, ReleaseRenderContext,
-     DestroyShowWindow, ClosePlatform, HandleOneMessage, SwapShowBuffers},
-    ShowErrorBox,
-};
-
 ShowMessage TranslateEvent(const SDL_Event& event) {
   switch (event.type) {
     case SDL_KEYDOWN:
@@ -203,10 +192,15 @@ ShowMessage TranslateEvent(const SDL_Event& event) {
   }
 }
 
-bool DisplayModeMatches(int width, int height, int bitsPerPixel, std::int32_t screenWidth,
-                        std::int32_t screenHeight, std::int32_t colorBits) {
-  if (width != screenWidth || height != screenHeight) return false;
-  if (colorBits == 32) return bitsPerPixel == 24 || bitsPerPixel == 32;
-  if (colorBits == 16) return bitsPerPixel == 15 || bitsPerPixel == 16;
-  return false;
+void HandleOneMessage() {
+  SDL_Event event;
+  if (SDL_PollEvent(&event)) ShowWindowProc(TranslateEvent(event));
 }
+
+void SwapShowBuffers() { SDL_GL_SwapWindow(Window.window); }
+
+void ShowErrorBox(const std::string& caption, const std::string& text) {
+  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption.c_str(), text.c_str(), nullptr);
+}
+
+void ClosePlatform() { SDL_Quit(); }

@@ -1,5 +1,5 @@
 // The show's window, display mode and rendering context over SDL2: the
-// desktop host's platform layer on Linux (desktop_host.h), and its SDL-only
+// desktop host's platform layer on Linux (show_platform.h), and its SDL-only
 // helpers.
 //
 // The steps keep the shape of a classic desktop program: "registering the
@@ -16,10 +16,8 @@
 
 #include <cstdint>
 
-#include "desktop_host.h"
+#include "show_platform.h"
 #include "window_proc.h"
-
-extern const DesktopPlatform SdlPlatform;
 
 // The message an SDL event stands for.
 ShowMessage TranslateEvent(const SDL_Event& event);

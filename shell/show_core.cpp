@@ -1,10 +1,12 @@
 #include "show_core.h"
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "gl.h"
 #include "image_textures.h"
@@ -18,16 +20,15 @@
 
 namespace {
 
-// The run in progress: its host, and what start-up has taken so far (each
-// flag is set before its step, so a step that fails half-way is given back).
+// What start-up takes, in the order the shutdown gives it back.
+enum Holding { Music, RenderContext, Window, WindowSystem, GraphicsLibraries, HoldingCount };
+
+// The run in progress: its host, and what start-up has taken so far (each is
+// marked before its step, so a step that fails half-way is given back too).
 struct ShowCoreState {
   ShowHost host{};
   bool running = false;  // between StartShow and the shutdown
-  bool glLoaded = false;
-  bool windowSystemOpen = false;
-  bool windowCreated = false;
-  bool contextCreated = false;
-  bool musicOpen = false;
+  std::array<bool, HoldingCount> held{};
 };
 ShowCoreState Core;
 
@@ -35,15 +36,10 @@ void Call(void (*operation)()) {
   if (operation) operation();
 }
 
-// Takes the flag: true once, when it was set.
-bool Take(bool& flag) {
-  const bool was = flag;
-  flag = false;
-  return was;
-}
+void Take(Holding what) { Core.held[what] = true; }
 
 void LoadGraphicsLibraries() {
-  Core.glLoaded = true;
+  Take(GraphicsLibraries);
   Call(Core.host.window.LoadGl);
 }
 
@@ -65,19 +61,19 @@ void PrepareScenes() {
 
 void StartMusic() {
   std::string error;
-  Core.musicOpen = true;
+  Take(Music);
   if (!Core.host.music.Open(MusicFile, error)) ShowErrorAndExit(error);
   if (!Core.host.music.Play(error)) ShowErrorAndExit(error);
 }
 
 void ShutDown() {
   Core.running = false;
-  const ShowWindowOps& window = Core.host.window;
-  if (Take(Core.musicOpen)) Core.host.music.Close();
-  if (Take(Core.contextCreated)) Call(window.ReleaseRenderContext);
-  if (Take(Core.windowCreated)) Call(window.DestroyWindow);
-  if (Take(Core.windowSystemOpen)) Call(window.CloseWindowSystem);
-  if (Take(Core.glLoaded)) Call(window.FreeGl);
+  const ShowHost& host = Core.host;
+  void (*const release[HoldingCount])() = {host.music.Close, host.window.ReleaseRenderContext,
+                                            host.window.DestroyWindow, host.window.CloseWindowSystem,
+                                            host.window.FreeGl};
+  for (int what = 0; what < HoldingCount; ++what)
+    if (std::exchange(Core.held[what], false)) Call(release[what]);
 }
 
 }  // namespace
@@ -100,11 +96,11 @@ bool StartShow(const ShowHost& host) {
     }
   }
 
-  Core.windowSystemOpen = true;
+  Take(WindowSystem);
   Call(host.window.OpenWindowSystem);
-  Core.windowCreated = true;
+  Take(Window);
   host.window.CreateWindow();
-  Core.contextCreated = true;
+  Take(RenderContext);
   host.window.CreateRenderContext();
   // Bound again now that a context is current.
   LoadGraphicsLibraries();

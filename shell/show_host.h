@@ -23,25 +23,28 @@ enum class DialogOutcome {
 
 // The window, display mode, rendering context and the frame's presentation.
 struct ShowWindowOps {
-  void (*LoadGl)();              // optional: bind GL and GLU by name (null: the context binds them)
-  void (*FreeGl)();              // optional: free what LoadGl loaded, GLU first
-  void (*OpenWindowSystem)();    // optional: the window system and the window class
-  void (*CreateWindow)();        // display mode and window; its creation sends ShowMessage::Create
-  void (*CreateRenderContext)(); // the GL context, current on this thread
-  void (*ReleaseRenderContext)();  // optional: the context; in full screen the display mode and cursor
-  void (*DestroyWindow)();       // optional
-  void (*CloseWindowSystem)();   // optional: the last step before the program ends
-  void (*HandleOneMessage)();    // at most one waiting event, through ShowWindowProc
-  void (*Present)();             // the buffer swap
+  // Optional: bind GL and GLU by name, and free them (GLU first). Null: the
+  // context binds them itself.
+  void (*LoadGl)() = nullptr;
+  void (*FreeGl)() = nullptr;
+  void (*OpenWindowSystem)() = nullptr;     // optional: the window system and the window class
+  void (*CreateWindow)() = nullptr;         // display mode and window; its creation sends ShowMessage::Create
+  void (*CreateRenderContext)() = nullptr;  // the GL context, current on this thread
+  // Optional: the context, and in full screen the display mode and cursor.
+  void (*ReleaseRenderContext)() = nullptr;
+  void (*DestroyWindow)() = nullptr;      // optional
+  void (*CloseWindowSystem)() = nullptr;  // optional: the last step before the program ends
+  void (*HandleOneMessage)() = nullptr;   // at most one waiting event, through ShowWindowProc
+  void (*Present)() = nullptr;            // the buffer swap
 };
 
 // The music, whose playing position is the show's only clock.
 struct ShowMusic {
-  bool (*Open)(const char* file, std::string& error);  // output and stream; false with the text to show
-  bool (*Play)(std::string& error);
-  std::int32_t (*Clock)();  // the stream's position in ms
-  bool (*Finished)();       // every sample of the stream has been played
-  void (*Close)();          // the stream, then the output
+  bool (*Open)(const char* file, std::string& error) = nullptr;  // output and stream; false with the text to show
+  bool (*Play)(std::string& error) = nullptr;
+  std::int32_t (*Clock)() = nullptr;  // the stream's position in ms
+  bool (*Finished)() = nullptr;       // every sample of the stream has been played
+  void (*Close)() = nullptr;          // the stream, then the output
 };
 
 // A failure that ends the program, as the host is to report it.
@@ -52,13 +55,14 @@ struct ShowFailure {
 };
 
 struct ShowHost {
-  ShowConfig settings;  // the dialog's starting values, or the fixed settings
-  DialogOutcome (*Configure)(std::string& message);  // optional: the dialog over Config; null: settings are final
-  ShowWindowOps window;
-  ShowMusic music;
-  std::int64_t (*SteadyNowMs)();  // a steady clock, to notice a stalled stream
-  std::uint32_t (*Seed)();        // the shake's seed
-  void (*FramePresented)(std::int32_t musicClock);  // optional observer (measurements)
+  ShowConfig settings{};  // the dialog's starting values, or the fixed settings
+  // Optional: the dialog, over and into Config. Null: the settings are final.
+  DialogOutcome (*Configure)(std::string& message) = nullptr;
+  ShowWindowOps window{};
+  ShowMusic music{};
+  std::int64_t (*SteadyNowMs)() = nullptr;  // a steady clock, to notice a stalled stream
+  std::uint32_t (*Seed)() = nullptr;        // the shake's seed
+  void (*FramePresented)(std::int32_t musicClock) = nullptr;  // optional observer (measurements)
   // Reports a failure once everything is given back; returns the exit code.
-  int (*ReportFailure)(const ShowFailure& failure);
+  int (*ReportFailure)(const ShowFailure& failure) = nullptr;
 };

@@ -5,6 +5,7 @@
 
 #include "show_config.h"
 #include "show_errors.h"
+#include "show_platform.h"
 
 namespace {
 
@@ -67,6 +68,31 @@ DEVMODEA FindDisplayMode() {
       return mode;
   }
   ShowErrorAndExit("No Power, chump!");
+}
+
+}  // namespace
+
+ShowMessage TranslateWindowMessage(UINT message) {
+  switch (message) {
+    case WM_CREATE: return ShowMessage::Create;
+    case WM_DESTROY: return ShowMessage::Destroy;
+    case WM_KEYDOWN: return ShowMessage::KeyDown;
+    case WM_SYSCOMMAND: return ShowMessage::SysCommand;
+    case WM_CLOSE: return ShowMessage::Close;
+    default: return ShowMessage::Other;
+  }
+}
+
+LRESULT CALLBACK ShowWindowProcWin32(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (const ShowMessage translated = TranslateWindowMessage(message)) {
+    // Closing goes to default processing, which destroys the window; its
+    // WM_DESTROY then ends the show.
+    case ShowMessage::Close:
+    case ShowMessage::Other:
+      return DefWindowProcA(window, message, wParam, lParam);
+    default:
+      return ShowWindowProc(translated);
+  }
 }
 
 void RegisterWindowClass() {
@@ -166,34 +192,3 @@ void ShowErrorBox(const std::string& caption, const std::string& text) {
 }
 
 void ClosePlatform() { RestoreDisplayMode(); }
-
-}  // namespace
-
-const DesktopPlatform Win32Platform{
-    {nullptr, nullptr, RegisterWindowClass, CreateShowWindow, CreateRenderContext, ReleaseRenderContext,
-     DestroyShowWindow, ClosePlatform, HandleOneMessage, SwapShowBuffers},
-    ShowErrorBox,
-};
-
-ShowMessage TranslateWindowMessage(UINT message) {
-  switch (message) {
-    case WM_CREATE: return ShowMessage::Create;
-    case WM_DESTROY: return ShowMessage::Destroy;
-    case WM_KEYDOWN: return ShowMessage::KeyDown;
-    case WM_SYSCOMMAND: return ShowMessage::SysCommand;
-    case WM_CLOSE: return ShowMessage::Close;
-    default: return ShowMessage::Other;
-  }
-}
-
-LRESULT CALLBACK ShowWindowProcWin32(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (const ShowMessage translated = TranslateWindowMessage(message)) {
-    // Closing goes to default processing, which destroys the window; its
-    // WM_DESTROY then ends the show.
-    case ShowMessage::Close:
-    case ShowMessage::Other:
-      return DefWindowProcA(window, message, wParam, lParam);
-    default:
-      return ShowWindowProc(translated);
-  }
-}

@@ -1,5 +1,5 @@
 // The show's window, display mode and rendering context over Win32 and WGL:
-// the desktop host's platform layer on Windows (desktop_host.h).
+// the desktop host's platform layer on Windows (show_platform.h).
 //
 // A window class "forwardGL", a top-most window "quenrik" at (0, 0), in full
 // screen a display mode from EnumDisplaySettingsA changed with
@@ -13,10 +13,7 @@
 
 #include <cstdint>
 
-#include "desktop_host.h"
 #include "window_proc.h"
-
-extern const DesktopPlatform Win32Platform;
 
 // The window procedure of class "forwardGL": WM_CREATE, WM_DESTROY,
 // WM_KEYDOWN and WM_SYSCOMMAND go to the show's message table

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "sdl_window.h"
+#include "desktop_host.h"
 #include "show_core.h"
 #include "timeline.h"
 
@@ -51,7 +51,7 @@ void Print(const std::string& label, const Spread& s) {
 }  // namespace
 
 int main() {
-  ShowHost host = DesktopHost(SdlPlatform);  // no dialog: its defaults
+  ShowHost host = DesktopHost();  // no dialog: its defaults
   host.FramePresented = FramePresented;
   const int code = RunShow(host);
   if (FrameClocks.size() < 2) {

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "sdl_window.h"
+#include "desktop_host.h"
 #include "show_core.h"
 #include "window_proc.h"
 
@@ -32,7 +32,7 @@ void FramePresented(std::int32_t musicClock) {
 }  // namespace
 
 int main() {
-  ShowHost host = DesktopHost(SdlPlatform);  // no dialog: its defaults
+  ShowHost host = DesktopHost();  // no dialog: its defaults
   host.FramePresented = FramePresented;
   const int code = RunShow(host);
   std::vector<std::int32_t> spacing;

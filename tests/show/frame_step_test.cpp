@@ -82,14 +82,10 @@ void Presented(std::int32_t clock) {
 }
 
 ShowHost SimulatedHost() {
-  ShowHost host{};
-  host.window.HandleOneMessage = NoMessage;
-  host.window.Present = NoSwap;
-  host.music.Clock = ReadClock;
-  host.music.Finished = NeverFinished;
-  host.SteadyNowMs = Now;
-  host.FramePresented = Presented;
-  return host;
+  return ShowHost{.window = {.HandleOneMessage = NoMessage, .Present = NoSwap},
+                  .music = {.Clock = ReadClock, .Finished = NeverFinished},
+                  .SteadyNowMs = Now,
+                  .FramePresented = Presented};
 }
 
 // The show's state as the core leaves it before the first frame.

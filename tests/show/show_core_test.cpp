@@ -152,32 +152,31 @@ TEST_F(ShowCore, CancelledDialogGivesBackOnlyTheLibraries) {
   EXPECT_EQ(Fake.ops, (Ops{"LoadGl", "Seed", "Configure", "FreeGl"}));
 }
 
-TEST_F(ShowCore, FailedDialogEndsWithItsMessageAndNoBox) {
-  Fake.dialog = DialogOutcome::Failed;
-  EXPECT_EXIT(RunShow(FakeHost()), testing::ExitedWithCode(41),
-              "ops: LoadGl Seed Configure FreeGl \\| failure:  / no display \\(DISPLAY is not set\\)");
-}
-
-TEST_F(ShowCore, FailureInTheWindowGivesBackTheWindowAndWhatCameBefore) {
-  Fake.failAt = "CreateWindow";
-  EXPECT_EXIT(RunShow(FakeHost()), testing::ExitedWithCode(41),
-              "ops: LoadGl Seed Configure OpenWindowSystem CreateWindow DestroyWindow CloseWindowSystem FreeGl "
-              "\\| failure: Window could not be created / \n");
-}
-
-TEST_F(ShowCore, MissingPictureEndsWithItsRuntimeErrorAfterGivingBackTheDisplay) {
-  std::filesystem::remove("data/text_5.hwl");
-  EXPECT_EXIT(RunShow(FakeHost()), testing::ExitedWithCode(42),
-              "ops: LoadGl Seed Configure OpenWindowSystem CreateWindow CreateRenderContext LoadGl Present "
-              "ReleaseRenderContext DestroyWindow CloseWindowSystem FreeGl \\| failure: Runtime error 2 at "
-              "0x[0-9A-F]{8} / .*text_5.hwl");
-}
-
-TEST_F(ShowCore, MusicFailureClosesTheMusicFirstThenTheDisplay) {
-  Fake.failAt = "Open";
-  EXPECT_EXIT(RunShow(FakeHost()), testing::ExitedWithCode(41),
-              "ops: LoadGl Seed Configure OpenWindowSystem CreateWindow CreateRenderContext LoadGl Present Open "
-              "Close ReleaseRenderContext DestroyWindow CloseWindowSystem FreeGl \\| failure: File not found / \n");
+// Each failure gives back what start-up took before it, in the shutdown's
+// order, and only then is reported; the exit code is the host's answer.
+TEST_F(ShowCore, EachFailureGivesBackWhatWasTakenThenReports) {
+  struct Case {
+    void (*arrange)();  // in the child process only
+    int exitCode;
+    const char* stderrPattern;
+  };
+  const Case cases[] = {
+      {[] { Fake.dialog = DialogOutcome::Failed; }, 41,
+       "ops: LoadGl Seed Configure FreeGl \\| failure:  / no display \\(DISPLAY is not set\\)"},
+      {[] { Fake.failAt = "CreateWindow"; }, 41,
+       "ops: LoadGl Seed Configure OpenWindowSystem CreateWindow DestroyWindow CloseWindowSystem FreeGl "
+       "\\| failure: Window could not be created / \n"},
+      {[] { std::filesystem::remove("data/text_5.hwl"); }, 42,
+       "ops: LoadGl Seed Configure OpenWindowSystem CreateWindow CreateRenderContext LoadGl Present "
+       "ReleaseRenderContext DestroyWindow CloseWindowSystem FreeGl \\| failure: Runtime error 2 at "
+       "0x[0-9A-F]{8} / .*text_5.hwl"},
+      {[] { Fake.failAt = "Open"; }, 41,
+       "ops: LoadGl Seed Configure OpenWindowSystem CreateWindow CreateRenderContext LoadGl Present Open "
+       "Close ReleaseRenderContext DestroyWindow CloseWindowSystem FreeGl \\| failure: File not found / \n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EXIT((c.arrange(), RunShow(FakeHost())), testing::ExitedWithCode(c.exitCode), c.stderrPattern);
+  }
 }
 
 TEST_F(ShowCore, EventLoopHostStepsTheSameShowAndEndsOnce) {

@@ -259,20 +259,18 @@ int ReportCaptureFailure(const ShowFailure& failure) {
 }
 
 ShowHost CaptureHost() {
-  ShowHost host{};
-  host.settings.ScreenWidth = Capture.options.width;
-  host.settings.ScreenHeight = Capture.options.height;
-  host.settings.Fullscreen = false;
-  host.window.CreateWindow = CreateHeadlessWindow;
-  host.window.CreateRenderContext = OpenHeadlessContext;
-  host.window.ReleaseRenderContext = ReleaseHeadlessContext;
-  host.window.HandleOneMessage = HandleOneMessage;
-  host.window.Present = PresentCapturedFrame;
-  host.music = {OpenVirtualMusic, PlayVirtualMusic, ReadVirtualClock, MusicNeverFinishes, CloseVirtualMusic};
-  host.SteadyNowMs = SteadyNowMs;
-  host.Seed = CaptureSeed;
-  host.ReportFailure = ReportCaptureFailure;
-  return host;
+  const CaptureOptions& o = Capture.options;
+  return ShowHost{
+      .settings = {.ScreenWidth = o.width, .ScreenHeight = o.height, .Fullscreen = false},
+      .window = {.CreateWindow = CreateHeadlessWindow,
+                 .CreateRenderContext = OpenHeadlessContext,
+                 .ReleaseRenderContext = ReleaseHeadlessContext,
+                 .HandleOneMessage = HandleOneMessage,
+                 .Present = PresentCapturedFrame},
+      .music = {OpenVirtualMusic, PlayVirtualMusic, ReadVirtualClock, MusicNeverFinishes, CloseVirtualMusic},
+      .SteadyNowMs = SteadyNowMs,
+      .Seed = CaptureSeed,
+      .ReportFailure = ReportCaptureFailure};
 }
 
 // --- the run --------------------------------------------------------------------
