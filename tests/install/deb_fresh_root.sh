@@ -14,33 +14,26 @@
 set -uo pipefail
 PACKAGES=$(realpath "$1") VERSION=$2
 HERE=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
-SKIP=77
+# TMP, PIDS, Fail, Step, StartXSession, WaitForWindow, WaitForExit;
+# everything started and TMP (with the root) go when the script ends.
+source "$HERE/../support/x_session.sh"
+ROOT=$TMP/root
+# Mounts live only in private namespaces; should one show here after all,
+# keep the root rather than delete through it.
+KeepRootIfMounted() {
+  if grep -qF " $ROOT/" /proc/mounts; then
+    echo "a mount below $ROOT is still there: not deleting $TMP" >&2
+    TMP=
+  fi
+}
+XSESSION_CLEANUP=KeepRootIfMounted
+FailDetails() { [ -f "$TMP/stderr" ] && sed 's/^/  stderr: /' "$TMP/stderr" >&2; }
 [ "$(id -u)" = 0 ] || { echo "SKIP: needs root (chroot and mounts)"; exit $SKIP; }
 for tool in mmdebstrap unshare Xvfb xdotool openbox import convert ffprobe desktop-file-validate; do
   command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit $SKIP; }
 done
 DEB=$PACKAGES/quenrik_${VERSION}_amd64.deb
 
-# StartXSession, WaitForWindow, WaitForExit, Step; everything it starts goes
-# when the script ends, and so does the root.
-source "$HERE/../dialog/x_session.sh"
-TMP=$XSESSION_TMP
-ROOT=$TMP/root
-Cleanup() {
-  # Mounts live only in private namespaces; should one show here after all,
-  # keep the root rather than delete through it.
-  if grep -qF " $ROOT/" /proc/mounts; then
-    echo "a mount below $ROOT is still there: not deleting it" >&2
-    XSESSION_TMP=
-  fi
-  StopXSession
-}
-trap Cleanup EXIT
-Fail() {
-  echo "FAIL: $* (after ${SECONDS}s)" >&2
-  [ -f "$TMP/stderr" ] && sed 's/^/  stderr: /' "$TMP/stderr" >&2
-  exit 1
-}
 [ -f "$DEB" ] || Fail "no $DEB"
 
 # The root: Debian's archive for this system's release. The host's own
@@ -98,9 +91,9 @@ Step "hwl and capture"
 InRoot sh -c 'echo $$ >/tmp/quenrik.pid && cd /root/elsewhere && SDL_AUDIODRIVER=dummy exec quenrik' \
   >/dev/null 2>"$TMP/stderr" &
 show=$!
-XSESSION_PIDS+=($show)
+PIDS+=($show)
 for i in $(seq 100); do [ -s "$ROOT/tmp/quenrik.pid" ] && break; sleep 0.05; done
-XSESSION_PIDS+=($(cat "$ROOT/tmp/quenrik.pid" 2>/dev/null))  # the program itself, should the key not end it
+PIDS+=($(cat "$ROOT/tmp/quenrik.pid" 2>/dev/null))  # the program itself, should the key not end it
 dialog=$(WaitForWindow Config 30) || Fail "the configuration dialog did not appear"
 import -window root "$TMP/dialog.png" || Fail "no screenshot"
 Step "dialog up"

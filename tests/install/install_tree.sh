@@ -11,20 +11,14 @@
 set -uo pipefail
 BUILD=$(realpath "$1") REPO_DATA=$(realpath "$2") VERSION=$3
 HERE=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
-SKIP=77
+# TMP, PIDS, Fail, Step, StartXSession, MakeWorkDir, WaitForWindow,
+# WaitForExit; everything started and TMP go when the script ends.
+source "$HERE/../support/x_session.sh"
+FailDetails() { [ -f "$TMP/stderr" ] && sed 's/^/  stderr: /' "$TMP/stderr" >&2; }
 for tool in desktop-file-validate groff ffprobe Xvfb xdotool openbox identify; do
   command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit $SKIP; }
 done
 
-# StartXSession, WaitForWindow, WaitForExit, Step; everything it starts and
-# its folder go when the script ends.
-source "$HERE/../dialog/x_session.sh"
-TMP=$XSESSION_TMP
-Fail() {
-  echo "FAIL: $* (after ${SECONDS}s)" >&2
-  [ -f "$TMP/stderr" ] && sed 's/^/  stderr: /' "$TMP/stderr" >&2
-  exit 1
-}
 PREFIX="$TMP/installed prefix"
 
 cmake --install "$BUILD" --prefix "$PREFIX" >"$TMP/install.log" || { cat "$TMP/install.log"; Fail "cmake --install failed"; }
@@ -81,7 +75,6 @@ Step "hwl and capture"
 
 # The installed show with damaged installed data, under Xvfb with openbox
 # (the default full screen 640 x 480 is the screen's own mode).
-source "$HERE/../support/show_work_dir.sh"  # MakeWorkDir
 StartXSession 640x480x24
 
 # Runs the installed show in folder $1, accepts the dialog and dismisses the
@@ -90,7 +83,7 @@ ShowError() {
   local i pid dialog
   (cd "$1" && exec env SDL_AUDIODRIVER=dummy "$PREFIX/bin/quenrik") >/dev/null 2>"$TMP/stderr" &
   pid=$!
-  XSESSION_PIDS+=($pid)
+  PIDS+=($pid)
   dialog=$(WaitForWindow Config 15) || Fail "the configuration dialog did not appear"
   xdotool windowactivate --sync "$dialog" >/dev/null 2>&1
   xdotool key Return
@@ -109,7 +102,7 @@ ShowError() {
 # A truncated installed picture, started beside a complete data/ of the
 # user's: the installed one is read, and fails as the built show does.
 mkdir -p "$TMP/work"
-MAKE_SHOW_DATA=/nonexistent MakeWorkDir
+MakeWorkDir
 head -c 1000 "$REPO_DATA/text_5.hwl" >"$PREFIX/share/quenrik/data/text_5.hwl"
 ShowError "$TMP/work"
 [ "$RC" = 100 ] || Fail "exit code $RC with a truncated installed picture, expected 100"
