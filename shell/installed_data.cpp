@@ -27,7 +27,6 @@ InstalledDataState InstalledData;
 // The running executable's own path, links resolved; empty when the system
 // does not tell.
 fs::path ExecutablePath() {
-  std::error_code ec;
 #ifdef _WIN32
   // Windows paths are at most 32767 wide characters long.
   constexpr DWORD MaxPathChars = 32768;
@@ -40,6 +39,7 @@ fs::path ExecutablePath() {
     buffer.resize(buffer.size() * 2);
   }
 #else
+  std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
   return ec ? fs::path() : exe;
 #endif
@@ -67,7 +67,8 @@ std::optional<fs::path> InstalledHome(const fs::path& exe) {
 
 void UseInstalledData(InstalledDataUse use) {
   if (use == InstalledDataUse::UnlessDataHere && IsFolder(DataFolderName)) return;
-  const std::optional<fs::path> home = InstalledHome(ExecutablePath());
+  const fs::path exe = ExecutablePath();
+  const std::optional<fs::path> home = InstalledHome(exe);
   if (!home) return;
   std::error_code ec;
   fs::path start = fs::current_path(ec);
@@ -76,8 +77,8 @@ void UseInstalledData(InstalledDataUse use) {
   if (ec && use == InstalledDataUse::UnlessDataHere) return;
   fs::current_path(*home, ec);
   if (ec) {
-    std::fprintf(stderr, "quenrik: cannot enter the installed data folder %s: %s\n", Printable(*home).c_str(),
-                 ec.message().c_str());
+    std::fprintf(stderr, "%s: cannot enter the installed data folder %s: %s\n", Printable(exe.stem()).c_str(),
+                 Printable(*home).c_str(), ec.message().c_str());
     return;
   }
   InstalledData.startFolder = std::move(start);
