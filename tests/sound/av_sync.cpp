@@ -1,0 +1,290 @@
+#include "av_sync.h"
+
+#include <pulse/pulseaudio.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+constexpr std::size_t BytesPerFrame = 2 * sizeof(std::int16_t);
+constexpr double NsPerFrame = 1e9 / AvSyncRate;
+// Pieces that arrive closer together than this came from one rendered block.
+constexpr std::int64_t BurstGapNs = 1'000'000;
+// The heard line runs through this percentile of the blocks' starts.
+constexpr std::size_t LinePercentile = 5;
+// The music around an event that is matched against the recording: coarsely
+// (1 ms envelopes) over a second each side, then frame by frame over 250 ms.
+constexpr int EnvelopeFrames = 44;
+constexpr std::int64_t CoarseWindowFrames = AvSyncRate;
+constexpr std::int64_t FineWindowFrames = AvSyncRate / 4;
+constexpr std::int64_t FineSearchFrames = 3 * EnvelopeFrames;
+constexpr double MinimumMatch = 0.9;
+// Log entries this close to an event (in music time) measure it.
+constexpr std::int32_t NearEventMs = 300;
+constexpr auto ConnectTimeout = std::chrono::seconds(3);
+
+std::int64_t ClockNs(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+}  // namespace
+
+struct MonitorRecorder {
+  pa_threaded_mainloop* loop = nullptr;
+  pa_context* context = nullptr;
+  pa_stream* stream = nullptr;
+  MonitorRecording recording;  // under the loop's lock
+};
+
+namespace {
+
+void PiecesArrived(pa_stream* stream, std::size_t, void* user) {
+  auto& recording = static_cast<MonitorRecorder*>(user)->recording;
+  const void* data = nullptr;
+  std::size_t bytes = 0;
+  while (pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
+    const std::int64_t frame = static_cast<std::int64_t>(recording.pcm.size() / 2);
+    recording.arrivals.push_back({frame, ClockNs(CLOCK_MONOTONIC)});
+    const std::size_t samples = bytes / BytesPerFrame * 2;
+    if (data != nullptr) {
+      const auto* first = static_cast<const std::int16_t*>(data);
+      recording.pcm.insert(recording.pcm.end(), first, first + samples);
+    } else {
+      recording.pcm.resize(recording.pcm.size() + samples, 0);  // a hole: silence
+    }
+    pa_stream_drop(stream);
+  }
+}
+
+// Polls until ready() or failed() or the timeout; the loop is not locked.
+template <typename Ready, typename Failed>
+bool Await(MonitorRecorder& recorder, Ready ready, Failed failed) {
+  const auto deadline = std::chrono::steady_clock::now() + ConnectTimeout;
+  for (;;) {
+    pa_threaded_mainloop_lock(recorder.loop);
+    const bool isReady = ready(), hasFailed = failed();
+    pa_threaded_mainloop_unlock(recorder.loop);
+    if (isReady) return true;
+    if (hasFailed || std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+double Median(std::vector<double> values) {
+  std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2), values.end());
+  return values[values.size() / 2];
+}
+
+// Pearson correlation of a[i] and b[i + lag] over i in [0, n).
+template <typename A, typename B>
+double Correlation(const A& a, std::int64_t aStart, const B& b, std::int64_t bStart, std::int64_t n) {
+  double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+  for (std::int64_t i = 0; i < n; ++i) {
+    const double x = a[static_cast<std::size_t>(aStart + i)], y = b[static_cast<std::size_t>(bStart + i)];
+    sa += x;
+    sb += y;
+    saa += x * x;
+    sbb += y * y;
+    sab += x * y;
+  }
+  const double cov = sab - sa * sb / static_cast<double>(n);
+  const double va = saa - sa * sa / static_cast<double>(n), vb = sbb - sb * sb / static_cast<double>(n);
+  return va > 0 && vb > 0 ? cov / std::sqrt(va * vb) : 0;
+}
+
+std::vector<double> Mono(const std::vector<std::int16_t>& stereo) {
+  std::vector<double> mono(stereo.size() / 2);
+  for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = double(stereo[2 * i]) + double(stereo[2 * i + 1]);
+  return mono;
+}
+
+std::vector<double> Envelope(const std::vector<double>& mono) {
+  std::vector<double> envelope(mono.size() / EnvelopeFrames);
+  for (std::size_t i = 0; i < envelope.size(); ++i)
+    for (int j = 0; j < EnvelopeFrames; ++j) envelope[i] += std::abs(mono[i * EnvelopeFrames + std::size_t(j)]);
+  return envelope;
+}
+
+}  // namespace
+
+MonitorRecorder* StartRecording(const char* source, int latencyMs, std::string& error) {
+  auto recorder = std::make_unique<MonitorRecorder>();
+  MonitorRecorder& r = *recorder;
+  r.recording.rawMinusSteadyNs = ClockNs(CLOCK_MONOTONIC_RAW) - ClockNs(CLOCK_MONOTONIC);
+  r.loop = pa_threaded_mainloop_new();
+  r.context = pa_context_new(pa_threaded_mainloop_get_api(r.loop), "quenrik av_sync");
+  if (pa_context_connect(r.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+      pa_threaded_mainloop_start(r.loop) < 0 ||
+      !Await(r, [&] { return pa_context_get_state(r.context) == PA_CONTEXT_READY; },
+             [&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(r.context)); })) {
+    error = "cannot connect to the sound server";
+    StopRecording(recorder.release());
+    return nullptr;
+  }
+  pa_threaded_mainloop_lock(r.loop);
+  const pa_sample_spec format{PA_SAMPLE_S16NE, AvSyncRate, 2};
+  r.stream = pa_stream_new(r.context, "monitor", &format, nullptr);
+  pa_stream_set_read_callback(r.stream, PiecesArrived, &r);
+  constexpr auto Default = static_cast<std::uint32_t>(-1);
+  const auto fragment = static_cast<std::uint32_t>(latencyMs * AvSyncRate / 1000 * BytesPerFrame);
+  const pa_buffer_attr buffering{Default, Default, Default, Default, fragment};
+  const int connected = pa_stream_connect_record(r.stream, source, &buffering, PA_STREAM_ADJUST_LATENCY);
+  pa_threaded_mainloop_unlock(r.loop);
+  if (connected < 0 || !Await(r, [&] { return pa_stream_get_state(r.stream) == PA_STREAM_READY; },
+                              [&] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(r.stream)); })) {
+    error = std::string("cannot record ") + source;
+    StopRecording(recorder.release());
+    return nullptr;
+  }
+  return recorder.release();
+}
+
+MonitorRecording StopRecording(MonitorRecorder* recorder) {
+  std::unique_ptr<MonitorRecorder> owned(recorder);
+  MonitorRecording recording;
+  if (recorder == nullptr) return recording;
+  pa_threaded_mainloop_lock(recorder->loop);
+  if (recorder->stream != nullptr) {
+    pa_stream_set_read_callback(recorder->stream, nullptr, nullptr);
+    pa_stream_disconnect(recorder->stream);
+  }
+  pa_context_disconnect(recorder->context);
+  recording = std::move(recorder->recording);
+  pa_threaded_mainloop_unlock(recorder->loop);
+  pa_threaded_mainloop_stop(recorder->loop);
+  if (recorder->stream != nullptr) pa_stream_unref(recorder->stream);
+  pa_context_unref(recorder->context);
+  pa_threaded_mainloop_free(recorder->loop);
+  return recording;
+}
+
+bool SaveRecording(const MonitorRecording& recording, const std::string& prefix) {
+  std::ofstream raw(prefix + ".raw", std::ios::binary);
+  raw.write(reinterpret_cast<const char*>(recording.pcm.data()),
+            static_cast<std::streamsize>(recording.pcm.size() * sizeof(std::int16_t)));
+  std::ofstream arrivals(prefix + ".arrivals");
+  arrivals << "# raw_minus_steady_ns " << recording.rawMinusSteadyNs << "\n";
+  for (const auto& arrival : recording.arrivals) arrivals << arrival.frame << ' ' << arrival.steadyNs << '\n';
+  return bool(raw) && bool(arrivals);
+}
+
+bool LoadRecording(const std::string& prefix, MonitorRecording& recording) {
+  std::ifstream raw(prefix + ".raw", std::ios::binary);
+  std::ifstream arrivals(prefix + ".arrivals");
+  if (!raw || !arrivals) return false;
+  const std::string bytes{std::istreambuf_iterator<char>(raw), std::istreambuf_iterator<char>()};
+  recording.pcm.resize(bytes.size() / sizeof(std::int16_t));
+  std::copy_n(bytes.data(), recording.pcm.size() * sizeof(std::int16_t),
+              reinterpret_cast<char*>(recording.pcm.data()));
+  std::string hash, name;
+  arrivals >> hash >> name >> recording.rawMinusSteadyNs;
+  MonitorRecording::Arrival arrival;
+  while (arrivals >> arrival.frame >> arrival.steadyNs) recording.arrivals.push_back(arrival);
+  return hash == "#" && !recording.arrivals.empty();
+}
+
+HeardLine FindHeardLine(const MonitorRecording& recording) {
+  // The first piece of each burst starts a block: it arrived no earlier than
+  // its frame was due. Late ones (the recorder woke up late) lie above.
+  std::vector<double> starts;
+  for (std::size_t i = 0; i < recording.arrivals.size(); ++i) {
+    const auto& arrival = recording.arrivals[i];
+    if (i == 0 || arrival.steadyNs - recording.arrivals[i - 1].steadyNs >= BurstGapNs)
+      starts.push_back(static_cast<double>(arrival.steadyNs) - static_cast<double>(arrival.frame) * NsPerFrame);
+  }
+  HeardLine line;
+  if (starts.size() < 3) return line;
+  line.valid = true;
+  line.blocks = static_cast<int>(starts.size());
+  // A piece of a block that the server sent late passes for a block's start
+  // and lies below the line: a low percentile, not the minimum, skips them.
+  std::sort(starts.begin(), starts.end());
+  line.startNs = starts[starts.size() * LinePercentile / 100];
+  line.spreadNs = starts[starts.size() / 2] - line.startNs;
+  return line;
+}
+
+std::int64_t LocateInRecording(const std::vector<std::int16_t>& recording, const std::vector<std::int16_t>& music,
+                               std::int64_t frame, double& match) {
+  match = 0;
+  const std::vector<double> rec = Mono(recording), mus = Mono(music);
+  const auto recFrames = static_cast<std::int64_t>(rec.size()), musFrames = static_cast<std::int64_t>(mus.size());
+  const std::int64_t from = std::max<std::int64_t>(0, frame - CoarseWindowFrames) / EnvelopeFrames;
+  const std::int64_t to = std::min(musFrames, frame + CoarseWindowFrames) / EnvelopeFrames;
+  const std::vector<double> recEnvelope = Envelope(rec), musEnvelope = Envelope(mus);
+  const std::int64_t blocks = to - from;
+  if (blocks < 10 || static_cast<std::int64_t>(recEnvelope.size()) < blocks) return -1;
+  // Coarse: where the envelope around the event fits best.
+  double best = -2;
+  std::int64_t bestBlock = 0;
+  for (std::int64_t at = 0; at + blocks <= static_cast<std::int64_t>(recEnvelope.size()); ++at) {
+    const double c = Correlation(musEnvelope, from, recEnvelope, at, blocks);
+    if (c > best) {
+      best = c;
+      bestBlock = at;
+    }
+  }
+  // Fine: frame by frame around it.
+  const std::int64_t coarseShift = (bestBlock - from) * EnvelopeFrames;  // recording frame - music frame
+  const std::int64_t fineStart = std::max<std::int64_t>(0, frame - FineWindowFrames);
+  const std::int64_t fineLength = std::min(musFrames, frame + FineWindowFrames) - fineStart;
+  std::int64_t bestShift = -1;
+  for (std::int64_t shift = coarseShift - FineSearchFrames; shift <= coarseShift + FineSearchFrames; ++shift) {
+    if (fineStart + shift < 0 || fineStart + shift + fineLength > recFrames) continue;
+    const double c = Correlation(mus, fineStart, rec, fineStart + shift, fineLength);
+    if (c > match) {
+      match = c;
+      bestShift = shift;
+    }
+  }
+  return match >= MinimumMatch ? frame + bestShift : -1;
+}
+
+EventOffset MeasureEvent(const MonitorRecording& recording, const HeardLine& line,
+                         const std::vector<std::int16_t>& music, const std::vector<TimedMusic>& log,
+                         std::int32_t eventMs) {
+  EventOffset result;
+  const auto eventFrame = static_cast<std::int64_t>(std::llround(eventMs * (AvSyncRate / 1000.0)));
+  const std::int64_t at = LocateInRecording(recording.pcm, music, eventFrame, result.match);
+  if (!line.valid || at < 0) {
+    result.error = line.valid ? "the event is not in the recording" : "the recording has too few blocks";
+    return result;
+  }
+  const double shift = static_cast<double>(at - eventFrame);  // recording frame - music frame
+  std::vector<double> offsets;
+  for (const TimedMusic& entry : log) {
+    if (std::abs(entry.musicMs - eventMs) > NearEventMs) continue;
+    const double heardNs = line.startNs + (shift + entry.musicMs * (AvSyncRate / 1000.0)) * NsPerFrame;
+    offsets.push_back((static_cast<double>(entry.steadyNs) - heardNs) / 1e6);
+  }
+  if (offsets.empty()) {
+    result.error = "no log entry near the event";
+    return result;
+  }
+  result.ok = true;
+  result.entries = static_cast<int>(offsets.size());
+  result.offsetMs = Median(offsets);
+  return result;
+}
+
+bool LoadTimedMusic(const std::string& path, std::vector<TimedMusic>& log) {
+  std::ifstream in(path);
+  std::string text;
+  while (std::getline(in, text)) {
+    if (text.empty() || text[0] == '#') continue;
+    std::istringstream line(text);
+    TimedMusic entry;
+    if (line >> entry.musicMs >> entry.steadyNs) log.push_back(entry);
+  }
+  return bool(in.eof()) && !log.empty();
+}
