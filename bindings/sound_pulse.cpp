@@ -4,12 +4,11 @@
 //
 // The server knows when our frames are heard: how far it has read our stream
 // and how long its sink takes to play what it read. Every TimingIntervalUs the
-// output asks it for fresh timing; libpulse smooths the answers into the
-// stream's playing time (pa_stream_get_time: frames read minus the sink's
-// latency, interpolated with the local clock, never going back), and the
-// output publishes that through a HeardTimeline. Between answers the clock
-// runs on at real-time speed for at most StallFrames: a server that stops
-// answering, or reports that it is not playing (an underrun), stops the clock.
+// output asks it; each answer gives the frame heard at the moment the server
+// answered (frames read minus the sink's latency), which the output publishes
+// through a HeardTimeline. Between answers the clock runs on at real-time
+// speed for at most StallFrames: a server that stops answering, or reports
+// that it is not playing (an underrun), stops the clock.
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>

@@ -30,6 +30,9 @@ constexpr double MinimumMatch = 0.9;
 // Log entries this close to an event (in music time) measure it.
 constexpr std::int32_t NearEventMs = 300;
 constexpr auto ConnectTimeout = std::chrono::seconds(3);
+// A null sink that nobody asked for a latency renders two seconds at a time:
+// the recorder's latency holds only from the next block on.
+constexpr auto FirstBlockTimeout = std::chrono::seconds(5);
 
 std::int64_t ClockNs(clockid_t clock) {
   timespec now{};
@@ -68,8 +71,9 @@ void PiecesArrived(pa_stream* stream, std::size_t, void* user) {
 
 // Polls until ready() or failed() or the timeout; the loop is not locked.
 template <typename Ready, typename Failed>
-bool Await(MonitorRecorder& recorder, Ready ready, Failed failed) {
-  const auto deadline = std::chrono::steady_clock::now() + ConnectTimeout;
+bool Await(MonitorRecorder& recorder, Ready ready, Failed failed,
+           std::chrono::steady_clock::duration timeout = ConnectTimeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     pa_threaded_mainloop_lock(recorder.loop);
     const bool isReady = ready(), hasFailed = failed();
@@ -146,6 +150,11 @@ MonitorRecorder* StartRecording(const char* source, int latencyMs, std::string& 
     StopRecording(recorder.release());
     return nullptr;
   }
+  if (!Await(r, [&] { return !r.recording.arrivals.empty(); }, [] { return false; }, FirstBlockTimeout)) {
+    error = std::string("nothing comes from ") + source;
+    StopRecording(recorder.release());
+    return nullptr;
+  }
   return recorder.release();
 }
 
@@ -214,40 +223,50 @@ HeardLine FindHeardLine(const MonitorRecording& recording) {
   return line;
 }
 
-std::int64_t LocateInRecording(const std::vector<std::int16_t>& recording, const std::vector<std::int16_t>& music,
-                               std::int64_t frame, double& match) {
-  match = 0;
-  const std::vector<double> rec = Mono(recording), mus = Mono(music);
-  const auto recFrames = static_cast<std::int64_t>(rec.size()), musFrames = static_cast<std::int64_t>(mus.size());
-  const std::int64_t from = std::max<std::int64_t>(0, frame - CoarseWindowFrames) / EnvelopeFrames;
-  const std::int64_t to = std::min(musFrames, frame + CoarseWindowFrames) / EnvelopeFrames;
-  const std::vector<double> recEnvelope = Envelope(rec), musEnvelope = Envelope(mus);
-  const std::int64_t blocks = to - from;
-  if (blocks < 10 || static_cast<std::int64_t>(recEnvelope.size()) < blocks) return -1;
-  // Coarse: where the envelope around the event fits best.
-  double best = -2;
-  std::int64_t bestBlock = 0;
-  for (std::int64_t at = 0; at + blocks <= static_cast<std::int64_t>(recEnvelope.size()); ++at) {
-    const double c = Correlation(musEnvelope, from, recEnvelope, at, blocks);
-    if (c > best) {
-      best = c;
-      bestBlock = at;
-    }
-  }
-  // Fine: frame by frame around it.
-  const std::int64_t coarseShift = (bestBlock - from) * EnvelopeFrames;  // recording frame - music frame
-  const std::int64_t fineStart = std::max<std::int64_t>(0, frame - FineWindowFrames);
-  const std::int64_t fineLength = std::min(musFrames, frame + FineWindowFrames) - fineStart;
-  std::int64_t bestShift = -1;
-  for (std::int64_t shift = coarseShift - FineSearchFrames; shift <= coarseShift + FineSearchFrames; ++shift) {
-    if (fineStart + shift < 0 || fineStart + shift + fineLength > recFrames) continue;
-    const double c = Correlation(mus, fineStart, rec, fineStart + shift, fineLength);
+namespace {
+
+// The best shift (b index - a index) of a[from, to) within b, trying
+// shifts first to last; a stretch that lies partly outside b is compared where
+// it overlaps, if that is at least half of it. Sets match to its correlation.
+std::int64_t BestShift(const std::vector<double>& a, std::int64_t from, std::int64_t to, const std::vector<double>& b,
+                       std::int64_t first, std::int64_t last, double& match) {
+  const auto size = static_cast<std::int64_t>(b.size());
+  std::int64_t best = first;
+  match = -2;
+  for (std::int64_t shift = first; shift <= last; ++shift) {
+    const std::int64_t start = std::max(from, -shift), end = std::min(to, size - shift);
+    if (2 * (end - start) < to - from) continue;
+    const double c = Correlation(a, start, b, start + shift, end - start);
     if (c > match) {
       match = c;
-      bestShift = shift;
+      best = shift;
     }
   }
-  return match >= MinimumMatch ? frame + bestShift : -1;
+  return best;
+}
+
+}  // namespace
+
+std::int64_t LocateInRecording(const std::vector<std::int16_t>& recording, const std::vector<std::int16_t>& music,
+                               std::int64_t frame, double& match) {
+  const std::vector<double> rec = Mono(recording), mus = Mono(music);
+  const auto musFrames = static_cast<std::int64_t>(mus.size());
+  if (frame < 0 || frame >= musFrames) {
+    match = 0;
+    return -1;
+  }
+  // Coarse: where the envelope around the event fits best.
+  const std::vector<double> recEnvelope = Envelope(rec), musEnvelope = Envelope(mus);
+  const auto recBlocks = static_cast<std::int64_t>(recEnvelope.size());
+  const std::int64_t from = std::max<std::int64_t>(0, frame - CoarseWindowFrames) / EnvelopeFrames;
+  const std::int64_t to = std::min(musFrames, frame + CoarseWindowFrames) / EnvelopeFrames;
+  const std::int64_t coarse = BestShift(musEnvelope, from, to, recEnvelope, -to, recBlocks - from, match);
+  // Fine: frame by frame around it.
+  const std::int64_t fineFrom = std::max<std::int64_t>(0, frame - FineWindowFrames);
+  const std::int64_t fineTo = std::min(musFrames, frame + FineWindowFrames);
+  const std::int64_t fine = BestShift(mus, fineFrom, fineTo, rec, coarse * EnvelopeFrames - FineSearchFrames,
+                                      coarse * EnvelopeFrames + FineSearchFrames, match);
+  return match >= MinimumMatch ? frame + fine : -1;
 }
 
 EventOffset MeasureEvent(const MonitorRecording& recording, const HeardLine& line,

@@ -37,7 +37,9 @@ struct MonitorRecorder;
 // Starts recording source (for example "ci.monitor") from the server of the
 // environment (PULSE_SERVER). latencyMs is the latency the recorder asks of
 // the source, which also bounds its sink's: the null sink then renders blocks
-// of about that length. Null with a reason in error when it cannot.
+// of about that length. Returns once the first block has come (a null sink
+// first finishes what it rendered before); null with a reason in error when
+// it cannot.
 MonitorRecorder* StartRecording(const char* source, int latencyMs, std::string& error);
 // Stops and returns what was recorded.
 MonitorRecording StopRecording(MonitorRecorder* recorder);
