@@ -11,10 +11,17 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
 // Upper bound on SoundInit's channel count, only to reject nonsense.
 constexpr int MaxChannels = 64;
+// How long SoundStreamPlay waits for the first frame to be heard. A sound
+// server's sink may first play out what it rendered before the stream came (a
+// null sink renders up to two seconds ahead when nobody asks for less); the
+// caller's clock should move from its first reading on, not sit at 0 for
+// longer than its stall limit.
+constexpr auto FirstFrameWait = std::chrono::seconds(3);
 constexpr std::int64_t NanosecondsPerSecond = 1'000'000'000;
 
 // Where the device was when it last handed out a buffer of a stream. Written by
@@ -317,9 +324,14 @@ int SoundStreamPlay(int channel, SoundStream* stream) {
     Music.playing = stream;
     ++Music.plays;
   }
-  if (Music.output != SoundOutputManual && !Music.deviceStarted) {
-    StartOutputDevice();
-    Music.deviceStarted = true;
+  if (Music.output != SoundOutputManual) {
+    if (!Music.deviceStarted) {
+      StartOutputDevice();
+      Music.deviceStarted = true;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + FirstFrameWait;
+    while (PlayedFrames(*stream) == 0 && stream->frames > 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return channel < 0 ? 0 : channel;
 }

@@ -100,9 +100,11 @@ const char* SoundOutputName();
 SoundStream* SoundStreamOpenFile(const char* path, unsigned mode, int offset);
 
 // Starts the stream from position 0. channel is -1 (any free channel) or a
-// channel number below maxChannels. Returns the channel (>= 0), or -1 on
-// failure: code 2 before SoundInit, 14 for an unknown stream or channel, 17
-// while another stream is still playing. Playing a stream again restarts it.
+// channel number below maxChannels. Returns the channel (>= 0) once the first
+// frame is heard (at most 3 s: a device that does not start is left to the
+// caller's stall check), or -1 on failure: code 2 before SoundInit, 14 for an
+// unknown stream or channel, 17 while another stream is still playing.
+// Playing a stream again restarts it.
 int SoundStreamPlay(int channel, SoundStream* stream);
 
 // The stream's playing position in milliseconds: 0 before playback starts,

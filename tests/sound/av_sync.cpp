@@ -21,10 +21,11 @@ constexpr std::int64_t BurstGapNs = 1'000'000;
 // The heard line runs through this percentile of the blocks' starts.
 constexpr std::size_t LinePercentile = 5;
 // The music around an event that is matched against the recording: coarsely
-// (1 ms envelopes) over a second each side, then frame by frame over 250 ms.
+// (1 ms envelopes) over a second each side, then frame by frame over 100 ms
+// each side (short, so that a glitch of the output nearby does not spoil it).
 constexpr int EnvelopeFrames = 44;
 constexpr std::int64_t CoarseWindowFrames = AvSyncRate;
-constexpr std::int64_t FineWindowFrames = AvSyncRate / 4;
+constexpr std::int64_t FineWindowFrames = AvSyncRate / 10;
 constexpr std::int64_t FineSearchFrames = 3 * EnvelopeFrames;
 constexpr double MinimumMatch = 0.9;
 // Log entries this close to an event (in music time) measure it.
@@ -124,7 +125,7 @@ std::vector<double> Envelope(const std::vector<double>& mono) {
 MonitorRecorder* StartRecording(const char* source, int latencyMs, std::string& error) {
   auto recorder = std::make_unique<MonitorRecorder>();
   MonitorRecorder& r = *recorder;
-  r.recording.rawMinusSteadyNs = ClockNs(CLOCK_MONOTONIC_RAW) - ClockNs(CLOCK_MONOTONIC);
+  r.recording.start = {ClockNs(CLOCK_MONOTONIC), ClockNs(CLOCK_MONOTONIC_RAW)};
   r.loop = pa_threaded_mainloop_new();
   r.context = pa_context_new(pa_threaded_mainloop_get_api(r.loop), "quenrik av_sync");
   if (pa_context_connect(r.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
@@ -169,6 +170,7 @@ MonitorRecording StopRecording(MonitorRecorder* recorder) {
   }
   pa_context_disconnect(recorder->context);
   recording = std::move(recorder->recording);
+  recording.end = {ClockNs(CLOCK_MONOTONIC), ClockNs(CLOCK_MONOTONIC_RAW)};
   pa_threaded_mainloop_unlock(recorder->loop);
   pa_threaded_mainloop_stop(recorder->loop);
   if (recorder->stream != nullptr) pa_stream_unref(recorder->stream);
@@ -182,7 +184,8 @@ bool SaveRecording(const MonitorRecording& recording, const std::string& prefix)
   raw.write(reinterpret_cast<const char*>(recording.pcm.data()),
             static_cast<std::streamsize>(recording.pcm.size() * sizeof(std::int16_t)));
   std::ofstream arrivals(prefix + ".arrivals");
-  arrivals << "# raw_minus_steady_ns " << recording.rawMinusSteadyNs << "\n";
+  arrivals << "# steady_raw_start_end " << recording.start.steadyNs << ' ' << recording.start.rawNs << ' '
+           << recording.end.steadyNs << ' ' << recording.end.rawNs << '\n';
   for (const auto& arrival : recording.arrivals) arrivals << arrival.frame << ' ' << arrival.steadyNs << '\n';
   return bool(raw) && bool(arrivals);
 }
@@ -196,10 +199,19 @@ bool LoadRecording(const std::string& prefix, MonitorRecording& recording) {
   std::copy_n(bytes.data(), recording.pcm.size() * sizeof(std::int16_t),
               reinterpret_cast<char*>(recording.pcm.data()));
   std::string hash, name;
-  arrivals >> hash >> name >> recording.rawMinusSteadyNs;
+  arrivals >> hash >> name >> recording.start.steadyNs >> recording.start.rawNs >> recording.end.steadyNs >>
+      recording.end.rawNs;
   MonitorRecording::Arrival arrival;
   while (arrivals >> arrival.frame >> arrival.steadyNs) recording.arrivals.push_back(arrival);
   return hash == "#" && !recording.arrivals.empty();
+}
+
+std::int64_t RawToSteady(const MonitorRecording& recording, std::int64_t rawNs) {
+  const auto& [s0, r0] = recording.start;
+  const auto& [s1, r1] = recording.end;
+  if (r1 <= r0) return rawNs - (r0 - s0);
+  const double rate = double(s1 - s0) / double(r1 - r0);
+  return s0 + std::llround(double(rawNs - r0) * rate);
 }
 
 HeardLine FindHeardLine(const MonitorRecording& recording) {

@@ -27,10 +27,17 @@ struct MonitorRecording {
   };
   std::vector<std::int16_t> pcm;  // interleaved stereo at AvSyncRate
   std::vector<Arrival> arrivals;
-  // CLOCK_MONOTONIC_RAW minus CLOCK_MONOTONIC at the start, for logs taken on
-  // the raw clock (Wine's performance counter).
-  std::int64_t rawMinusSteadyNs = 0;
+  // Both clocks at the start and at the end, for logs taken on
+  // CLOCK_MONOTONIC_RAW (Wine's performance counter): the system may slew
+  // CLOCK_MONOTONIC against it by some hundred parts per million.
+  struct ClockPair {
+    std::int64_t steadyNs = 0, rawNs = 0;
+  };
+  ClockPair start, end;
 };
+
+// A CLOCK_MONOTONIC_RAW time as CLOCK_MONOTONIC, by the recording's two pairs.
+std::int64_t RawToSteady(const MonitorRecording& recording, std::int64_t rawNs);
 
 struct MonitorRecorder;
 

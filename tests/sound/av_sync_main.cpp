@@ -76,7 +76,7 @@ int Analyse(int argc, char** argv) {
     return 1;
   }
   if (rawClock)
-    for (TimedMusic& entry : log) entry.steadyNs -= recording.rawMinusSteadyNs;
+    for (TimedMusic& entry : log) entry.steadyNs = RawToSteady(recording, entry.steadyNs);
   const HeardLine line = FindHeardLine(recording);
   std::printf("recording: %.2f s, %d blocks, median block %.2f ms after the earliest\n",
               double(recording.pcm.size() / 2) / AvSyncRate, line.blocks, line.spreadNs / 1e6);
@@ -84,7 +84,7 @@ int Analyse(int argc, char** argv) {
   for (std::int32_t event : events) {
     const EventOffset offset = MeasureEvent(recording, line, music, log, event);
     if (!offset.ok) {
-      std::printf("event %d ms: %s\n", event, offset.error.c_str());
+      std::printf("event %d ms: %s (best match %.3f)\n", event, offset.error.c_str(), offset.match);
       ++failures;
       continue;
     }
