@@ -18,8 +18,11 @@ constexpr std::size_t BytesPerFrame = 2 * sizeof(std::int16_t);
 constexpr double NsPerFrame = 1e9 / AvSyncRate;
 // Pieces that arrive closer together than this came from one rendered block.
 constexpr std::int64_t BurstGapNs = 1'000'000;
-// The heard line runs through this percentile of the blocks' starts.
+// The heard line runs through this percentile of the blocks' starts in each
+// stretch of LineWindowFrames that has at least MinimumStartsPerWindow.
 constexpr std::size_t LinePercentile = 5;
+constexpr std::int64_t LineWindowFrames = 2 * AvSyncRate;
+constexpr std::size_t MinimumStartsPerWindow = 20;
 // The music around an event that is matched against the recording: coarsely
 // (1 ms envelopes) over a second each side, then frame by frame over 100 ms
 // each side (short, so that a glitch of the output nearby does not spoil it).
@@ -217,23 +220,55 @@ std::int64_t RawToSteady(const MonitorRecording& recording, std::int64_t rawNs) 
 HeardLine FindHeardLine(const MonitorRecording& recording) {
   // The first piece of each burst starts a block: it arrived no earlier than
   // its frame was due. Late ones (the recorder woke up late) lie above.
-  std::vector<double> starts;
+  struct Start {
+    std::int64_t frame;
+    double late;  // arrival less the frame's time at the nominal rate, ns
+  };
+  std::vector<Start> starts;
   for (std::size_t i = 0; i < recording.arrivals.size(); ++i) {
     const auto& arrival = recording.arrivals[i];
     if (i == 0 || arrival.steadyNs - recording.arrivals[i - 1].steadyNs >= BurstGapNs)
-      starts.push_back(static_cast<double>(arrival.steadyNs) - static_cast<double>(arrival.frame) * NsPerFrame);
+      starts.push_back({arrival.frame, static_cast<double>(arrival.steadyNs) - static_cast<double>(arrival.frame) * NsPerFrame});
+  }
+  // In each stretch of LineWindowFrames, the low percentile of the starts (a
+  // piece sent late passes for a block's start and lies below: not the
+  // minimum); a straight line through those points.
+  std::vector<double> xs, ys, spreads;
+  for (std::size_t first = 0; first < starts.size();) {
+    std::size_t last = first;
+    while (last < starts.size() && starts[last].frame < starts[first].frame + LineWindowFrames) ++last;
+    if (last - first >= MinimumStartsPerWindow) {
+      std::vector<double> late;
+      double frames = 0;
+      for (std::size_t i = first; i < last; ++i) {
+        late.push_back(starts[i].late);
+        frames += static_cast<double>(starts[i].frame);
+      }
+      std::sort(late.begin(), late.end());
+      xs.push_back(frames / static_cast<double>(last - first));
+      ys.push_back(late[late.size() * LinePercentile / 100]);
+      spreads.push_back(late[late.size() / 2] - ys.back());
+    }
+    first = last;
   }
   HeardLine line;
-  if (starts.size() < 3) return line;
+  if (xs.empty()) return line;
   line.valid = true;
   line.blocks = static_cast<int>(starts.size());
-  // A piece of a block that the server sent late passes for a block's start
-  // and lies below the line: a low percentile, not the minimum, skips them.
-  std::sort(starts.begin(), starts.end());
-  line.startNs = starts[starts.size() * LinePercentile / 100];
-  line.spreadNs = starts[starts.size() / 2] - line.startNs;
+  line.spreadNs = Median(spreads);
+  double slope = 0, meanX = 0, meanY = 0;
+  for (std::size_t i = 0; i < xs.size(); ++i) meanX += xs[i] / double(xs.size()), meanY += ys[i] / double(xs.size());
+  if (xs.size() >= 2) {
+    double sxy = 0, sxx = 0;
+    for (std::size_t i = 0; i < xs.size(); ++i) sxy += (xs[i] - meanX) * (ys[i] - meanY), sxx += (xs[i] - meanX) * (xs[i] - meanX);
+    slope = sxx > 0 ? sxy / sxx : 0;
+  }
+  line.startNs = meanY - slope * meanX;
+  line.nsPerFrame = NsPerFrame + slope;
   return line;
 }
+
+double HeardNs(const HeardLine& line, double frame) { return line.startNs + frame * line.nsPerFrame; }
 
 namespace {
 
@@ -295,7 +330,7 @@ EventOffset MeasureEvent(const MonitorRecording& recording, const HeardLine& lin
   std::vector<double> offsets;
   for (const TimedMusic& entry : log) {
     if (std::abs(entry.musicMs - eventMs) > NearEventMs) continue;
-    const double heardNs = line.startNs + (shift + entry.musicMs * (AvSyncRate / 1000.0)) * NsPerFrame;
+    const double heardNs = HeardNs(line, shift + entry.musicMs * (AvSyncRate / 1000.0));
     offsets.push_back((static_cast<double>(entry.steadyNs) - heardNs) / 1e6);
   }
   if (offsets.empty()) {

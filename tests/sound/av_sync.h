@@ -8,10 +8,11 @@
 // timeline has run out it renders the next block of its latency's length at
 // once and hands it to its monitor, so a block reaches a recorder right when
 // its first frame is due to be heard, never before (only the recorder's own
-// wake-up can make it later). The recording's frame k is heard at
-// HeardStart + k / 44100 s, and HeardStart is the earliest of the blocks'
-// arrival times less their frame positions (a low percentile of them: see
-// FindHeardLine).
+// wake-up can make it later). The recording's frame k is heard at the line
+// through the earliest of the blocks' arrival times (a low percentile of them:
+// see FindHeardLine). The line's slope is measured, not assumed: the null
+// sink counts its time in whole microseconds per block, rounded down, so it
+// plays some tens to hundreds of parts per million fast.
 #pragma once
 
 #include <cstdint>
@@ -56,11 +57,14 @@ bool LoadRecording(const std::string& prefix, MonitorRecording& recording);
 
 struct HeardLine {
   bool valid = false;
-  double startNs = 0;   // steady time at which recording frame 0 was heard
-  double spreadNs = 0;  // how much later the median block arrived (the recorder's wake-ups)
-  int blocks = 0;       // blocks seen
+  double startNs = 0;          // steady time at which recording frame 0 was heard
+  double nsPerFrame = 0;       // the sink's pace (1e9 / 44100 for an exact sink)
+  double spreadNs = 0;         // how much later the median block arrived (the recorder's wake-ups)
+  int blocks = 0;              // blocks seen
 };
 HeardLine FindHeardLine(const MonitorRecording& recording);
+// When recording frame `frame` (fractional) was heard, on the steady clock.
+double HeardNs(const HeardLine& line, double frame);
 
 // The recording frame that holds music frame `frame` (stereo PCM of the music
 // as decoded), found by matching the music within WindowMs around it; -1 when

@@ -78,8 +78,9 @@ int Analyse(int argc, char** argv) {
   if (rawClock)
     for (TimedMusic& entry : log) entry.steadyNs = RawToSteady(recording, entry.steadyNs);
   const HeardLine line = FindHeardLine(recording);
-  std::printf("recording: %.2f s, %d blocks, median block %.2f ms after the earliest\n",
-              double(recording.pcm.size() / 2) / AvSyncRate, line.blocks, line.spreadNs / 1e6);
+  std::printf("recording: %.2f s, %d blocks, median block %.2f ms after the earliest, the sink's pace %+.0f ppm\n",
+              double(recording.pcm.size() / 2) / AvSyncRate, line.blocks, line.spreadNs / 1e6,
+              line.valid ? (1e9 / AvSyncRate / line.nsPerFrame - 1) * 1e6 : 0.0);
   int failures = 0;
   for (std::int32_t event : events) {
     const EventOffset offset = MeasureEvent(recording, line, music, log, event);

@@ -19,7 +19,8 @@
 #                 BUILD_DIR/windows and BUILD_DIR/wine-prefix exist (the Wine
 #                 tests make them)
 # Run from anywhere; BUILD_DIR defaults to build/ of the repository, with the
-# targets av_sync, sound_probe_linux and quenrik_frame_probe built.
+# targets av_sync, sound_probe_linux and quenrik_frame_probe built. With
+# AV_SYNC_KEEP=DIR each case's recording and log are kept there as CASE.*.
 set -u
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=$(realpath -m "${1:-$ROOT/build}")
@@ -63,6 +64,10 @@ Measure() {
   wait $recorder
   echo "== $name (sink latency: ${latency:-unknown}; load: $(cut -d' ' -f1-3 /proc/loadavg))"
   "$AV_SYNC" analyse "$MUSIC" "$OUT/rec" "$OUT/log" $options "${EVENTS[@]}"
+  if [ -n "${AV_SYNC_KEEP:-}" ]; then
+    mkdir -p "$AV_SYNC_KEEP"
+    for file in rec.raw rec.arrivals log; do cp "$OUT/$file" "$AV_SYNC_KEEP/$name.$file"; done
+  fi
 }
 
 ClockProbe() { (cd "$ROOT" && "$PROBE" clock-log "$MUSIC" $SECONDS_PLAYED >"$OUT/log"); }
