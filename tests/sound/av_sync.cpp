@@ -228,7 +228,8 @@ HeardLine FindHeardLine(const MonitorRecording& recording) {
   for (std::size_t i = 0; i < recording.arrivals.size(); ++i) {
     const auto& arrival = recording.arrivals[i];
     if (i == 0 || arrival.steadyNs - recording.arrivals[i - 1].steadyNs >= BurstGapNs)
-      starts.push_back({arrival.frame, static_cast<double>(arrival.steadyNs) - static_cast<double>(arrival.frame) * NsPerFrame});
+      starts.push_back({arrival.frame, static_cast<double>(arrival.steadyNs) -
+                                           static_cast<double>(arrival.frame) * NsPerFrame});
   }
   // In each stretch of LineWindowFrames, the low percentile of the starts (a
   // piece sent late passes for a block's start and lies below: not the
@@ -256,13 +257,17 @@ HeardLine FindHeardLine(const MonitorRecording& recording) {
   line.valid = true;
   line.blocks = static_cast<int>(starts.size());
   line.spreadNs = Median(spreads);
-  double slope = 0, meanX = 0, meanY = 0;
-  for (std::size_t i = 0; i < xs.size(); ++i) meanX += xs[i] / double(xs.size()), meanY += ys[i] / double(xs.size());
-  if (xs.size() >= 2) {
-    double sxy = 0, sxx = 0;
-    for (std::size_t i = 0; i < xs.size(); ++i) sxy += (xs[i] - meanX) * (ys[i] - meanY), sxx += (xs[i] - meanX) * (xs[i] - meanX);
-    slope = sxx > 0 ? sxy / sxx : 0;
+  const auto points = static_cast<double>(xs.size());
+  double slope = 0, meanX = 0, meanY = 0, sxy = 0, sxx = 0;
+  for (std::size_t i = 0; i < xs.size(); ++i) {
+    meanX += xs[i] / points;
+    meanY += ys[i] / points;
   }
+  for (std::size_t i = 0; i < xs.size(); ++i) {
+    sxy += (xs[i] - meanX) * (ys[i] - meanY);
+    sxx += (xs[i] - meanX) * (xs[i] - meanX);
+  }
+  if (sxx > 0) slope = sxy / sxx;
   line.startNs = meanY - slope * meanX;
   line.nsPerFrame = NsPerFrame + slope;
   return line;

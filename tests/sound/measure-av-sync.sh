@@ -39,7 +39,8 @@ PROBE=$BUILD/tests/windows/sound_probe_linux
 FRAMES=$BUILD/tests/show/quenrik_frame_probe
 MUSIC=$ROOT/data/run_away.mp3
 for tool in "$AV_SYNC" "$PROBE" "$FRAMES"; do
-  [ -x "$tool" ] || { echo "missing $tool: cmake --build $BUILD --target av_sync sound_probe_linux quenrik_frame_probe"; exit 1; }
+  [ -x "$tool" ] ||
+    { echo "missing $tool: cmake --build $BUILD --target av_sync sound_probe_linux quenrik_frame_probe"; exit 1; }
 done
 OUT=$(mktemp -d)
 trap 'rm -rf "$OUT"' EXIT
@@ -87,7 +88,8 @@ for case in "${CASES[@]}"; do
     frames-sdl) Measure "$case" pulseaudio FrameProbe ;;
     frames-server) Measure "$case" "" FrameProbe ;;
     clock-wine)
-      if [ -f "$BUILD/windows/tests/windows/sound_probe.exe" ] && [ -d "$BUILD/wine-prefix" ] && command -v wine >/dev/null; then
+      if [ -f "$BUILD/windows/tests/windows/sound_probe.exe" ] && [ -d "$BUILD/wine-prefix" ] &&
+        command -v wine >/dev/null; then
         Measure "$case" "" WineProbe --raw-clock
       else
         echo "== $case: skipped (no Windows build or Wine prefix in $BUILD)"

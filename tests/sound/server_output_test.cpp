@@ -2,8 +2,6 @@
 // PulseAudio with a null sink "ci" (with_pulse.sh starts it). Each case plays
 // a short MP3 while recording the sink's monitor and logging the clock, then
 // measures the clock against the recording at a few moments (av_sync.h).
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -13,8 +11,7 @@
 #include <vector>
 
 #include "av_sync.h"
-#include "mp3_maker.h"
-#include "sound.h"
+#include "sound_fixture.h"
 #include "sound_platform.h"
 
 namespace {
@@ -26,13 +23,10 @@ constexpr int SinkLatencyMs = 10;
 // The clock against what the sink plays: the target of the latency-true outputs.
 constexpr double ToleranceMs = 5;
 // ALSA through the server's plugin: the plugin smooths the server's timing
-// itself, and its delay wanders by a few milliseconds after a start.
-constexpr double AlsaToleranceMs = 10;
-
-std::int64_t SteadyNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+// itself, and its delay wanders after a start, by up to 14 ms on a machine
+// loaded 11 on 2 cores. Still far from the 93 ms that ignoring the delay
+// would lead by.
+constexpr double AlsaToleranceMs = 25;
 
 // Noise whose loudness changes at random every 10 ms: any stretch of it is
 // found in the recording at exactly one place.
@@ -48,19 +42,6 @@ std::vector<std::int16_t> Bursts() {
   }
   return pcm;
 }
-
-struct ScopedEnvironment {
-  ScopedEnvironment(const char* name, const char* value) : name(name) {
-    if (const char* old = std::getenv(name)) saved = old, hadValue = true;
-    if (value != nullptr) setenv(name, value, 1); else unsetenv(name);
-  }
-  ~ScopedEnvironment() {
-    if (hadValue) setenv(name, saved.c_str(), 1); else unsetenv(name);
-  }
-  const char* name;
-  std::string saved;
-  bool hadValue = false;
-};
 
 struct Measured {
   std::string output;             // SoundOutputName
@@ -83,6 +64,15 @@ class ServerOutput : public ::testing::Test {
   }
   void TearDown() override { SoundClose(); }
 
+  // The show's calls on output: initialise, open the file, play. Sets stream.
+  void StartPlaying(int output, SoundStream*& stream) {
+    ASSERT_TRUE(SoundSetOutput(output));
+    ASSERT_TRUE(SoundInit(SoundMixRate, 16, 0)) << SoundErrorText(SoundGetError());
+    stream = SoundStreamOpenFile(file->path.c_str(), 0x2B, 0);
+    ASSERT_NE(stream, nullptr) << SoundErrorText(SoundGetError());
+    ASSERT_EQ(SoundStreamPlay(-1, stream), 0);
+  }
+
   // Plays the file through output, logging every change of the clock, and
   // measures the log against the recorded sink. Fails the test on the way
   // (the clock must start, never go back and reach the length).
@@ -90,12 +80,9 @@ class ServerOutput : public ::testing::Test {
     std::string error;
     MonitorRecorder* recorder = StartRecording("ci.monitor", SinkLatencyMs, error);
     ASSERT_NE(recorder, nullptr) << error;
-    ASSERT_TRUE(SoundSetOutput(output));
-    ASSERT_TRUE(SoundInit(SoundMixRate, 16, 0)) << SoundErrorText(SoundGetError());
+    SoundStream* stream = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartPlaying(output, stream));
     run.output = SoundOutputName();
-    SoundStream* stream = SoundStreamOpenFile(file->path.c_str(), 0x2B, 0);
-    ASSERT_NE(stream, nullptr) << SoundErrorText(SoundGetError());
-    ASSERT_EQ(SoundStreamPlay(-1, stream), 0);
     std::vector<TimedMusic> log;
     std::int32_t last = 0;
     // The null sink may first finish a block rendered before the recorder pinned its latency.
@@ -103,7 +90,7 @@ class ServerOutput : public ::testing::Test {
     while (!SoundStreamFinished(stream) && std::chrono::steady_clock::now() < deadline) {
       const std::int32_t now = SoundStreamGetTime(stream);
       ASSERT_GE(now, last) << run.output << ": the clock went back";
-      if (now != last) log.push_back({now, SteadyNs()});
+      if (now != last) log.push_back({now, SteadyNanoseconds()});
       last = now;
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
@@ -118,7 +105,8 @@ class ServerOutput : public ::testing::Test {
     ASSERT_EQ(DecodeMp3File(file->path.c_str(), music), SoundErrorNone);
     for (std::int32_t event : EventsMs) {
       const EventOffset offset = MeasureEvent(recording, line, music, log, event);
-      ASSERT_TRUE(offset.ok) << run.output << " at " << event << " ms: " << offset.error << " (best match " << offset.match << ", recorded " << recording.pcm.size() / 2 << " frames, " << log.size() << " readings)";
+      ASSERT_TRUE(offset.ok) << run.output << " at " << event << " ms: " << offset.error << " (best match "
+                             << offset.match << ", " << log.size() << " readings)";
       run.offsetsMs.push_back(offset.offsetMs);
       std::printf("%s: the clock at %d ms is %+.1f ms off what the sink plays (%d readings)\n", run.output.c_str(),
                   event, offset.offsetMs, offset.entries);
@@ -140,11 +128,8 @@ void ExpectWithin(const Measured& run, double tolerance) {
 // latency (it renders two seconds of silence at a time, and a new stream
 // waits for the rest of the current block).
 TEST_F(ServerOutput, PlayReturnsOnceTheMusicIsHeard) {
-  ASSERT_TRUE(SoundSetOutput(SoundOutputServer));
-  ASSERT_TRUE(SoundInit(SoundMixRate, 16, 0));
-  SoundStream* stream = SoundStreamOpenFile(file->path.c_str(), 0x2B, 0);
-  ASSERT_NE(stream, nullptr);
-  ASSERT_EQ(SoundStreamPlay(-1, stream), 0);
+  SoundStream* stream = nullptr;
+  ASSERT_NO_FATAL_FAILURE(StartPlaying(SoundOutputServer, stream));
   const auto played = std::chrono::steady_clock::now();
   while (SoundStreamGetTime(stream) == 0 && std::chrono::steady_clock::now() - played < std::chrono::seconds(3))
     std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -203,11 +188,8 @@ TEST_F(ServerOutput, AFrozenServerStopsTheClockAndIsNotWaitedForEver) {
   std::string error;
   MonitorRecorder* recorder = StartRecording("ci.monitor", SinkLatencyMs, error);  // pins the sink's latency
   ASSERT_NE(recorder, nullptr) << error;
-  ASSERT_TRUE(SoundSetOutput(SoundOutputServer));
-  ASSERT_TRUE(SoundInit(SoundMixRate, 16, 0));
-  SoundStream* stream = SoundStreamOpenFile(file->path.c_str(), 0x2B, 0);
-  ASSERT_NE(stream, nullptr);
-  ASSERT_EQ(SoundStreamPlay(-1, stream), 0);
+  SoundStream* stream = nullptr;
+  ASSERT_NO_FATAL_FAILURE(StartPlaying(SoundOutputServer, stream));
   const auto started = std::chrono::steady_clock::now();
   while (SoundStreamGetTime(stream) < 300 && std::chrono::steady_clock::now() - started < std::chrono::seconds(5))
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
