@@ -49,8 +49,15 @@ struct Measured {
   std::vector<double> offsetsMs;  // per event: the clock's time less the time it was heard
   // How far the clock moved between two readings beyond the wall time between
   // them: a reader the scheduler delays sees a large but honest change, a
-  // clock that jumps shows a large step.
-  double largestStepMs = 0;
+  // clock that jumps shows a large step. The 99th percentile, since a starved
+  // output thread (past the 40 ms the clock runs on alone) makes an honest
+  // jump too now and then on a loaded machine.
+  std::vector<double> stepsMs;
+  double StepPercentile99() const {
+    std::vector<double> sorted = stepsMs;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted.empty() ? 0 : sorted[sorted.size() * 99 / 100];
+  }
 };
 
 class ServerOutput : public ::testing::Test {
@@ -97,10 +104,7 @@ class ServerOutput : public ::testing::Test {
       ASSERT_GE(now, last) << run.output << ": the clock went back";
       if (now != last) {
         const std::int64_t wall = SteadyNanoseconds();
-        if (!log.empty()) {
-          const double step = (now - log.back().musicMs) - (wall - log.back().steadyNs) / 1e6;
-          run.largestStepMs = std::max(run.largestStepMs, step);
-        }
+        if (!log.empty()) run.stepsMs.push_back((now - log.back().musicMs) - (wall - log.back().steadyNs) / 1e6);
         log.push_back({now, wall});
       }
       last = now;
@@ -125,8 +129,8 @@ class ServerOutput : public ::testing::Test {
         continue;
       }
       run.offsetsMs.push_back(offset.offsetMs);
-      std::printf("%s: the clock at %d ms is %+.1f ms off what the sink plays (%d readings, largest step %.1f ms)\n",
-                  run.output.c_str(), event, offset.offsetMs, offset.entries, run.largestStepMs);
+      std::printf("%s: the clock at %d ms is %+.1f ms off what the sink plays (%d readings, steps p99 %.1f ms)\n",
+                  run.output.c_str(), event, offset.offsetMs, offset.entries, run.StepPercentile99());
     }
     ASSERT_FALSE(run.offsetsMs.empty()) << run.output << ": no moment of the file found in the recording";
   }
@@ -160,7 +164,7 @@ TEST_F(ServerOutput, TheClockIsWhatTheSinkPlays) {
   EXPECT_EQ(run.output, "pulse");
   ExpectWithin(run, ToleranceMs);
   // Answers every 10 ms, and the clock runs on smoothly in between.
-  EXPECT_LE(run.largestStepMs, 3.0);
+  EXPECT_LE(run.StepPercentile99(), 2.0);
 }
 
 // ALSA's default device goes to the server through its pulse plugin here:
