@@ -1,11 +1,12 @@
-// Measures the show as it plays: the same start-up and main loop as quenrik
-// (RunShow), with the dialog replaced by the defaults (full screen 640 x 480 x
-// 32) and an observer on every presented frame. Prints the time from process
-// start to the first frame of the main loop and the spacing of frames in music
-// time over the first ProbeMs of the show (or --until MS), then ends the show
-// there. --log FILE writes each presented frame's music time and the steady
-// clock's time (CLOCK_MONOTONIC, ns) just after it was presented, one
-// "music_ms steady_ns" line each (for tests/sound/measure-av-sync.sh).
+// Measures the show as it plays: a host of the show core like quenrik (the
+// desktop host, RunShow) with the dialog's defaults instead of the dialog
+// (full screen 640 x 480 x 32) and an observer on every presented frame.
+// Prints the time from process start to the first frame of the main loop and
+// the spacing of frames in music time over the first ProbeMs of the show (or
+// --until MS), then ends the show there. --log FILE writes each presented
+// frame's music time and the steady clock's time (CLOCK_MONOTONIC, ns) just
+// after it was presented, one "music_ms steady_ns" line each (for
+// tests/sound/measure-av-sync.sh).
 // Run it in a directory with data/, under an X server with a 640x480 mode:
 //   xvfb-run -a -s "-screen 0 640x480x24" quenrik_frame_probe [--until MS] [--log FILE]
 #include <algorithm>
@@ -15,8 +16,8 @@
 #include <cstring>
 #include <vector>
 
-#include "config_dialog.h"
-#include "show_main.h"
+#include "desktop_host.h"
+#include "show_core.h"
 #include "window_proc.h"
 
 namespace {
@@ -37,8 +38,6 @@ void FramePresented(std::int32_t musicClock) {
 
 }  // namespace
 
-DialogOutcome ShowConfigDialog(std::string&) { return DialogOutcome::Go; }
-
 int main(int argc, char** argv) {
   const char* logPath = nullptr;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -47,7 +46,9 @@ int main(int argc, char** argv) {
   }
   FrameClocks.reserve(10000);
   FrameTimes.reserve(10000);
-  const int code = RunShow(FramePresented);
+  ShowHost host = DesktopHost();  // no dialog: its defaults
+  host.FramePresented = FramePresented;
+  const int code = RunShow(host);
   if (std::FILE* log = logPath != nullptr ? std::fopen(logPath, "w") : nullptr) {
     for (size_t i = 0; i < FrameClocks.size(); ++i)
       std::fprintf(log, "%d %lld\n", FrameClocks[i],
