@@ -12,7 +12,7 @@ packages=(
   # music: decoding and encoding MP3
   libmpg123-dev libmp3lame-dev sox libsox-fmt-mp3
   # window, GL, sound output
-  libsdl2-dev libgl1-mesa-dri libglu1-mesa-dev libegl-dev libgl-dev mesa-common-dev
+  libsdl2-dev libgl1-mesa-dri libglu1-mesa-dev libegl-dev libgl-dev libgles-dev mesa-common-dev
   # dialog
   libgtk-3-dev
   # video capture
