@@ -491,7 +491,7 @@ struct PrimitiveKind {
 };
 constexpr std::array<PrimitiveKind, 2> PrimitiveKinds = {{
     {GL_TRIANGLES, 3, 3, {0, 1, 2}},
-    {gl::GL_QUADS, 4, 6, {0, 1, 3, 1, 2, 3}},  // split as Mesa's draw module does
+    {gl::GL_QUADS, 4, 6, {0, 1, 2, 0, 2, 3}},  // split as Mesa splits them
 }};
 
 void QUENRIK_GLAPI Begin(GLenum mode) {
