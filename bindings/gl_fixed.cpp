@@ -47,7 +47,8 @@ struct Vertex {
 constexpr GLuint PositionAttribute = 0, TexCoordAttribute = 1, ColourAttribute = 2;
 
 // Far more than immediate-mode drawing sends between glBegin and glEnd (36
-// bytes each, 1.5 times that as triangles): past it the call is refused.
+// bytes each, 1.5 times that as triangles): past it glVertex raises
+// GL_OUT_OF_MEMORY and drops the vertex.
 constexpr std::size_t MaxPrimitiveVertices = std::size_t{1} << 20;
 
 // Levels 0 to 15: sides up to 32768, beyond any GL implementation here.
@@ -89,8 +90,8 @@ struct FixedGlState {
   GLint unpackAlignment = 4;
 
   const PrimitiveKind* primitive = nullptr;  // non-null between glBegin and glEnd
-  std::vector<Vertex> vertices;                     // of the open primitive
-  std::vector<Vertex> triangles;                    // what glEnd draws
+  std::vector<Vertex> vertices;              // of the open primitive
+  std::vector<Vertex> triangles;             // what glEnd draws
 
   GLuint boundTexture = 0;
   std::unordered_map<GLuint, TextureRecord> textures;
@@ -420,7 +421,9 @@ void QUENRIK_GLAPI TexEnvi(GLenum target, GLenum name, GLint value) {
     RaiseUnsupported(GL_INVALID_ENUM, WithValue("glTexEnvi(GL_TEXTURE_ENV_MODE)", static_cast<unsigned>(value)));
 }
 
-void QUENRIK_GLAPI TexEnvf(GLenum target, GLenum name, GLfloat value) { TexEnvi(target, name, static_cast<GLint>(value)); }
+void QUENRIK_GLAPI TexEnvf(GLenum target, GLenum name, GLfloat value) {
+  TexEnvi(target, name, static_cast<GLint>(value));
+}
 
 void QUENRIK_GLAPI PixelStorei(GLenum name, GLint value) {
   if (InsidePrimitive()) return;
@@ -431,23 +434,18 @@ void QUENRIK_GLAPI PixelStorei(GLenum name, GLint value) {
 
 // --- Capabilities and other state -------------------------------------------------
 
-void QUENRIK_GLAPI Enable(GLenum capability) {
+// GL_TEXTURE_2D is the layer's own; GLES2 judges every other capability.
+void SetCapability(GLenum capability, bool on) {
   if (InsidePrimitive()) return;
   if (capability == GL_TEXTURE_2D) {
-    FixedGl.texturing = true;
+    FixedGl.texturing = on;
   } else {
-    glEnable(capability);
+    (on ? glEnable : glDisable)(capability);
   }
 }
 
-void QUENRIK_GLAPI Disable(GLenum capability) {
-  if (InsidePrimitive()) return;
-  if (capability == GL_TEXTURE_2D) {
-    FixedGl.texturing = false;
-  } else {
-    glDisable(capability);
-  }
-}
+void QUENRIK_GLAPI Enable(GLenum capability) { SetCapability(capability, true); }
+void QUENRIK_GLAPI Disable(GLenum capability) { SetCapability(capability, false); }
 
 GLboolean QUENRIK_GLAPI IsEnabled(GLenum capability) {
   if (InsidePrimitive()) return GL_FALSE;

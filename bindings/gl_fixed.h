@@ -24,19 +24,20 @@
 //   half texel;
 // - glHint(GL_PERSPECTIVE_CORRECTION_HINT) accepted (GLES2 is always
 //   perspective-correct), glClearDepth as glClearDepthf;
-// - passed straight to GLES2 (the same meaning there): glBlendFunc, glEnable/
-//   glDisable of anything but GL_TEXTURE_2D, glIsEnabled, glDepthFunc,
-//   glDepthMask, glColorMask, glClear, glClearColor, glClearStencil, glViewport,
-//   glScissor, glCullFace, glFrontFace, glFinish, glFlush, glReadPixels,
-//   glPixelStorei(GL_PACK_ALIGNMENT), glGetIntegerv, glGetString,
-//   glGenTextures, glBindTexture, glDeleteTextures, glIsTexture.
+// - passed to GLES2, where they mean the same: glEnable, glDisable and
+//   glIsEnabled of anything but GL_TEXTURE_2D, glBlendFunc, glDepthFunc,
+//   glDepthMask, glColorMask, glClear, glClearColor, glClearStencil,
+//   glViewport, glScissor, glCullFace, glFrontFace, glFinish, glFlush,
+//   glReadPixels, glPixelStorei but GL_UNPACK_ALIGNMENT, glGetIntegerv,
+//   glGetFloatv but the matrices, glGetString, glGenTextures, glIsTexture,
+//   glBindTexture and glDeleteTextures (the layer noting which is bound).
 //
 // glGetError reports the layer's own error first, then GLES2's. Calls that
 // OpenGL forbids between glBegin and glEnd raise GL_INVALID_OPERATION there.
-// Every other entry point, and the GL 1.1 values the layer does not take
-// (another primitive, texture environment or matrix mode, a texture border),
-// draws nothing and raises GL_INVALID_OPERATION or GL_INVALID_ENUM;
-// FirstUnsupportedGlCall names the first such call.
+// Every other entry point raises GL_INVALID_OPERATION and does nothing; so do
+// the GL 1.1 values the layer does not take, raising GL_INVALID_ENUM (another
+// primitive, texture environment, matrix mode or pixel format) or
+// GL_INVALID_VALUE (a texture border). FirstUnsupportedGlCall names the first.
 //
 // The layer owns the context's program, array buffer, vertex attributes and
 // GL_UNPACK_ALIGNMENT: nothing else may change them. Standard C++ over
@@ -61,5 +62,5 @@ void BindFixedFunctionGl();
 void ReleaseFixedFunctionGl();
 
 // The first call the layer could not carry out because it does not support
-// it ("glLightfv", "glBegin(GL_LINES)"...), or nullptr. Kept until set-up.
+// it ("glLightfv", "glBegin(0x0001)"...), or nullptr. Kept until set-up.
 const char* FirstUnsupportedGlCall();

@@ -39,8 +39,7 @@ std::string BindShowDrawing(ShowDrawing drawing) {
   return {};
 }
 
-std::string OpenShowRender(ShowRender& show, int width, int height, const std::string& dataRoot,
-                           ShowDrawing drawing) {
+std::string OpenShowRender(ShowRender& show, int width, int height, const std::string& dataRoot, ShowDrawing drawing) {
   std::string error;
   show.context.reset();  // one EGL display at a time
   const bool fixed = drawing == ShowDrawing::FixedOverGles2;
