@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ostream>
 #include <string>
 
 #include "gl.h"
@@ -66,6 +67,8 @@ struct Drawing {
   ShowDrawing drawing;
   const char* name;
 };
+
+void PrintTo(const Drawing& drawing, std::ostream* out) { *out << drawing.name; }
 
 const Drawing Drawings[] = {
     {ShowDrawing::DesktopGl, "DesktopGl"},
