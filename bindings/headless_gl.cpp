@@ -1,7 +1,8 @@
 // Headless GL context: EGL surfaceless display, a compatibility or an
-// OpenGL ES 2.0 context, one framebuffer object. The system's GL headers are not included here either:
-// the framebuffer entry points are resolved with eglGetProcAddress under
-// their own types, and the drawing table comes from LoadGL.
+// OpenGL ES 2.0 context, one framebuffer object. The system's GL headers are
+// not included here either: the framebuffer entry points are resolved with
+// eglGetProcAddress under their own types, and the desktop context's drawing
+// table comes from LoadGL.
 #include "headless_gl.h"
 
 #include <EGL/egl.h>
