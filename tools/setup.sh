@@ -11,8 +11,8 @@ packages=(
   libpng-dev libturbojpeg0-dev libfreetype-dev fonts-dejavu-core
   # music: decoding and encoding MP3
   libmpg123-dev libmp3lame-dev sox libsox-fmt-mp3
-  # window, GL, sound output (a sound server, ALSA, SDL)
-  libpulse-dev libasound2-dev libsdl2-dev libgl1-mesa-dri libglu1-mesa-dev libegl-dev libgl-dev mesa-common-dev
+  # window, GL (desktop, and GLES2 for the fixed-function layer), sound output (a sound server, ALSA, SDL)
+  libpulse-dev libasound2-dev libsdl2-dev libgl1-mesa-dri libglu1-mesa-dev libegl-dev libgl-dev libgles-dev mesa-common-dev
   # dialog
   libgtk-3-dev
   # video capture
