@@ -85,3 +85,13 @@ struct HwlEncodeOptions {
 };
 HwlStatus EncodeHwlImage(std::span<const std::uint8_t> pixels, int width, int height, int channels,
                          const HwlEncodeOptions& options, std::vector<std::uint8_t>& file);
+// The encoder's working memory is at most HwlEncodeBytesPerPixel per pixel
+// plus one row of doubles (8 bytes per column), the file it returns included
+// and the caller's pixels not: one plane of doubles (8), the quantised
+// integers (2), the coarser steps' targets (8/3) and the coded streams of
+// the planes done so far (1.25 each), or while refining one step the
+// dequantised block (8), a mark per pixel (1) and a row.
+constexpr double HwlEncodeBytesPerPixel = 16;
+// The checks EncodeHwlImage makes on its input's shape, for callers that
+// want them before they read or allocate the pixels.
+HwlStatus CheckHwlEncodeInput(int width, int height, int channels, const HwlEncodeOptions& options);

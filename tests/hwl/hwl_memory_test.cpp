@@ -8,41 +8,13 @@
 #include <fstream>
 #include <new>
 
+#include "counting_allocator.h"
 #include "hwl_decode.h"
 #include "hwl_test_writer.h"
 
 namespace {
 
-std::atomic<std::size_t> Current{0};
-std::atomic<std::size_t> Peak{0};
-
-// Each block carries its size in front, kept 16-byte aligned.
-constexpr std::size_t Prefix = 16;
-
-void* Allocate(std::size_t n) {
-  void* raw = std::malloc(n + Prefix);
-  if (!raw) throw std::bad_alloc();
-  *static_cast<std::size_t*>(raw) = n;
-  const std::size_t now = Current += n;
-  std::size_t peak = Peak;
-  while (now > peak && !Peak.compare_exchange_weak(peak, now)) {
-  }
-  return static_cast<char*>(raw) + Prefix;
-}
-
-void Free(void* p) {
-  if (!p) return;
-  void* raw = static_cast<char*>(p) - Prefix;
-  Current -= *static_cast<std::size_t*>(raw);
-  std::free(raw);
-}
-
-// Peak bytes allocated above the level at the start of the measurement.
-struct Measure {
-  std::size_t base = Current;
-  Measure() { Peak = base; }
-  std::size_t Extra() const { return Peak - base; }
-};
+using counting::PeakMeter;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -52,7 +24,7 @@ TEST(HwlMemory, ColourWorkingMemoryPerPixel) {
   Bytes pixels(std::size_t(w) * h * 4);  // the output already exists
   HwlHeader header;
   for (const int threads : {1, 2}) {
-    Measure m;
+    PeakMeter m;
     ASSERT_TRUE(DecodeHwlImage(file, pixels, header, "m", true, threads));
     const double perPixel = double(m.Extra()) / (w * h);
     std::printf("working memory, %d thread(s): %.2f bytes per pixel (file %.2f bytes per pixel)\n", threads,
@@ -63,7 +35,7 @@ TEST(HwlMemory, ColourWorkingMemoryPerPixel) {
   // From disk the file's bytes are held too.
   const std::filesystem::path path = std::filesystem::temp_directory_path() / "hwl_memory_colour.hwl";
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
-  Measure m;
+  PeakMeter m;
   ASSERT_TRUE(LoadHwlImage(pixels, header, path.string(), true));
   const double perPixel = double(m.Extra()) / (w * h);
   std::printf("working memory of LoadHwlImage: %.2f bytes per pixel\n", perPixel);
@@ -81,7 +53,7 @@ TEST(HwlMemory, TinyFileCannotAskForALargeImage) {
   const Bytes file = testhwl::Write(f);
   Bytes pixels;
   HwlHeader header;
-  Measure m;
+  PeakMeter m;
   EXPECT_EQ(DecodeHwlImage(file, pixels, header, "t", true).code, HwlFormatError);
   EXPECT_LT(m.Extra(), 4096u);
 }
@@ -99,25 +71,10 @@ TEST(HwlMemory, ReadingGrowsOnlyWithTheBytesPresent) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
   Bytes pixels;
   HwlHeader header;
-  Measure m;
+  PeakMeter m;
   EXPECT_EQ(LoadHwlImage(pixels, header, path.string(), true).code, HwlReadPastEnd);
   EXPECT_LT(m.Extra(), 256u * 1024);
   std::filesystem::remove(path);
 }
 
 }  // namespace
-
-void* operator new(std::size_t n) { return Allocate(n); }
-void* operator new[](std::size_t n) { return Allocate(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-  try {
-    return Allocate(n);
-  } catch (...) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { Free(p); }
-void operator delete[](void* p) noexcept { Free(p); }
-void operator delete(void* p, std::size_t) noexcept { Free(p); }
-void operator delete[](void* p, std::size_t) noexcept { Free(p); }
