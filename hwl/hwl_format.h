@@ -80,6 +80,9 @@ int HwlPlaneCount(const HwlHeader& header);
 // Checks the header fields of a grey or colour file (limits above).
 HwlStatus CheckHwlHeader(const HwlHeader& header, const std::string& name);
 
+// HwlTooLarge when the image has more than maxPixels pixels.
+HwlStatus CheckHwlPixelLimit(const HwlHeader& header, std::uint64_t maxPixels, const std::string& name);
+
 // The number of bytes a checked header announces: header, tables, streams.
 std::uint64_t HwlAnnouncedSize(const HwlHeader& header);
 
@@ -88,3 +91,6 @@ std::uint64_t HwlAnnouncedSize(const HwlHeader& header);
 double HwlBandFactor(double scale);
 
 HwlStatus HwlError(int code, const std::string& name, const std::string& reason);
+// The same for a failed open or read: `what` followed by the system's reason
+// (errno's text) in parentheses, when errno holds one.
+HwlStatus HwlSystemError(int code, const std::string& name, const std::string& what);

@@ -44,8 +44,9 @@ TEST(HwlMemory, ColourWorkingMemoryPerPixel) {
 }
 
 TEST(HwlMemory, TinyFileCannotAskForALargeImage) {
-  // 65520 x 65520 grey announced by a 60-byte file: rejected from the streams
-  // before anything of the image's size is allocated.
+  // 65520 x 65520 grey announced by a 60-byte file: above the default pixel
+  // limit, and with no limit rejected from the streams; either way before
+  // anything of the image's size is allocated.
   testhwl::File f;
   f.width = f.height = 65520;
   f.levels = 3;
@@ -53,9 +54,78 @@ TEST(HwlMemory, TinyFileCannotAskForALargeImage) {
   const Bytes file = testhwl::Write(f);
   Bytes pixels;
   HwlHeader header;
-  PeakMeter m;
-  EXPECT_EQ(DecodeHwlImage(file, pixels, header, "t", true).code, HwlFormatError);
-  EXPECT_LT(m.Extra(), 4096u);
+  for (const std::uint64_t limit : {HwlDefaultMaxPixels, HwlFormatMaxPixels}) {
+    PeakMeter m;
+    const HwlStatus s = DecodeHwlImage(file, pixels, header, "t", true, {.maxPixels = limit});
+    EXPECT_EQ(s.code, limit == HwlDefaultMaxPixels ? HwlTooLarge : HwlFormatError);
+    EXPECT_NE(s.message.find(limit == HwlDefaultMaxPixels ? "more than the limit of 268435456" : "describe"),
+              std::string::npos)
+        << s.message;
+    EXPECT_LT(m.Extra(), 4096u);
+  }
+}
+
+// The pixel limit holds whatever the file: an image above it is refused
+// after its header, before its bytes are read or anything of its size is
+// allocated, and an image of exactly the limit decodes.
+TEST(HwlMemory, PixelLimitRefusesBeforeReadingOrAllocating) {
+  const Bytes file = testhwl::Write(testhwl::AllZeroRuns(256, 128, 24, 2));
+  const std::filesystem::path path = std::filesystem::temp_directory_path() / "hwl_memory_limit.hwl";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+  const Bytes sentinel(7, 0x33);
+  for (const bool fromDisk : {false, true}) {
+    SCOPED_TRACE(fromDisk ? "LoadHwlImage" : "DecodeHwlImage");
+    const auto decode = [&](std::uint64_t limit, Bytes& pixels, HwlHeader& header) {
+      return fromDisk ? LoadHwlImage(pixels, header, path.string(), true, {.maxPixels = limit})
+                      : DecodeHwlImage(file, pixels, header, "m", true, {.maxPixels = limit});
+    };
+    Bytes pixels = sentinel;
+    HwlHeader header;
+    PeakMeter m;
+    const HwlStatus s = decode(256 * 128 - 1, pixels, header);
+    EXPECT_EQ(s.code, HwlTooLarge);
+    EXPECT_NE(s.message.find("256 x 128 is 32768 pixels, more than the limit of 32767"), std::string::npos) << s.message;
+    EXPECT_EQ(header.width, 256);
+    EXPECT_EQ(pixels, sentinel);
+    EXPECT_LT(m.Extra(), 4096u) << "only the header is read";
+    EXPECT_TRUE(decode(256 * 128, pixels, header));
+    EXPECT_EQ(pixels, Bytes(256 * 128 * 4, 0));
+  }
+  std::filesystem::remove(path);
+}
+
+// The worst files for the decoder's memory, made of nothing but zero runs,
+// in the shapes that weigh most: square, one or two rows high (each thread
+// copies whole rows), two columns wide (one strip holds half the plane).
+// From disk, so that the file's own bytes count; the output is allocated
+// by the decode.
+TEST(HwlMemory, WorstCaseFilesStayWithinTheStatedBound) {
+  struct Shape {
+    int width, height, bitsPerPixel;
+  };
+  const Shape shapes[] = {{2048, 2048, 8}, {1024, 1024, 24}, {65534, 2, 8}, {2, 65534, 8}, {65534, 2, 24}};
+  const std::filesystem::path path = std::filesystem::temp_directory_path() / "hwl_memory_worst.hwl";
+  double worstPerFileByte = 0;
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(std::to_string(shape.width) + " x " + std::to_string(shape.height));
+    const Bytes file = testhwl::Write(testhwl::AllZeroRuns(shape.width, shape.height, shape.bitsPerPixel, 0));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    const double pixels = double(shape.width) * shape.height;
+    Bytes output;
+    HwlHeader header;
+    PeakMeter m;
+    ASSERT_TRUE(LoadHwlImage(output, header, path.string(), true));
+    const double extra = double(m.Extra());
+    std::printf("%5d x %-5d %s: file %7zu bytes, working memory %9.0f bytes: %5.2f per pixel, %6.0f per file byte\n",
+                shape.width, shape.height, shape.bitsPerPixel == 8 ? "grey  " : "colour", file.size(), extra,
+                extra / pixels, extra / double(file.size()));
+    EXPECT_LE(pixels, HwlMaxPixelsPerFileByte * double(file.size()));
+    EXPECT_LE(extra, double(file.size()) + HwlMaxBytesPerPixel * pixels + 65536);
+    worstPerFileByte = std::max(worstPerFileByte, extra / double(file.size()));
+  }
+  RecordProperty("worst_bytes_per_file_byte", std::to_string(worstPerFileByte));
+  std::filesystem::remove(path);
 }
 
 TEST(HwlMemory, ReadingGrowsOnlyWithTheBytesPresent) {
