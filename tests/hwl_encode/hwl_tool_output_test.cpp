@@ -23,21 +23,15 @@
 #include "hwl.h"
 #include "hwl_test_writer.h"
 #include "test_pictures.h"
+#include "tool_test_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteFile(const fs::path& path, std::span<const std::uint8_t> bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
+using tool_test::ReadFile;
+using tool_test::WriteFile;
 
 // How a run of the program ended.
 struct Ended {
@@ -101,16 +95,7 @@ Ended Wait(pid_t pid, const fs::path& err) {
 
 class HwlToolOutput : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "hwl_output_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
-    err = fs::temp_directory_path() / (dir.filename().string() + ".err");
-  }
-  void TearDown() override {
-    fs::remove_all(dir);
-    fs::remove(err);
-  }
+  void TearDown() override { fs::remove(err); }
 
   Ended Run(const std::vector<std::string>& args, const fs::path& out = {}, Setting setting = {}) {
     return Wait(Start(args, err, out, setting), err);
@@ -118,12 +103,7 @@ class HwlToolOutput : public testing::Test {
 
   std::string P(const std::string& name) const { return (dir / name).string(); }
 
-  std::vector<std::string> Listing() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> Listing() const { return scratch.Listing(); }
 
   bool AnyPartial() const {
     for (const auto& entry : fs::directory_iterator(dir))
@@ -142,7 +122,10 @@ class HwlToolOutput : public testing::Test {
     return pixels;
   }
 
-  fs::path dir, err;
+  tool_test::ScratchDir scratch{"hwl_output"};
+  const fs::path dir = scratch.path;
+  // The program's standard error, kept outside the directory whose names are checked.
+  const fs::path err = fs::temp_directory_path() / (dir.filename().string() + ".err");
 };
 
 TEST_F(HwlToolOutput, DevicesPipesAndStandardOutputAreWrittenInPlace) {

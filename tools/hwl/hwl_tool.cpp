@@ -162,12 +162,20 @@ int Info(const CommandLine& line) {
   return 0;
 }
 
+// decode and encode take one input and one output, which must not be the
+// input; 0 when they are as they should be, else the exit code.
+int CheckFiles(const CommandLine& line, const std::string& usage) {
+  if (line.files.size() != 2) return Usage(usage);
+  if (std::string reason = CheckOutputName(line.files[1], std::span(line.files).first(1)); !reason.empty())
+    return Fail(ExitFailure, reason);
+  return 0;
+}
+
 int Decode(const CommandLine& line) {
-  if (line.files.size() != 2) return Usage("decode takes an HWL file and an output file");
+  if (int code = CheckFiles(line, "decode takes an HWL file and an output file"); code != 0) return code;
   const std::string& name = line.files[0];
   const std::string& target = line.files[1];
-  const std::string inputs[] = {name};
-  if (std::string reason = CheckOutputName(target, inputs); !reason.empty()) return Fail(ExitFailure, reason);
+  const std::span<const std::string> inputs = std::span(line.files).first(1);
   HwlHeader header;
   if (HwlStatus status = ReadHwlHeader(name, header); !status) return Fail(status.code, status.message);
   if (std::string reason = AboveLimit(name, header.width, header.height, line.maxPixels);
@@ -200,11 +208,10 @@ int Decode(const CommandLine& line) {
 }
 
 int Encode(const CommandLine& line) {
-  if (line.files.size() != 2) return Usage("encode takes a PNG file and an output file");
+  if (int code = CheckFiles(line, "encode takes a PNG file and an output file"); code != 0) return code;
   const std::string& name = line.files[0];
   const std::string& target = line.files[1];
-  const std::string inputs[] = {name};
-  if (std::string reason = CheckOutputName(target, inputs); !reason.empty()) return Fail(ExitFailure, reason);
+  const std::span<const std::string> inputs = std::span(line.files).first(1);
 
   std::error_code error;
   if (std::filesystem::is_directory(name, error)) return Fail(HwlFileNotFound, name + ": cannot be read (Is a directory)");
