@@ -63,9 +63,10 @@ struct HwlStatus {
 
 // The largest image a decode accepts unless the caller chooses otherwise:
 // 2^28 pixels, 16384 x 16384, the largest texture that common GL
-// implementations take. Its working memory is about 5.4 GB for a colour
-// image (below), so no file can make a decoder ask for more than that. The
-// format itself allows 65535 x 65535 (about 2^32 pixels).
+// implementations take. A square picture that large needs about 2.5 GB of
+// working memory (grey) or 3.4 GB (colour), and no file can make a decode
+// ask for more than 20 bytes per pixel of it (below). The format itself
+// allows 65535 x 65535 (about 2^32 pixels).
 constexpr std::uint64_t HwlDefaultMaxPixels = std::uint64_t{1} << 28;
 constexpr std::uint64_t HwlFormatMaxPixels = std::uint64_t{65535} * 65535;
 

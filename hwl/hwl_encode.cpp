@@ -126,8 +126,9 @@ void Put(PackedStream& stream, unsigned field) {
   if (spread > 0xFF) stream.bytes[bit / 8 + 1] |= std::uint8_t(spread >> 8);
 }
 
-// One plane's two streams, packed as they are made.
 constexpr int SymbolBits = 2;
+
+// One plane's two streams, packed as they are made.
 struct PlaneCode {
   PackedStream symbols;
   PackedStream values;

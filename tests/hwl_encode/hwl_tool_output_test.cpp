@@ -299,6 +299,17 @@ TEST_F(HwlToolOutput, LimitsAreCheckedBeforeAnythingOfThePicturesSize) {
   EXPECT_EQ(e.code, 201) << e.err;
   EXPECT_NE(e.err.find("more than the limit of 268435456 (--max-pixels N raises it)"), std::string::npos) << e.err;
   EXPECT_LT(e.maxRssKb, SmallRssKb);
+  // A PNG cut short after its header is told as such.
+  const auto card = test_pictures::Card(64, 64, 3);
+  png_image cut{};
+  cut.version = PNG_IMAGE_VERSION;
+  cut.width = cut.height = 64;
+  cut.format = PNG_FORMAT_RGB;
+  ASSERT_TRUE(png_image_write_to_file(&cut, P("half.png").c_str(), 0, card.data(), 0, nullptr));
+  fs::resize_file(dir / "half.png", fs::file_size(dir / "half.png") / 2);
+  e = Run({"encode", P("half.png"), P("out.hwl")});
+  EXPECT_EQ(e.code, 1);
+  EXPECT_NE(e.err.find("half.png: file ends early, truncated"), std::string::npos) << e.err;
   // A picture the encoder cannot take is refused before its pixels are read.
   const Bytes black(2048 * 2048, 0);
   png_image image{};
@@ -313,15 +324,16 @@ TEST_F(HwlToolOutput, LimitsAreCheckedBeforeAnythingOfThePicturesSize) {
   EXPECT_EQ(e.code, 201) << e.err;
   EXPECT_NE(e.err.find("2046 x 2046 is 4186116 pixels, more than the limit of 4186115"), std::string::npos) << e.err;
   // An HWL file above the limit: its header is all that is read.
-  WriteFile(dir / "big.hwl", testhwl::Write(testhwl::AllZeroRuns(4096, 4096, 24, 0)));
-  e = Run({"decode", P("big.hwl"), P("out.raw"), "--max-pixels", "16777215"});
+  WriteFile(dir / "big.hwl", testhwl::Write(testhwl::AllZeroRuns(2048, 2048, 24, 0)));
+  e = Run({"decode", P("big.hwl"), P("out.raw"), "--max-pixels", "4194303"});
   EXPECT_EQ(e.code, 201) << e.err;
-  EXPECT_NE(e.err.find("more than the limit of 16777215 (--max-pixels N raises it)"), std::string::npos) << e.err;
+  EXPECT_NE(e.err.find("more than the limit of 4194303 (--max-pixels N raises it)"), std::string::npos) << e.err;
   EXPECT_LT(e.maxRssKb, SmallRssKb);
-  EXPECT_EQ(Run({"decode", P("big.hwl"), P("out.raw"), "--max-pixels", "16777216"}).code, 0);
+  EXPECT_EQ(Run({"decode", P("big.hwl"), P("out.raw"), "--max-pixels", "4194304"}).code, 0);
   EXPECT_EQ(Run({"decode", P("big.hwl"), P("out.raw"), "--max-pixels", "0"}).code, 64);
   EXPECT_EQ(Run({"decode", P("big.hwl"), P("out.raw"), "--max-pixels", "4294836226"}).code, 64);
-  EXPECT_EQ(Listing(), (std::vector<std::string>{"big.hwl", "cut.png", "huge.png", "long.png", "odd.png", "out.raw"}));
+  EXPECT_EQ(Listing(),
+            (std::vector<std::string>{"big.hwl", "cut.png", "half.png", "huge.png", "long.png", "odd.png", "out.raw"}));
 }
 
 // Inputs that cannot be read are named with the system's reason and exit 2.

@@ -227,10 +227,12 @@ int Encode(const CommandLine& line) {
   if (HwlStatus status = CheckHwlEncodeInput(width, height, line.grey ? 1 : 3, line.encode); !status)
     return Fail(status.code, name + ": " + status.message);
   PngPicture picture;
-  if (std::string reason = FinishPng(reading, picture); !reason.empty()) return Fail(ExitFailure, name + ": " + reason);
+  if (std::string reason = FinishPng(reading, picture); !reason.empty()) {
+    if (std::ferror(in.get()))
+      return Fail(HwlFileNotFound, name + ": cannot be read (" + std::generic_category().message(errno) + ")");
+    return Fail(ExitFailure, name + ": " + reason);
+  }
   reading.reset();
-  if (std::ferror(in.get()))
-    return Fail(HwlFileNotFound, name + ": cannot be read (" + std::generic_category().message(errno) + ")");
   if (line.grey) ConvertToLuma(picture);
 
   std::vector<std::uint8_t> file;

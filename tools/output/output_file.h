@@ -30,6 +30,10 @@ struct OutputFile {
   int slot = -1;          // the temporary's entry in the list that signals clean up
 };
 
+// The name the output is being written under, for a child process that
+// writes it by name: the temporary, or the name itself when in place.
+inline const std::string& WritePath(const OutputFile& out) { return out.temporary.empty() ? out.name : out.temporary; }
+
 // True when both names are the same file: the same inode when both exist,
 // else the same place once symbolic links and "." and ".." are resolved.
 bool SameFile(const std::string& a, const std::string& b);

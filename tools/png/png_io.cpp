@@ -20,6 +20,7 @@ std::uint64_t LeastRowBytes(png_uint_32 width, png_uint_32 height) {
 
 struct PngReader {
   png_image image{};
+  std::FILE* in = nullptr;
 };
 
 void PngReaderDeleter::operator()(PngReader* reader) const {
@@ -29,6 +30,7 @@ void PngReaderDeleter::operator()(PngReader* reader) const {
 
 std::string BeginPng(std::FILE* in, PngReading& reading, int& width, int& height) {
   reading.reset(new PngReader);
+  reading->in = in;
   png_image& image = reading->image;
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_stdio(&image, in)) return image.message;
@@ -54,7 +56,10 @@ std::string FinishPng(PngReading& reading, PngPicture& picture) {
   image.format = PNG_FORMAT_RGBA;
   const std::size_t count = std::size_t(image.width) * image.height;
   std::vector<std::uint8_t> rgba(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) return image.message;
+  if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) {
+    if (std::feof(reading->in)) return std::string("file ends early, truncated (") + image.message + ")";
+    return image.message;
+  }
   picture.width = int(image.width);
   picture.height = int(image.height);
   picture.channels = 3;
