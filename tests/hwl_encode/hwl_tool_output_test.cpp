@@ -28,6 +28,16 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr long SmallRssKb = 200 * 1024;  // the sanitizer's own shadow memory and quarantine
+constexpr int BigSide = 1024;            // decoding runs some ten times slower
+#else
+constexpr long SmallRssKb = 32 * 1024;
+constexpr int BigSide = 2048;
+#endif
+// The pixels of a BigSide x BigSide picture, and the limit just below.
+const std::string BigPixels = std::to_string(BigSide * BigSide), BelowBig = std::to_string(BigSide * BigSide - 1);
 using Bytes = std::vector<std::uint8_t>;
 
 using tool_test::ReadFile;
@@ -203,8 +213,9 @@ TEST_F(HwlToolOutput, AnOutputThatIsTheInputIsRefused) {
 // Every catchable signal that ends the program removes the temporary and
 // leaves the old output as it was; the program still ends by that signal.
 TEST_F(HwlToolOutput, SignalsRemoveTheTemporary) {
-  // 16 MB of raw pixels to write: long enough to be seen being written.
-  WriteFile(dir / "big.hwl", testhwl::Write(testhwl::AllZeroRuns(2048, 2048, 24, 0)));
+  // 16 MB of raw pixels to write (4 MB under the sanitizers): long enough
+  // to be seen being written.
+  WriteFile(dir / "big.hwl", testhwl::Write(testhwl::AllZeroRuns(BigSide, BigSide, 24, 0)));
   const Bytes old{'o', 'l', 'd'};
   const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ};
   for (const int sig : signals) {
@@ -238,7 +249,7 @@ TEST_F(HwlToolOutput, SignalsRemoveTheTemporary) {
   while (!AnyPartial() && Running(pid)) std::this_thread::yield();
   kill(pid, SIGHUP);
   EXPECT_EQ(Wait(pid, err).code, 0);
-  EXPECT_EQ(fs::file_size(dir / "out.raw"), 2048u * 2048u * 4u);
+  EXPECT_EQ(fs::file_size(dir / "out.raw"), std::uintmax_t(BigSide) * BigSide * 4);
 }
 
 // A PNG made by libpng, then given another size in its header (with a
@@ -265,11 +276,6 @@ Bytes ForgedPng(png_uint_32 width, png_uint_32 height, std::size_t length) {
   return png;
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr long SmallRssKb = 200 * 1024;  // the sanitizer's own shadow memory and quarantine
-#else
-constexpr long SmallRssKb = 32 * 1024;
-#endif
 
 TEST_F(HwlToolOutput, LimitsAreCheckedBeforeAnythingOfThePicturesSize) {
   // Forged PNG headers: a file too short for its size is refused at once,
@@ -314,12 +320,13 @@ TEST_F(HwlToolOutput, LimitsAreCheckedBeforeAnythingOfThePicturesSize) {
   EXPECT_EQ(e.code, 201) << e.err;
   EXPECT_NE(e.err.find("2046 x 2046 is 4186116 pixels, more than the limit of 4186115"), std::string::npos) << e.err;
   // An HWL file above the limit: its header is all that is read.
-  WriteFile(dir / "big.hwl", testhwl::Write(testhwl::AllZeroRuns(2048, 2048, 24, 0)));
-  e = Run({"decode", P("big.hwl"), P("out.raw"), "--max-pixels", "4194303"});
+  WriteFile(dir / "big.hwl", testhwl::Write(testhwl::AllZeroRuns(BigSide, BigSide, 24, 0)));
+  e = Run({"decode", P("big.hwl"), P("out.raw"), "--max-pixels", BelowBig});
   EXPECT_EQ(e.code, 201) << e.err;
-  EXPECT_NE(e.err.find("more than the limit of 4194303 (--max-pixels N raises it)"), std::string::npos) << e.err;
+  EXPECT_NE(e.err.find("more than the limit of " + BelowBig + " (--max-pixels N raises it)"), std::string::npos)
+      << e.err;
   EXPECT_LT(e.maxRssKb, SmallRssKb);
-  EXPECT_EQ(Run({"decode", P("big.hwl"), P("out.raw"), "--max-pixels", "4194304"}).code, 0);
+  EXPECT_EQ(Run({"decode", P("big.hwl"), P("out.raw"), "--max-pixels", BigPixels}).code, 0);
   EXPECT_EQ(Listing(),
             (std::vector<std::string>{"big.hwl", "cut.png", "half.png", "huge.png", "long.png", "odd.png", "out.raw"}));
 }
