@@ -93,6 +93,12 @@ struct HwlDecodeOptions {
 };
 static_assert(std::atomic<bool>::is_always_lock_free, "the cancel flag must be safe to set from a signal handler");
 
+// HwlTooLarge, with the sizes in the message, when a width x height picture
+// has more than maxPixels pixels; callers that read a size elsewhere (a PNG
+// header) apply the same limit with it.
+HwlStatus CheckHwlPixelLimit(std::uint64_t width, std::uint64_t height, std::uint64_t maxPixels,
+                             const std::string& name);
+
 // Read the first 34 bytes of a file into the header.
 HwlStatus ReadHwlHeader(const std::string& fileName, HwlHeader& header);
 

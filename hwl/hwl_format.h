@@ -80,9 +80,6 @@ int HwlPlaneCount(const HwlHeader& header);
 // Checks the header fields of a grey or colour file (limits above).
 HwlStatus CheckHwlHeader(const HwlHeader& header, const std::string& name);
 
-// HwlTooLarge when the image has more than maxPixels pixels.
-HwlStatus CheckHwlPixelLimit(const HwlHeader& header, std::uint64_t maxPixels, const std::string& name);
-
 // The number of bytes a checked header announces: header, tables, streams.
 std::uint64_t HwlAnnouncedSize(const HwlHeader& header);
 

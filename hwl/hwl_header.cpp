@@ -71,11 +71,11 @@ HwlStatus CheckHwlHeader(const HwlHeader& h, const std::string& name) {
   return {};
 }
 
-HwlStatus CheckHwlPixelLimit(const HwlHeader& h, std::uint64_t maxPixels, const std::string& name) {
-  const std::uint64_t pixels = std::uint64_t{h.width} * h.height;
-  if (pixels <= maxPixels) return {};
+HwlStatus CheckHwlPixelLimit(std::uint64_t width, std::uint64_t height, std::uint64_t maxPixels,
+                             const std::string& name) {
+  if (width * height <= maxPixels) return {};
   return HwlError(HwlTooLarge, name,
-                  std::to_string(h.width) + " x " + std::to_string(h.height) + " is " + std::to_string(pixels) +
+                  std::to_string(width) + " x " + std::to_string(height) + " is " + std::to_string(width * height) +
                       " pixels, more than the limit of " + std::to_string(maxPixels));
 }
 

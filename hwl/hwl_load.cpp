@@ -89,7 +89,7 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
   const int planes = HwlPlaneCount(h);
   if (planes == 0) return {};
   if (HwlStatus s = CheckHwlHeader(h, name); !s) return s;
-  if (HwlStatus s = CheckHwlPixelLimit(h, options.maxPixels, name); !s) return s;
+  if (HwlStatus s = CheckHwlPixelLimit(h.width, h.height, options.maxPixels, name); !s) return s;
   HwlBody body;
   if (HwlStatus s = DecodeCoefficientPlanes(file, h, name, body, options.cancel); !s) return s;
 
@@ -164,7 +164,8 @@ HwlStatus LoadHwlImage(std::vector<std::uint8_t>& pixels, HwlHeader& header, con
   std::uint64_t wanted = HwlHeaderSize;
   if (got == HwlHeaderSize) {
     const HwlHeader h = ParseHwlHeader(bytes);
-    if (HwlPlaneCount(h) != 0 && CheckHwlHeader(h, fileName) && CheckHwlPixelLimit(h, options.maxPixels, fileName))
+    if (HwlPlaneCount(h) != 0 && CheckHwlHeader(h, fileName) &&
+        CheckHwlPixelLimit(h.width, h.height, options.maxPixels, fileName))
       wanted = HwlAnnouncedSize(h);
   }
   // Where the file's length can be learnt, hold exactly the bytes needed.

@@ -55,14 +55,8 @@ int Fail(int code, const std::string& message) {
   return code;
 }
 
-// The reason a picture is above the pixel limit, with the way to raise it,
-// or an empty string.
-std::string AboveLimit(const std::string& name, std::uint64_t width, std::uint64_t height, std::uint64_t maxPixels) {
-  if (width * height <= maxPixels) return {};
-  return name + ": " + std::to_string(width) + " x " + std::to_string(height) + " is " +
-         std::to_string(width * height) + " pixels, more than the limit of " + std::to_string(maxPixels) +
-         " (--max-pixels N raises it)";
-}
+// A picture above the pixel limit, told with the way to raise it.
+int FailAboveLimit(const HwlStatus& status) { return Fail(status.code, status.message + " (--max-pixels N raises it)"); }
 
 bool HasPixels(const HwlHeader& header) { return header.bitsPerPixel == 8 || header.bitsPerPixel == 24; }
 
@@ -178,9 +172,9 @@ int Decode(const CommandLine& line) {
   const std::span<const std::string> inputs = std::span(line.files).first(1);
   HwlHeader header;
   if (HwlStatus status = ReadHwlHeader(name, header); !status) return Fail(status.code, status.message);
-  if (std::string reason = AboveLimit(name, header.width, header.height, line.maxPixels);
-      HasPixels(header) && !reason.empty())
-    return Fail(HwlTooLarge, reason);
+  if (HwlStatus status = CheckHwlPixelLimit(header.width, header.height, line.maxPixels, name);
+      HasPixels(header) && !status)
+    return FailAboveLimit(status);
   std::vector<std::uint8_t> pixels;
   if (HwlStatus status = LoadHwlImage(pixels, header, name, true, {.maxPixels = line.maxPixels}); !status)
     return Fail(status.code, status.message);
@@ -222,8 +216,8 @@ int Encode(const CommandLine& line) {
   int width = 0, height = 0;
   if (std::string reason = BeginPng(in.get(), reading, width, height); !reason.empty())
     return Fail(ExitFailure, name + ": " + reason);
-  if (std::string reason = AboveLimit(name, width, height, line.maxPixels); !reason.empty())
-    return Fail(HwlTooLarge, reason);
+  if (HwlStatus status = CheckHwlPixelLimit(width, height, line.maxPixels, name); !status)
+    return FailAboveLimit(status);
   if (HwlStatus status = CheckHwlEncodeInput(width, height, line.grey ? 1 : 3, line.encode); !status)
     return Fail(status.code, name + ": " + status.message);
   PngPicture picture;
