@@ -6,24 +6,12 @@
 
 namespace gl {
 
-#define QUENRIK_GL(ret, name, params, args) ret(QUENRIK_GLAPI *name) params = nullptr;
-#define QUENRIK_GLU(ret, name, params, args) ret(QUENRIK_GLAPI *name) params = nullptr;
+#define QUENRIK_GL(use, ret, name, params, args) ret(QUENRIK_GLAPI *name) params = nullptr;
+#define QUENRIK_GLU(use, ret, name, params, args) ret(QUENRIK_GLAPI *name) params = nullptr;
 #include "gl_functions.inc"
 #include "glu_functions.inc"
 #undef QUENRIK_GL
 #undef QUENRIK_GLU
-
-const char* const GlFunctionNames[GlFunctionCount] = {
-#define QUENRIK_GL(ret, name, params, args) #name,
-#include "gl_functions.inc"
-#undef QUENRIK_GL
-};
-
-const char* const GluFunctionNames[GluFunctionCount] = {
-#define QUENRIK_GLU(ret, name, params, args) #name,
-#include "glu_functions.inc"
-#undef QUENRIK_GLU
-};
 
 }  // namespace gl
 
@@ -51,75 +39,48 @@ void Resolve(LibraryHandle library, Pointer& pointer, const char* name) {
   std::memcpy(&pointer, &symbol, sizeof pointer);
 }
 
-}  // namespace
-
-bool LoadGL(const char* libraryName) {
-  LibraryHandle library = OpenLibrary(libraryName);
-  if (!library) return false;
-  Binding.glLibrary = library;
-#define QUENRIK_GL(ret, name, params, args) Resolve(library, gl::name, #name);
+void ResolveGl(LibraryHandle library) {
+#define QUENRIK_GL(use, ret, name, params, args) Resolve(library, gl::name, #name);
 #include "gl_functions.inc"
 #undef QUENRIK_GL
-  return true;
 }
 
-bool LoadGLU(const char* libraryName) {
-  LibraryHandle library = OpenLibrary(libraryName);
-  if (!library) return false;
-  Binding.gluLibrary = library;
-#define QUENRIK_GLU(ret, name, params, args) Resolve(library, gl::name, #name);
+void ResolveGlu(LibraryHandle library) {
+#define QUENRIK_GLU(use, ret, name, params, args) Resolve(library, gl::name, #name);
 #include "glu_functions.inc"
 #undef QUENRIK_GLU
+}
+
+// Loading again replaces the handle: the second load only raises the
+// system's reference count, which the process end releases.
+bool Load(const char* libraryName, LibraryHandle& held, void (*resolve)(LibraryHandle)) {
+  LibraryHandle library = OpenLibrary(libraryName);
+  if (!library) return false;
+  held = library;
+  resolve(library);
   return true;
 }
 
-// Each library is freed once at program end; the second load only raised the
-// system's reference count, which the process end releases.
-void FreeGLU() {
-  if (Binding.gluLibrary) CloseLibrary(Binding.gluLibrary);
-  Binding.gluLibrary = nullptr;
+void Free(LibraryHandle& held) {
+  if (held) CloseLibrary(held);
+  held = nullptr;
 }
 
-void FreeGL() {
-  if (Binding.glLibrary) CloseLibrary(Binding.glLibrary);
-  Binding.glLibrary = nullptr;
-}
+}  // namespace
+
+bool LoadGL(const char* libraryName) { return Load(libraryName, Binding.glLibrary, ResolveGl); }
+bool LoadGLU(const char* libraryName) { return Load(libraryName, Binding.gluLibrary, ResolveGlu); }
+void FreeGLU() { Free(Binding.gluLibrary); }
+void FreeGL() { Free(Binding.glLibrary); }
 
 const char* FirstMissingEntryPoint() {
-  using namespace gl;
-  struct Required {
-    const char* name;
-    const void* pointer;
-  };
-  const Required required[] = {
-      {"glBegin", reinterpret_cast<const void*>(glBegin)},
-      {"glBindTexture", reinterpret_cast<const void*>(glBindTexture)},
-      {"glBlendFunc", reinterpret_cast<const void*>(glBlendFunc)},
-      {"glClear", reinterpret_cast<const void*>(glClear)},
-      {"glClearColor", reinterpret_cast<const void*>(glClearColor)},
-      {"glClearDepth", reinterpret_cast<const void*>(glClearDepth)},
-      {"glColor4f", reinterpret_cast<const void*>(glColor4f)},
-      {"glDepthFunc", reinterpret_cast<const void*>(glDepthFunc)},
-      {"glDisable", reinterpret_cast<const void*>(glDisable)},
-      {"glEnable", reinterpret_cast<const void*>(glEnable)},
-      {"glEnd", reinterpret_cast<const void*>(glEnd)},
-      {"glGenTextures", reinterpret_cast<const void*>(glGenTextures)},
-      {"glHint", reinterpret_cast<const void*>(glHint)},
-      {"glLoadIdentity", reinterpret_cast<const void*>(glLoadIdentity)},
-      {"glMatrixMode", reinterpret_cast<const void*>(glMatrixMode)},
-      {"glNormal3f", reinterpret_cast<const void*>(glNormal3f)},
-      {"glRotatef", reinterpret_cast<const void*>(glRotatef)},
-      {"glShadeModel", reinterpret_cast<const void*>(glShadeModel)},
-      {"glTexCoord2f", reinterpret_cast<const void*>(glTexCoord2f)},
-      {"glTexEnvi", reinterpret_cast<const void*>(glTexEnvi)},
-      {"glTexImage2D", reinterpret_cast<const void*>(glTexImage2D)},
-      {"glTexParameteri", reinterpret_cast<const void*>(glTexParameteri)},
-      {"glTranslatef", reinterpret_cast<const void*>(glTranslatef)},
-      {"glVertex3f", reinterpret_cast<const void*>(glVertex3f)},
-      {"glViewport", reinterpret_cast<const void*>(glViewport)},
-      {"gluPerspective", reinterpret_cast<const void*>(gluPerspective)},
-  };
-  for (const Required& entry : required)
-    if (!entry.pointer) return entry.name;
+  constexpr bool Called = true, Bound = false;
+#define QUENRIK_GL(use, ret, name, params, args) \
+  if (use && !gl::name) return #name;
+#define QUENRIK_GLU QUENRIK_GL
+#include "gl_functions.inc"
+#include "glu_functions.inc"
+#undef QUENRIK_GL
+#undef QUENRIK_GLU
   return nullptr;
 }

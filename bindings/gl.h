@@ -82,19 +82,12 @@ constexpr GLenum GL_MODELVIEW_MATRIX = 0x0BA6;
 constexpr GLenum GL_PROJECTION_MATRIX = 0x0BA7;
 
 // One pointer per entry point, null until resolved.
-#define QUENRIK_GL(ret, name, params, args) extern ret(QUENRIK_GLAPI *name) params;
-#define QUENRIK_GLU(ret, name, params, args) extern ret(QUENRIK_GLAPI *name) params;
+#define QUENRIK_GL(use, ret, name, params, args) extern ret(QUENRIK_GLAPI *name) params;
+#define QUENRIK_GLU(use, ret, name, params, args) extern ret(QUENRIK_GLAPI *name) params;
 #include "gl_functions.inc"
 #include "glu_functions.inc"
 #undef QUENRIK_GL
 #undef QUENRIK_GLU
-
-constexpr int GlFunctionCount = 340;   // OpenGL 1.1 (336) and four OpenGL 1.2 names
-constexpr int GluFunctionCount = 44;
-
-// The names of the lists, in binding order (for tests and error messages).
-extern const char* const GlFunctionNames[GlFunctionCount];
-extern const char* const GluFunctionNames[GluFunctionCount];
 
 }  // namespace gl
 
@@ -111,7 +104,8 @@ bool LoadGLU(const char* libraryName);
 void FreeGL();
 void FreeGLU();
 
-// The entry points the show calls. Returns the first one that is null, or
-// nullptr when all are bound. A null call would crash, so the shell checks
-// this before drawing and reports the missing name.
+// The entry points the show calls (marked Called in the lists). Returns the
+// first one that is null, in binding order, or nullptr when all are bound. A
+// null call would crash, so the shell checks this before drawing and reports
+// the missing name.
 const char* FirstMissingEntryPoint();

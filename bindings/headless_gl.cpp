@@ -218,9 +218,6 @@ HeadlessGlHandle OpenHeadlessGl(int width, int height, std::string& error) {
   return c;
 }
 
-int HeadlessWidth(const HeadlessGl& c) { return c.width; }
-int HeadlessHeight(const HeadlessGl& c) { return c.height; }
-
 std::vector<std::uint8_t> ReadHeadlessPixels(const HeadlessGl& c) {
   const std::size_t rowBytes = static_cast<std::size_t>(c.width) * 4;
   std::vector<std::uint8_t> bottomUp(rowBytes * c.height);

@@ -24,9 +24,6 @@ constexpr int HeadlessMaxSize = 4096;
 // bound for drawing and reading. Null on failure, with the reason in error.
 HeadlessGlHandle OpenHeadlessGl(int width, int height, std::string& error);
 
-int HeadlessWidth(const HeadlessGl& context);
-int HeadlessHeight(const HeadlessGl& context);
-
 // The framebuffer's pixels as RGBA bytes, top row first (glReadPixels order
 // flipped), width x height x 4 bytes. Waits for drawing to finish.
 std::vector<std::uint8_t> ReadHeadlessPixels(const HeadlessGl& context);

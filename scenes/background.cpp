@@ -4,9 +4,9 @@
 #include <array>
 
 #include "gl.h"
+#include "image_textures.h"
 #include "layers.h"
 #include "show_state.h"
-#include "textures.h"
 
 using namespace gl;
 

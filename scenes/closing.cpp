@@ -3,10 +3,10 @@
 #include <random>
 
 #include "gl.h"
+#include "image_textures.h"
 #include "layers.h"
 #include "show_state.h"
 #include "text_card.h"
-#include "textures.h"
 
 using namespace gl;
 

@@ -1,8 +1,58 @@
-// Decoding the show's pictures and turning them into OpenGL textures.
+// The show's pictures: their records, the files they come from, and how they
+// are decoded and turned into OpenGL textures.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <vector>
+
 #include "hwl.h"
-#include "textures.h"
+
+struct ImageTexture {
+  std::vector<std::uint8_t> pixels;  // decoded pixels, kept for the whole run
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::uint32_t texture = 0;  // name from glGenTextures
+};
+
+// The fourteen records, in this order.
+enum class Picture : int {
+  Logo,
+  Loading,
+  Text1, Text2, Text3, Text4, Text5, Text6, Text7, Text8, Text9,
+  Text99, Text10, Text11,
+  Count
+};
+extern std::array<ImageTexture, static_cast<int>(Picture::Count)> Pictures;
+inline ImageTexture& PictureRecord(Picture picture) { return Pictures[static_cast<int>(picture)]; }
+
+#ifdef _WIN32
+#define QUENRIK_DATA_FILE(name) "data\\" name
+#else
+#define QUENRIK_DATA_FILE(name) "data/" name
+#endif
+
+struct PictureFile {
+  Picture picture;
+  const char* fileName;
+};
+// Load order of LoadImageTextures.
+constexpr std::array<PictureFile, 13> ShowPictureFiles = {{
+    {Picture::Logo, QUENRIK_DATA_FILE("zem_logo.hwl")},
+    {Picture::Text1, QUENRIK_DATA_FILE("text_1.hwl")},
+    {Picture::Text2, QUENRIK_DATA_FILE("text_2.hwl")},
+    {Picture::Text3, QUENRIK_DATA_FILE("text_3.hwl")},
+    {Picture::Text4, QUENRIK_DATA_FILE("text_4.hwl")},
+    {Picture::Text5, QUENRIK_DATA_FILE("text_5.hwl")},
+    {Picture::Text6, QUENRIK_DATA_FILE("text_6.hwl")},
+    {Picture::Text7, QUENRIK_DATA_FILE("text_7.hwl")},
+    {Picture::Text8, QUENRIK_DATA_FILE("text_8.hwl")},
+    {Picture::Text9, QUENRIK_DATA_FILE("text_9.hwl")},
+    {Picture::Text99, QUENRIK_DATA_FILE("text_99.hwl")},
+    {Picture::Text10, QUENRIK_DATA_FILE("text_10.hwl")},
+    {Picture::Text11, QUENRIK_DATA_FILE("text_11.hwl")},
+}};
+constexpr const char* LoadingPictureFile = QUENRIK_DATA_FILE("loading.hwl");
 
 // Decode one file into the record's pixels, width and height. Only 24-bit
 // colour pictures are accepted: the upload reads four bytes per pixel.

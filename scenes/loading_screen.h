@@ -4,7 +4,7 @@
 #include "hwl.h"
 
 // Presents the finished frame (the window's buffer swap). Scenes has no
-// platform code: the shell, or a headless program, sets this before the
+// platform code: the show core sets this to its host's present before the
 // loading screen runs. Null presents nothing.
 extern void (*SwapBuffersHook)();
 

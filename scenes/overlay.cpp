@@ -7,10 +7,10 @@
 #include <optional>
 
 #include "gl.h"
+#include "image_textures.h"
 #include "layers.h"
 #include "show_state.h"
 #include "text_card.h"
-#include "textures.h"
 
 using namespace gl;
 

@@ -2,8 +2,8 @@
 // front of the camera and its square, drawn with one texture.
 #pragma once
 
+#include "image_textures.h"
 #include "show_state.h"
-#include "textures.h"
 
 constexpr double CardHalfSize = 10.0;      // text cards of the overlay layers
 constexpr double SmallCardHalfSize = 7.0;  // the two cards of the closing page

@@ -1,6 +1,6 @@
 # The configuration dialog: the toolkit-free procedure (shared with the Windows
 # build) and, on Linux, its GTK 3 window.
-add_library(quenrik_dialog_proc STATIC config_dialog.cpp)
+add_library(quenrik_dialog_proc STATIC config_dialog_proc.cpp)
 target_include_directories(quenrik_dialog_proc PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(quenrik_dialog_proc PUBLIC quenrik_config quenrik_dialog_template)
 

@@ -2,12 +2,13 @@
 // GtkBuilder description (resources/config_dialog.ui, made from the control
 // table), turns clicks and the close box into the Windows messages that
 // ConfigDialogProc understands, and runs a modal loop until it ends the dialog.
+#include "dialog_gtk.h"
+
 #include <gtk/gtk.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "config_dialog.h"
 #include "config_dialog_proc.h"
 #include "config_dialog_template.h"
 #include "config_dialog_ui.h"
@@ -224,7 +225,7 @@ void DrainEvents() {
 
 }  // namespace
 
-DialogOutcome ShowConfigDialog(std::string& message) {
+DialogOutcome ShowGtkConfigDialog(std::string& message) {
   // GTK would otherwise switch the whole program to the user's locale
   // (decimal commas in number formatting and parsing).
   gtk_disable_setlocale();

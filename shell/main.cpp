@@ -1,4 +1,19 @@
-// quenrik: the show.
-#include "show_main.h"
+// quenrik: the show, configured by its dialog.
+#include "desktop_host.h"
+#include "show_core.h"
 
-int main() { return RunShow(); }
+#ifdef _WIN32
+#include "win32_dialog.h"
+#else
+#include "dialog_gtk.h"
+#endif
+
+int main() {
+  ShowHost host = DesktopHost();
+#ifdef _WIN32
+  host.Configure = ShowWin32ConfigDialog;
+#else
+  host.Configure = ShowGtkConfigDialog;
+#endif
+  return RunShow(host);
+}

@@ -1,11 +1,8 @@
 #include "show_errors.h"
 
 #include <cstdio>
-#include <cstdlib>
 
-#include "gl.h"
-#include "show_platform.h"
-#include "sound.h"
+#include "show_core.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -14,8 +11,6 @@
 #endif
 
 namespace {
-
-constexpr const char* ErrorCaption = "Error";
 
 // A code address as an offset into its program image, so the report is the
 // same from run to run whatever address the image was loaded at.
@@ -35,20 +30,6 @@ std::uint32_t ImageOffset(const void* address) {
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address));
 }
 
-// Display mode and cursor first, so the box shows on the desktop as it was;
-// the music stops; the window system is closed, which also gives SIGINT and
-// SIGTERM their default action back, so a signal still ends a program that
-// waits in its error box.
-[[noreturn]] void ReportAndExit(const std::string& text, int exitCode) {
-  std::fprintf(stderr, "%s: %s\n", ErrorCaption, text.c_str());
-  std::fflush(stderr);
-  ReleaseDisplay();
-  SoundClose();
-  ClosePlatform();
-  ShowErrorBox(ErrorCaption, text);
-  EndProgram(exitCode);
-}
-
 }  // namespace
 
 std::string RuntimeErrorReport(int code, std::uint32_t address) {
@@ -58,20 +39,10 @@ std::string RuntimeErrorReport(int code, std::uint32_t address) {
 }
 
 void ShowErrorAndExit(const std::string& text, const std::string& detail) {
-  if (!detail.empty()) std::fprintf(stderr, "quenrik: %s\n", detail.c_str());
-  ReportAndExit(text, SetUpFailureExitCode);
+  FailShow({text, detail, SetUpFailureExitCode});
 }
 
 [[gnu::noinline]] void ShowRuntimeErrorAndExit(const HwlStatus& status) {
   const std::uint32_t address = ImageOffset(__builtin_return_address(0));
-  std::fprintf(stderr, "quenrik: %s\n", status.message.c_str());
-  ReportAndExit(RuntimeErrorReport(status.code, address), status.code);
-}
-
-void EndProgram(int exitCode) {
-  SoundClose();
-  ClosePlatform();
-  FreeGLU();
-  FreeGL();
-  std::exit(exitCode);
+  FailShow({RuntimeErrorReport(status.code, address), status.message, status.code});
 }

@@ -1,6 +1,7 @@
-// How the show ends on a failure: a message box captioned "Error", the same
-// text on stderr, everything given back (display mode, cursor, music,
-// libraries), and a non-zero exit code.
+// How the show ends on a failure: everything given back (music, display mode,
+// cursor, window, libraries) by the core's one shutdown, then the host's
+// report (on the desktop a message box captioned "Error" and the same text on
+// stderr) and a non-zero exit code.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,3 @@ constexpr int SetUpFailureExitCode = 1;
 
 // "Runtime error 2 at 0x0001A2B4".
 std::string RuntimeErrorReport(int code, std::uint32_t address);
-
-// Gives everything back and ends the process with this exit code.
-[[noreturn]] void EndProgram(int exitCode);

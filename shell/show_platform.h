@@ -1,7 +1,9 @@
-// What the show's start-up order (show_main.cpp) and its error reports
-// (show_errors.cpp) need from a platform layer: the window, display mode and
-// rendering context, the message pump, the buffer swap, the error box. One
-// layer is linked in: SDL2 (show_window.cpp) or Win32 (win32_window.cpp).
+// What the desktop host (desktop_host.cpp) needs from a platform layer: the
+// window, display mode and rendering context, the message pump, the buffer
+// swap, the error box. One layer is linked in: SDL2 (sdl_window.cpp) or Win32
+// (win32_window.cpp). Each acquiring step ends the program through
+// ShowErrorAndExit when it fails; each releasing step gives back only what is
+// held.
 #pragma once
 
 #include <string>
@@ -19,9 +21,6 @@ void CreateRenderContext();
 // and shows the cursor.
 void ReleaseRenderContext();
 void DestroyShowWindow();
-// Gives back everything still held (context, window, mode, cursor): the last
-// step before the program ends on an error.
-void ReleaseDisplay();
 
 // Takes at most one waiting message and hands it to the window procedure.
 void HandleOneMessage();
@@ -30,7 +29,7 @@ void SwapShowBuffers();
 
 // A modal message box with an OK button; returns once it is dismissed.
 void ShowErrorBox(const std::string& caption, const std::string& text);
-// The last step before the process ends: shuts the window system down.
+// Shuts the window system down: the last step of the shutdown.
 void ClosePlatform();
 
 // Display modes beyond this many are never looked at.

@@ -1,11 +1,11 @@
-# The show on Windows: the shared start-up order (show_main.cpp) and error
-# reports over the Win32 platform layer, and quenrik.exe with its resources.
-# Included from show.cmake when cross-building with cmake/mingw-w64.cmake.
-add_library(quenrik_show STATIC show_errors.cpp show_main.cpp win32_window.cpp win32_dialog.cpp)
+# The show on Windows: the desktop host over the Win32 platform layer and its
+# dialog, and quenrik.exe with its resources. Included from show.cmake when
+# cross-building with cmake/mingw-w64.cmake.
+add_library(quenrik_show STATIC desktop_host.cpp win32_window.cpp win32_dialog.cpp)
 target_include_directories(quenrik_show PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(quenrik_show PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN)
 # opengl32 for the WGL calls only; GL and GLU are bound by name at run time.
-target_link_libraries(quenrik_show PUBLIC quenrik_startup quenrik_sound quenrik_dialog_proc opengl32 gdi32 user32)
+target_link_libraries(quenrik_show PUBLIC quenrik_core quenrik_sound quenrik_dialog_proc opengl32 gdi32 user32)
 
 # The program's icon (group 1): a few overlapping squares like the show's
 # logo stack, drawn with ImageMagick at 32 and 16 pixels.

@@ -1,11 +1,12 @@
 // The configuration dialog on Windows: DIALOG resource 108 from the program's
 // own resources (made from the control table, resources/config_dialog.rc),
 // run by DialogBoxParamA with the shared ConfigDialogProc.
+#include "win32_dialog.h"
+
 #include <windows.h>
 
 #include <string>
 
-#include "config_dialog.h"
 #include "config_dialog_proc.h"
 #include "config_dialog_template.h"
 
@@ -47,7 +48,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-DialogOutcome ShowConfigDialog(std::string& message) {
+DialogOutcome ShowWin32ConfigDialog(std::string& message) {
   ConfigDialogActions = Win32Actions;
   Dialog = Win32DialogState{};
   const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr),

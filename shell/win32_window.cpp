@@ -171,11 +171,6 @@ void DestroyShowWindow() {
   Window.window = nullptr;
 }
 
-void ReleaseDisplay() {
-  ReleaseRenderContext();
-  DestroyShowWindow();
-}
-
 // One waiting message per frame, whatever it is: a WM_QUIT is dispatched like
 // any other and does not end the show.
 void HandleOneMessage() {

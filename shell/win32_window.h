@@ -1,5 +1,5 @@
 // The show's window, display mode and rendering context over Win32 and WGL:
-// the platform layer of show_platform.h on Windows.
+// the desktop host's platform layer on Windows (show_platform.h).
 //
 // A window class "forwardGL", a top-most window "quenrik" at (0, 0), in full
 // screen a display mode from EnumDisplaySettingsA changed with

@@ -7,8 +7,8 @@
 
 #include "art_test_names.h"
 #include "hwl.h"
+#include "image_textures.h"
 #include "pictures.h"
-#include "textures.h"
 
 namespace {
 

@@ -2,7 +2,6 @@
 // the video file's streams and A/V sync, frames against the layers'
 // reference renderings, and every failure leaving no file behind.
 #include <gtest/gtest.h>
-#include <png.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -23,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "frame_compare.h"
 #include "timeline.h"
 
 namespace fs = std::filesystem;
@@ -32,12 +32,6 @@ namespace {
 const std::string Program = QUENRIK_CAPTURE_PROGRAM;
 const std::string SourceRoot = QUENRIK_SOURCE_ROOT;  // holds data/
 const std::string ReferenceDir = QUENRIK_REFERENCE_DIR;
-
-// The layers' rendered-frame tolerance (tests/layers/rendered_frames_test.cpp):
-// a channel may differ by a few levels anywhere, a very few pixels by more.
-constexpr int ChannelTolerance = 8;
-constexpr double OutlierShare = 0.001;
-constexpr double MeanTolerance = 0.5;
 
 constexpr int SampleRate = 44100;
 
@@ -136,45 +130,6 @@ Result RunCapture(std::vector<std::string> args) { return RunCapture(WithArgs(st
 #define ASSERT_RAN(result) ASSERT_EQ((result).code, 0) << (result).err
 
 // --- PNG frames -------------------------------------------------------------
-
-struct Rgb {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> pixels;
-};
-
-bool ReadRgb(const std::string& path, Rgb& image) {
-  png_image png{};
-  png.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&png, path.c_str())) return false;
-  png.format = PNG_FORMAT_RGB;
-  image.width = static_cast<int>(png.width);
-  image.height = static_cast<int>(png.height);
-  image.pixels.resize(PNG_IMAGE_SIZE(png));
-  const bool read = png_image_finish_read(&png, nullptr, image.pixels.data(), 0, nullptr) != 0;
-  png_image_free(&png);
-  return read;
-}
-
-// Same picture within the layers' tolerance; the reason when not.
-std::string CompareFrames(const Rgb& actual, const Rgb& expected) {
-  if (actual.width != expected.width || actual.height != expected.height) return "sizes differ";
-  long outliers = 0;
-  double total = 0;
-  for (std::size_t i = 0; i < actual.pixels.size(); i += 3) {
-    int worst = 0;
-    for (int c = 0; c < 3; ++c) {
-      const int d = std::abs(int(actual.pixels[i + c]) - int(expected.pixels[i + c]));
-      total += d;
-      worst = std::max(worst, d);
-    }
-    if (worst > ChannelTolerance) ++outliers;
-  }
-  const double mean = total / double(actual.pixels.size());
-  if (outliers <= OutlierShare * actual.width * actual.height && mean <= MeanTolerance) return {};
-  return std::to_string(outliers) + " pixels differ by more than " + std::to_string(ChannelTolerance) +
-         ", mean difference " + std::to_string(mean);
-}
 
 std::string FrameName(long long frame) {
   char name[32];
@@ -409,9 +364,9 @@ void CheckReferences(const std::string& from, const std::string& to,
   TempDir temp;
   ASSERT_RAN(RunCapture({temp / "f/", "--size", "640x480", "--fps", "200/3", "--seed", "20240607", "--from", from, "--to", to}));
   for (const auto& [frame, reference] : frames) {
-    Rgb actual, expected;
-    ASSERT_TRUE(ReadRgb(temp / ("f/" + FrameName(frame)), actual)) << FrameName(frame);
-    ASSERT_TRUE(ReadRgb(ReferenceDir + "/" + reference + ".png", expected)) << reference;
+    RgbImage actual, expected;
+    ASSERT_TRUE(ReadFramePng(temp / ("f/" + FrameName(frame)), actual)) << FrameName(frame);
+    ASSERT_TRUE(ReadFramePng(ReferenceDir + "/" + reference + ".png", expected)) << reference;
     EXPECT_EQ(CompareFrames(actual, expected), "") << reference << " (frame " << frame << ")";
   }
 }

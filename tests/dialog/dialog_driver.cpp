@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "config_dialog.h"
 #include "config_dialog_template.h"
+#include "dialog_gtk.h"
 #include "show_config.h"
 
 using namespace dialog_template;
@@ -35,7 +35,7 @@ int Where(const char* name) {
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--where") == 0) return Where(argv[2]);
   std::string message;
-  const DialogOutcome outcome = ShowConfigDialog(message);
+  const DialogOutcome outcome = ShowGtkConfigDialog(message);
   if (outcome == DialogOutcome::Failed) {
     std::fprintf(stderr, "dialog_driver: %s\n", message.c_str());
     return 1;

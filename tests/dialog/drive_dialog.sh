@@ -3,45 +3,29 @@
 # X server, as a person would, and checks what the dialog chose.
 #   drive_dialog.sh CASE DRIVER [SCREENSHOT.png]
 set -u
-here=$(dirname "$0")
-source "$here/x_session.sh"
+source "$(dirname "$0")/../support/x_session.sh"
 
 case_name=$1
-driver=$2
+DIALOG_DRIVER=$2
 screenshot=${3:-}
 
 StartXSession
 Step "starting the program"
-"$driver" >"$XSESSION_TMP/out" 2>"$XSESSION_TMP/err" &
+"$DIALOG_DRIVER" >"$TMP/out" 2>"$TMP/err" &
 pid=$!
-XSESSION_PIDS+=($pid)
-win=$(WaitForWindow Config 30) || Fail "no window named Config appeared ($(cat "$XSESSION_TMP/err"))"
+PIDS+=($pid)
+win=$(WaitForWindow Config 30) || Fail "no window named Config appeared ($(cat "$TMP/err"))"
 sleep 0.3
 
-# Opens the resolution list with a click and picks the entry $1 steps below
-# the selected one with the keyboard, waiting for the list to open and close.
-Choose() {
-  local steps=() i
-  for i in $(seq "$1"); do steps+=(Down); done
-  Click resolution
-  WaitForVisibleCount quenrik 2 || Fail "the resolution list did not open"
-  Keys "$win" "${steps[@]}" Return
-  WaitForVisibleCount quenrik 1 || Fail "the resolution list did not close"
-}
-
-Click() {
-  local where
-  where=$("$driver" --where "$1") || Fail "no control $1"
-  # shellcheck disable=SC2086
-  ClickAt "$win" $where
-}
+Choose() { ChooseResolution "$win" "$1"; }
+Click() { ClickControl "$win" "$1"; }
 
 # Checks that the dialog ended by itself and printed $1.
 Expect() {
   WaitForExit "$pid" 20 || Fail "$case_name: the dialog is still open"
-  [ "$WAITED_RC" -eq 0 ] || Fail "$case_name: exit code $WAITED_RC ($(cat "$XSESSION_TMP/err"))"
+  [ "$WAITED_RC" -eq 0 ] || Fail "$case_name: exit code $WAITED_RC ($(cat "$TMP/err"))"
   local got
-  got=$(cat "$XSESSION_TMP/out")
+  got=$(cat "$TMP/out")
   [ "$got" = "$1" ] || Fail "$case_name: expected '$1', got '$got'"
   echo "$case_name: $got"
 }

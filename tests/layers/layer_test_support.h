@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "gl_recorder.h"
+#include "image_textures.h"
 #include "show_state.h"
-#include "textures.h"
 
 constexpr unsigned LogoName = 70;
 // Text image 1 ... 9 get 101 ... 109; 99, 10 and 11 get 199, 110 and 111.

@@ -6,60 +6,16 @@
 # no-display.
 # windowed needs DIALOG_DRIVER (it tells where the dialog's controls are).
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/x_session.sh"
 CASE=$1
 QUENRIK=$(realpath "$2") MAKE_SHOW_DATA=$(realpath "$3") REPO_DATA=$(realpath -m "$4") XORG_CONF=$(realpath "$5")
 DIALOG_DRIVER=${6:+$(realpath "$6")}
-SKIP=77
 
-PIDS=()
-TMP=$(mktemp -d)
-Cleanup() {
-  local pid i
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  # A show blocked in start-up (e.g. on the piped picture) only queues SIGTERM.
-  for i in $(seq 30); do
-    for pid in "${PIDS[@]}"; do kill -0 "$pid" 2>/dev/null && break; done
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  for pid in "${PIDS[@]}"; do kill -KILL "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$TMP"
-}
-trap Cleanup EXIT
-Fail() {
-  echo "FAIL: $*" >&2
-  [ -f "$TMP/stderr" ] && sed 's/^/  quenrik: /' "$TMP/stderr" >&2
-  exit 1
-}
+FailDetails() { [ -f "$TMP/stderr" ] && sed 's/^/  quenrik: /' "$TMP/stderr" >&2; }
 
-# MakeWorkDir: the show's data/ in $TMP/work.
-source "$(dirname "${BASH_SOURCE[0]}")/../support/show_work_dir.sh"
-
-# A server that picks its own display number; then openbox for focus.
+# xorg: real display modes (Xorg with the dummy driver); xvfb: one mode only.
 StartServer() {
-  local kind=$1 i
-  if [ "$kind" = xorg ]; then
-    command -v Xorg >/dev/null || { echo "SKIP: Xorg is not installed"; exit $SKIP; }
-    Xorg -displayfd 3 -noreset -nolisten tcp -config "$XORG_CONF" -logfile "$TMP/xorg.log" \
-      3>"$TMP/display" >/dev/null 2>&1 &
-  else
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$TMP/display" >/dev/null 2>&1 &
-  fi
-  PIDS+=($!)
-  for i in $(seq 100); do
-    [ -s "$TMP/display" ] && break
-    kill -0 "${PIDS[-1]}" 2>/dev/null || break
-    sleep 0.05
-  done
-  if [ ! -s "$TMP/display" ]; then
-    [ "$kind" = xorg ] && { echo "SKIP: Xorg with the dummy driver does not start here (needs root)"; exit $SKIP; }
-    Fail "$kind did not start"
-  fi
-  export DISPLAY=":$(head -1 "$TMP/display")"
-  unset WAYLAND_DISPLAY
-  export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
-  StartOpenbox
+  if [ "$1" = xorg ]; then StartXSession 1024x768x24 "$XORG_CONF"; else StartXSession 1024x768x24; fi
 }
 
 CurrentMode() { xrandr 2>/dev/null | awk '/\*/{print $1; exit}'; }
@@ -87,16 +43,8 @@ AcceptDialog() {
 
 # Waits up to $1 seconds for the show to end; its exit code is in SHOW_RC.
 WaitForShow() {
-  local i
-  for i in $(seq $(($1 * 10))); do
-    if ! kill -0 "$SHOW_PID" 2>/dev/null; then
-      wait "$SHOW_PID"
-      SHOW_RC=$?
-      return 0
-    fi
-    sleep 0.1
-  done
-  Fail "quenrik did not end within $1 s"
+  WaitForExit "$SHOW_PID" "$1" || Fail "quenrik did not end within $1 s"
+  SHOW_RC=$WAITED_RC
 }
 
 # An error box blocks until dismissed: once the error is on stderr, press
@@ -167,22 +115,12 @@ case $CASE in
     StartServer xorg
     before=$(CurrentMode)
     StartShow SDL_AUDIODRIVER=dummy
-    for i in $(seq 100); do
-      dialog=$(xdotool search --onlyvisible --name '^Config$' 2>/dev/null | head -1)
-      [ -n "$dialog" ] && break
-      sleep 0.1
-    done
-    [ -n "$dialog" ] || Fail "the configuration dialog did not appear"
+    dialog=$(WaitForWindow Config 10) || Fail "the configuration dialog did not appear"
     xdotool mousemove --sync --window "$dialog" $("$DIALOG_DRIVER" --where fullscreen) click 1
     sleep 0.3
     xdotool windowactivate --sync "$dialog" >/dev/null 2>&1
     xdotool key Return
-    for i in $(seq 100); do
-      window=$(xdotool search --onlyvisible --name '^quenrik$' 2>/dev/null | head -1)
-      [ -n "$window" ] && break
-      sleep 0.1
-    done
-    [ -n "$window" ] || Fail "no window titled quenrik"
+    window=$(WaitForWindow quenrik 10) || Fail "no window titled quenrik"
     sleep 2
     # Outer size 640 x 480 at (0, 0): the client plus the frame openbox puts around it.
     eval "$(xwininfo -id "$window" | awk '/Absolute upper-left X/{print "x=" $4} /Absolute upper-left Y/{print "y=" $4}

@@ -1,8 +1,9 @@
-// Measures the show as it plays: the same start-up and main loop as quenrik
-// (RunShow), with the dialog replaced by the defaults (full screen 640 x 480 x
-// 32) and an observer on every presented frame. Prints the time from process
-// start to the first frame of the main loop and the spacing of frames in music
-// time over the first ProbeMs of the show, then ends the show there.
+// Measures the show as it plays: a host of the show core like quenrik (the
+// desktop host, RunShow) with the dialog's defaults instead of the dialog
+// (full screen 640 x 480 x 32) and an observer on every presented frame.
+// Prints the time from process start to the first frame of the main loop and
+// the spacing of frames in music time over the first ProbeMs of the show,
+// then ends the show there.
 // Run it in a directory with data/, under an X server with a 640x480 mode:
 //   xvfb-run -a -s "-screen 0 640x480x24" quenrik_frame_probe
 #include <algorithm>
@@ -10,8 +11,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "config_dialog.h"
-#include "show_main.h"
+#include "desktop_host.h"
+#include "show_core.h"
 #include "window_proc.h"
 
 namespace {
@@ -30,10 +31,10 @@ void FramePresented(std::int32_t musicClock) {
 
 }  // namespace
 
-DialogOutcome ShowConfigDialog(std::string&) { return DialogOutcome::Go; }
-
 int main() {
-  const int code = RunShow(FramePresented);
+  ShowHost host = DesktopHost();  // no dialog: its defaults
+  host.FramePresented = FramePresented;
+  const int code = RunShow(host);
   std::vector<std::int32_t> spacing;
   for (size_t i = 1; i < FrameClocks.size(); ++i) spacing.push_back(FrameClocks[i] - FrameClocks[i - 1]);
   if (spacing.empty()) {

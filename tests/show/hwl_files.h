@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hwl.h"
+#include "image_textures.h"
 
 class ScratchDataDirectory : public ::testing::Test {
  protected:
@@ -36,6 +37,16 @@ class ScratchDataDirectory : public ::testing::Test {
       rgb[i + 2] = seed == 0 ? 0 : static_cast<std::uint8_t>(seed * 17);
     }
     Write(name, rgb, width, height, 3);
+  }
+  // Every picture of the show's table gets its own size, so the uploads show
+  // which file went where.
+  static void WriteAllShowPictures() {
+    int index = 0;
+    for (const PictureFile& file : ShowPictureFiles) {
+      const std::string name = std::filesystem::path(file.fileName).filename().string();
+      WriteColourFile(name, 4 * (index + 1), 4, index);
+      ++index;
+    }
   }
   static void WriteGreyFile(const std::string& name, int width, int height) {
     std::vector<std::uint8_t> grey(static_cast<size_t>(width) * height, 128);

@@ -49,12 +49,23 @@ void Presented(std::int32_t clock) {
   Recorder.calls.clear();  // the layers draw for real into the recorder; keep it small
 }
 
-const MainLoopPlatform Fake{HandleOne, ReadClock, Finished, Present, Now, Presented};
+ShowHost FakeHost() {
+  ShowHost host{};
+  host.window.HandleOneMessage = HandleOne;
+  host.window.Present = Present;
+  host.music.Clock = ReadClock;
+  host.music.Finished = Finished;
+  host.SteadyNowMs = Now;
+  host.FramePresented = Presented;
+  return host;
+}
+const ShowHost Fake = FakeHost();
 
 class MainLoop : public ::testing::Test {
  protected:
   void SetUp() override {
     World = FakeWorld{};
+    ResetMainLoop();
     BindGlRecorder();
     FillCircleTable();
     ResetBackgroundState();

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "hwl.h"
-#include "textures.h"
+#include "image_textures.h"
 
 namespace {
 

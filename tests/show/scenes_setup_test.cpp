@@ -100,18 +100,7 @@ TEST_F(LoadingScreen, MissingPictureIsReturnedBeforeAnythingIsDrawnOrPresented) 
   for (const GlCall& call : Recorder.calls) EXPECT_NE(call.name, "glClear");
 }
 
-class ShowTextures : public ScratchDataDirectory {
- protected:
-  // Every picture gets its own size so the uploads show which file went where.
-  void WriteAllShowPictures() {
-    int index = 0;
-    for (const PictureFile& file : ShowPictureFiles) {
-      const std::string name = std::filesystem::path(file.fileName).filename().string();
-      WriteColourFile(name, 4 * (index + 1), 4, index);
-      ++index;
-    }
-  }
-};
+class ShowTextures : public ScratchDataDirectory {};
 
 TEST_F(ShowTextures, UploadsEveryPictureInTableOrderIntoItsRecord) {
   WriteAllShowPictures();

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "show_config.h"
-#include "show_window.h"
+#include "sdl_window.h"
 #include "window_proc.h"
 
 namespace {

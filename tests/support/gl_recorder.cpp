@@ -38,7 +38,7 @@ R Default() {
 
 namespace recorded {
 using namespace gl;
-#define QUENRIK_GL(ret, name, params, args) \
+#define QUENRIK_GL(use, ret, name, params, args) \
   ret QUENRIK_GLAPI name params {           \
     Calls(#name) args;                      \
     return Default<ret>();                  \
@@ -60,7 +60,7 @@ void QUENRIK_GLAPI GenTextures(gl::GLsizei n, gl::GLuint* textures) {
 
 void BindGlRecorder() {
   Recorder = GlRecorder{};
-#define QUENRIK_GL(ret, name, params, args) gl::name = recorded::name;
+#define QUENRIK_GL(use, ret, name, params, args) gl::name = recorded::name;
 #define QUENRIK_GLU QUENRIK_GL
 #include "gl_functions.inc"
 #include "glu_functions.inc"

@@ -12,24 +12,14 @@
 set -u  # no pipefail: "grep -q" ends pipelines early on purpose
 CASE=$1
 PREFIX=$(realpath -m "$2")
-SKIP=77
 DesktopSize=1024x768
+source "$(dirname "${BASH_SOURCE[0]}")/../support/x_session.sh"
 
-TMP=$(mktemp -d)
-PIDS=()
-Cleanup() {
-  local pid
-  [ -d "$PREFIX" ] && WINEPREFIX=$PREFIX wineserver -k >/dev/null 2>&1
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$TMP"
-}
-trap Cleanup EXIT
-Fail() {
-  echo "FAIL: $*" >&2
+StopWine() { [ -d "$PREFIX" ] && WINEPREFIX=$PREFIX wineserver -k >/dev/null 2>&1; }
+XSESSION_CLEANUP=StopWine
+FailDetails() {
   [ -f "$TMP/stderr" ] && tr -d '\r' <"$TMP/stderr" | sed 's/^/  stderr: /' >&2
   [ -f "$TMP/shot.png" ] && cp "$TMP/shot.png" "${QUENRIK_WINE_SHOT_DIR:-/tmp}/quenrik-wine-$CASE-failed.png" 2>/dev/null
-  exit 1
 }
 Elapsed() { echo "$CASE: $1 after $SECONDS s"; }
 
@@ -62,23 +52,8 @@ PROBE=$WINDOWS_BUILD/tests/windows/sound_probe.exe
 [ -f "$PREFIX/user.reg" ] || Fail "no Wine prefix at $PREFIX"
 [ -f "$QUENRIK" ] && [ -f "$PROBE" ] || Fail "no Windows build in $WINDOWS_BUILD"
 
-# MakeWorkDir: the show's data/ in $TMP/work.
-source "$(dirname "${BASH_SOURCE[0]}")/../support/show_work_dir.sh"
-
-# Xvfb on a display of its own choosing, then openbox.
-StartX() {
-  local i
-  Xvfb -displayfd 3 -screen 0 ${DesktopSize}x24 -nolisten tcp 3>"$TMP/display" >/dev/null 2>&1 &
-  PIDS+=($!)
-  for i in $(seq 100); do
-    [ -s "$TMP/display" ] && break
-    sleep 0.05
-  done
-  [ -s "$TMP/display" ] || Fail "Xvfb did not start"
-  export DISPLAY=":$(head -1 "$TMP/display")"
-  unset WAYLAND_DISPLAY
-  StartOpenbox
-}
+# Xvfb as large as the virtual desktop, with openbox.
+StartX() { StartXSession ${DesktopSize}x24; }
 
 # A PulseAudio server of our own with one null sink: waveOut's device.
 StartPulse() {
@@ -315,7 +290,7 @@ case $CASE in
     StartPulse
     # No audio driver for this run only: put back whatever happens.
     wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f >/dev/null 2>&1 || Fail "cannot switch audio off"
-    trap 'wine reg delete "HKCU\\Software\\Wine\\Drivers" /v Audio /f >/dev/null 2>&1; Cleanup' EXIT
+    trap 'wine reg delete "HKCU\\Software\\Wine\\Drivers" /v Audio /f >/dev/null 2>&1; StopXSession' EXIT
     StartShow
     WaitForDialog
     Key Return

@@ -1,11 +1,11 @@
 // quenrik-capture: the show rendered headless, frame by frame, on a virtual
 // music clock, into a video file or a folder of PNG frames.
 //
-// It runs the show's own start-up (render state, loading screen, textures,
-// circle table, state resets) and the show's own main loop (RunMainLoop with
-// the timeline and layers) in a headless EGL context. The loop's platform
-// hooks are what differ: the music clock is frame n's time floor(n*1000/fps),
-// and presenting a frame reads it back and hands it to the encoder thread.
+// It is a host of the show core (RunShow): the show's own start-up, main loop
+// and shutdown run over its host record. What differs is in the record: the
+// settings are fixed, the "window" is a headless EGL context, the music clock
+// is frame n's time floor(n*1000/fps), and presenting a frame reads it back
+// and hands it to the encoder thread.
 //
 // Threads: this one owns the GL context and renders; an encoder thread
 // converts and encodes (or writes PNGs). A few pixel buffers circulate
@@ -17,6 +17,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -25,12 +26,8 @@
 #include "frame_queue.h"
 #include "gl.h"
 #include "headless_gl.h"
-#include "loading_screen.h"
-#include "main_loop.h"
-#include "show_config.h"
-#include "show_main.h"
-#include "show_startup.h"
-#include "show_state.h"
+#include "show_core.h"
+#include "show_errors.h"
 #include "timeline.h"
 #include "video_file.h"
 #include "window_proc.h"
@@ -64,18 +61,22 @@ struct StageTimes {
   double encode = 0;    // encoder thread: conversion, encoding, writing
 };
 
-// The state of one capture, shared by the main loop's hooks (plain function
-// pointers) and the encoder thread.
+// The state of one capture, shared by the host record's operations (plain
+// function pointers) and the encoder thread.
 struct CaptureState {
   CaptureOptions options;
   FrameRange written;
   std::int64_t framesToRun = 0;   // frames the main loop will present
   std::int64_t nextFrame = 0;     // the frame the clock shows now
   std::int64_t framesRun = 0;
+  bool playing = false;           // the virtual clock runs: frames from here on are the show's
+  std::uint32_t seed = 0;         // the shake's
   HeadlessGlHandle gl;
+  gl::GLenum glError = 0;         // what GL reported when the context was released
   FrameOutput output;
   PartialFileHandle log;
   FrameQueue queue;
+  std::thread encoder;
   std::string encoderError;       // set by the encoder thread before it aborts the queue
   StageTimes times;
   Clock::time_point loopStart;
@@ -147,21 +148,36 @@ void EncodeFrames() {
   }
 }
 
-// --- the main loop's platform ----------------------------------------------
+// --- the host record ----------------------------------------------------------
+
+constexpr const char* DataHint = " (quenrik-capture reads data/ below the folder it runs in)";
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "quenrik-capture: %s\n", message.c_str());
+  return ExitFailure;
+}
+
+// The headless "window": its creation starts the show as a window's does.
+void CreateHeadlessWindow() { ShowWindowProc(ShowMessage::Create); }
+
+void OpenHeadlessContext() {
+  std::string error;
+  Capture.gl = OpenHeadlessGl(Capture.options.width, Capture.options.height, error);
+  if (!Capture.gl) ShowErrorAndExit("cannot open a headless OpenGL context (EGL): " + error);
+}
+
+// Whatever GL reported while drawing is noted before the context goes.
+void ReleaseHeadlessContext() {
+  if (!Capture.gl) return;
+  Capture.glError = gl::glGetError();
+  Capture.gl.reset();
+}
 
 void HandleOneMessage() {
   CaptureState& c = Capture;
   c.frameStart = Clock::now();
   // A signal, or an encoder that gave up, closes the show like a window close.
   if (StopSignal || FrameQueueAborted(c.queue)) ShowWindowProc(ShowMessage::Close);
-}
-
-std::int32_t ReadVirtualClock() { return FrameClock(Capture.nextFrame, Capture.options.rate); }
-
-bool MusicNeverFinishes() { return false; }
-
-std::int64_t SteadyNowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
 }
 
 void LogFrame(std::int64_t frame) {
@@ -172,8 +188,10 @@ void LogFrame(std::int64_t frame) {
 }
 
 // The buffer swap: the frame is finished; read it back if it is to be written.
+// The loading screen's frame, before the clock starts, is not captured.
 void PresentCapturedFrame() {
   CaptureState& c = Capture;
+  if (!c.playing) return;
   const std::int64_t frame = c.nextFrame;
   gl::glFinish();
   const Clock::time_point drawn = Clock::now();
@@ -198,21 +216,64 @@ void PresentCapturedFrame() {
   ShowProgress(false);
 }
 
-// --- start-up and the run ------------------------------------------------
+// The music is the video writer's business; its clock is the frame number.
+bool OpenVirtualMusic(const char*, std::string&) { return true; }
 
-std::uint32_t ClockSeed() {
-  // As the show seeds it: the millisecond clock.
-  return static_cast<std::uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-          .count());
+// The clock starts at frame 0, and the encoder with it.
+bool PlayVirtualMusic(std::string&) {
+  CaptureState& c = Capture;
+  c.playing = true;
+  c.loopStart = Clock::now();
+  if (c.options.kind != OutputKind::None) {
+    FillFrameQueue(c.queue, static_cast<std::size_t>(c.options.width) * c.options.height * 4);
+    c.encoder = std::thread(EncodeFrames);
+  }
+  return true;
 }
 
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "quenrik-capture: %s\n", message.c_str());
-  return ExitFailure;
+std::int32_t ReadVirtualClock() { return FrameClock(Capture.nextFrame, Capture.options.rate); }
+
+bool MusicNeverFinishes() { return false; }
+
+// The encoder writes out what it was given and stops.
+void CloseVirtualMusic() {
+  CloseFrameQueue(Capture.queue);
+  if (Capture.encoder.joinable()) Capture.encoder.join();
 }
 
-constexpr const char* DataHint = " (quenrik-capture reads data/ below the folder it runs in)";
+// Fixed by --seed, else from the clock as in the show.
+std::uint32_t CaptureSeed() {
+  const std::optional<std::uint32_t>& seed = Capture.options.seed;
+  Capture.seed = seed ? *seed : ClockSeed();
+  return Capture.seed;
+}
+
+// A picture that failed to load carries its run-time error code and names the
+// file and the reason in its detail; anything else is a set-up failure. The
+// partial outputs go with the failure.
+int ReportCaptureFailure(const ShowFailure& failure) {
+  Capture.output = FrameOutput{};
+  Capture.log.reset();
+  if (failure.exitCode != SetUpFailureExitCode) return Fail(failure.detail + DataHint);
+  return Fail(failure.detail.empty() ? failure.text : failure.text + ": " + failure.detail);
+}
+
+ShowHost CaptureHost() {
+  const CaptureOptions& o = Capture.options;
+  return ShowHost{
+      .settings = {.ScreenWidth = o.width, .ScreenHeight = o.height, .Fullscreen = false},
+      .window = {.CreateWindow = CreateHeadlessWindow,
+                 .CreateRenderContext = OpenHeadlessContext,
+                 .ReleaseRenderContext = ReleaseHeadlessContext,
+                 .HandleOneMessage = HandleOneMessage,
+                 .Present = PresentCapturedFrame},
+      .music = {OpenVirtualMusic, PlayVirtualMusic, ReadVirtualClock, MusicNeverFinishes, CloseVirtualMusic},
+      .SteadyNowMs = SteadyNowMs,
+      .Seed = CaptureSeed,
+      .ReportFailure = ReportCaptureFailure};
+}
+
+// --- the run --------------------------------------------------------------------
 
 std::string OpenOutputs(CaptureState& c) {
   std::string error;
@@ -240,7 +301,7 @@ std::string CommitOutputs(CaptureState& c) {
   return {};
 }
 
-void PrintSummary(const CaptureState& c, std::uint32_t seed, bool seeded, double seconds, double encodeSeconds) {
+void PrintSummary(const CaptureState& c, bool seeded, double seconds, double encodeSeconds) {
   const CaptureOptions& o = c.options;
   const FrameRate r = o.rate;
   const long long frames = c.written.Count();
@@ -250,7 +311,7 @@ void PrintSummary(const CaptureState& c, std::uint32_t seed, bool seeded, double
                "shake seed %u%s\n",
                what, o.output.c_str(), o.output.empty() ? "" : ": ", frames, frames == 1 ? "" : "s", o.width,
                o.height, FormatRate(r).c_str(),
-               FrameClock(c.written.first, r), FrameClock(c.written.end - 1, r), videoSeconds, seed,
+               FrameClock(c.written.first, r), FrameClock(c.written.end - 1, r), videoSeconds, c.seed,
                seeded ? "" : " (from the clock)");
   if (c.output.video) std::fprintf(stderr, "quenrik-capture: %s\n", DescribeAudio(*c.output.video).c_str());
   const double run = double(c.framesRun);
@@ -291,49 +352,20 @@ int Run(int argc, char** argv) {
 
   if (std::string error = OpenOutputs(c); !error.empty()) return Fail(error);
 
-  std::string error;
-  c.gl = OpenHeadlessGl(o.width, o.height, error);
-  if (!c.gl) return Fail("cannot open a headless OpenGL context (EGL): " + error);
-
-  // The show's start-up, in its order: seed, render state, loading screen,
-  // textures, circle table, state resets.
-  const std::uint32_t seed = o.seed ? *o.seed : ClockSeed();
-  SeedShakeRandom(seed);
-  Config = ShowConfig{};
-  Config.ScreenWidth = o.width;
-  Config.ScreenHeight = o.height;
-  Config.Fullscreen = false;
-  SwapBuffersHook = nullptr;  // the loading screen's frame is not captured
-  if (HwlStatus status = PrepareShow(o.width, o.height); !status) return Fail(status.message + DataHint);
-  ResetShowState();
-  if (StopSignal) return ExitSignalBase + StopSignal;
-
-  const Clock::time_point start = Clock::now();
-  c.loopStart = start;
-  std::thread encoder;
-  if (o.kind != OutputKind::None) {
-    FillFrameQueue(c.queue, static_cast<std::size_t>(o.width) * o.height * 4);
-    encoder = std::thread(EncodeFrames);
-  }
-  ShowWindowProc(ShowMessage::Create);
-  const MainLoopPlatform platform{HandleOneMessage, ReadVirtualClock, MusicNeverFinishes, PresentCapturedFrame,
-                                  SteadyNowMs, nullptr};
-  RunMainLoop(platform);
-  CloseFrameQueue(c.queue);
-  if (encoder.joinable()) encoder.join();
+  // Failures end the process inside, reported by ReportCaptureFailure.
+  RunShow(CaptureHost());
   ShowProgress(true);
-
   if (StopSignal) {
     std::fprintf(stderr, "quenrik-capture: stopped by signal %d; nothing written\n", static_cast<int>(StopSignal));
     return ExitSignalBase + StopSignal;
   }
   if (!c.encoderError.empty()) return Fail(c.encoderError);
-  if (gl::GLenum glError = gl::glGetError(); glError != gl::GL_NO_ERROR)
-    return Fail("OpenGL reported error " + std::to_string(glError) + " while drawing");
+  if (c.glError != gl::GL_NO_ERROR)
+    return Fail("OpenGL reported error " + std::to_string(c.glError) + " while drawing");
   const Clock::time_point flushStart = Clock::now();
   if (std::string commitError = CommitOutputs(c); !commitError.empty()) return Fail(commitError);
   const double encodeSeconds = c.times.encode + SecondsSince(flushStart);
-  PrintSummary(c, seed, o.seed.has_value(), SecondsSince(start), encodeSeconds);
+  PrintSummary(c, o.seed.has_value(), SecondsSince(c.loopStart), encodeSeconds);
   return 0;
 }
 

@@ -28,20 +28,25 @@ void PutLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeMp3(const std::vector<std::int16_t>& interleaved, std::string& error) {
+std::vector<std::uint8_t> EncodeMp3(const std::vector<std::int16_t>& interleaved, std::string& error,
+                                    const Mp3Format& format) {
+  if (format.channels != 1 && format.channels != 2) {
+    error = "MP3 files have one or two channels, not " + std::to_string(format.channels);
+    return {};
+  }
   LameHandle lame(lame_init());
   if (!lame) {
     error = "LAME could not be initialised";
     return {};
   }
   lame_global_flags* gf = lame.get();
-  lame_set_in_samplerate(gf, SampleRate);
-  lame_set_out_samplerate(gf, SampleRate);
-  lame_set_num_channels(gf, Channels);
-  lame_set_mode(gf, JOINT_STEREO);
+  lame_set_in_samplerate(gf, format.rate);
+  lame_set_out_samplerate(gf, format.rate);
+  lame_set_num_channels(gf, format.channels);
+  lame_set_mode(gf, format.channels == 1 ? MONO : JOINT_STEREO);
   lame_set_VBR(gf, vbr_off);
-  lame_set_brate(gf, Mp3BitrateKbps);
-  lame_set_quality(gf, Mp3Quality);
+  lame_set_brate(gf, format.kbps);
+  lame_set_quality(gf, format.quality);
   lame_set_bWriteVbrTag(gf, 1);  // reserve the first frame for the info tag
   lame_set_write_id3tag_automatic(gf, 0);
   if (lame_init_params(gf) < 0) {
@@ -51,13 +56,17 @@ std::vector<std::uint8_t> EncodeMp3(const std::vector<std::int16_t>& interleaved
 
   std::vector<std::uint8_t> mp3;
   std::vector<unsigned char> buffer(EncodeBufferBytes);
-  std::vector<short> chunk(static_cast<std::size_t>(EncodeChunkFrames) * Channels);
-  const std::size_t totalFrames = interleaved.size() / Channels;
+  const auto channels = static_cast<std::size_t>(format.channels);
+  std::vector<short> chunk(EncodeChunkFrames * channels);
+  const std::size_t totalFrames = interleaved.size() / channels;
   for (std::size_t done = 0; done < totalFrames;) {
     const std::size_t frames = std::min<std::size_t>(EncodeChunkFrames, totalFrames - done);
-    std::copy_n(interleaved.begin() + static_cast<std::ptrdiff_t>(done * Channels), frames * Channels, chunk.begin());
-    const int bytes = lame_encode_buffer_interleaved(gf, chunk.data(), static_cast<int>(frames), buffer.data(),
-                                                     static_cast<int>(buffer.size()));
+    std::copy_n(interleaved.begin() + static_cast<std::ptrdiff_t>(done * channels), frames * channels, chunk.begin());
+    const int bytes =
+        channels == 2 ? lame_encode_buffer_interleaved(gf, chunk.data(), static_cast<int>(frames), buffer.data(),
+                                                       static_cast<int>(buffer.size()))
+                      : lame_encode_buffer(gf, chunk.data(), chunk.data(), static_cast<int>(frames), buffer.data(),
+                                           static_cast<int>(buffer.size()));
     if (bytes < 0) {
       error = "LAME failed while encoding (code " + std::to_string(bytes) + ")";
       return {};

@@ -154,10 +154,20 @@ std::vector<std::int16_t> RenderTrack();
 constexpr int Mp3BitrateKbps = 192;  // constant bit rate
 constexpr int Mp3Quality = 2;        // LAME's algorithm quality: 0 best .. 9 fastest
 
+// What EncodeMp3 makes: the soundtrack's format by default; the tests make
+// small files of other rates, channel counts and rates of bits.
+struct Mp3Format {
+  int rate = SampleRate;
+  int channels = Channels;  // 1 or 2
+  int kbps = Mp3BitrateKbps;
+  int quality = Mp3Quality;
+};
+
 // Encodes with LAME and puts the LAME/Xing info frame (encoder delay and
 // padding) at the start, so decoders give back exactly the frames passed in.
 // Empty result and `error` set on failure.
-std::vector<std::uint8_t> EncodeMp3(const std::vector<std::int16_t>& interleaved, std::string& error);
+std::vector<std::uint8_t> EncodeMp3(const std::vector<std::int16_t>& interleaved, std::string& error,
+                                    const Mp3Format& format = {});
 
 // 16-bit PCM WAV for inspection.
 bool WriteWav(const std::string& path, const std::vector<std::int16_t>& interleaved);

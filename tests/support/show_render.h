@@ -3,10 +3,9 @@
 // shared state at its start values.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
+#include "frame_compare.h"
 #include "headless_gl.h"
 
 struct ShowRender {
@@ -23,12 +22,5 @@ std::string OpenShowRender(ShowRender& show, int width, int height, const std::s
 // Start values of the shared state, as the show sets them before its first frame.
 void StartShowState();
 
-// RGB pixels, top row first.
-struct RgbImage {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> rgb;
-};
+// The frame drawn so far.
 RgbImage ReadFrame(const ShowRender& show);
-bool WritePng(const std::string& path, const RgbImage& image);
-bool ReadPng(const std::string& path, RgbImage& image);

@@ -1,5 +1,6 @@
 // The show's window, display mode and rendering context over SDL2: the
-// platform layer of show_platform.h, and its SDL-only helpers.
+// desktop host's platform layer on Linux (show_platform.h), and its SDL-only
+// helpers.
 //
 // The steps keep the shape of a classic desktop program: "registering the
 // class" initialises SDL's video and the GL attributes, the window is created

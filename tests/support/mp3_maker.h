@@ -1,4 +1,5 @@
-// Small MP3 files for the music module's tests, encoded with LAME.
+// Small MP3 files for the music module's tests, encoded by the soundtrack's
+// own encoder (tools/synth) at the tests' rates, channels and quality.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "show_window.h"
+#include "sdl_window.h"
 
 #include <algorithm>
 #include <cctype>
@@ -175,11 +175,6 @@ void ReleaseRenderContext() {
 void DestroyShowWindow() {
   if (Window.window) SDL_DestroyWindow(Window.window);
   Window.window = nullptr;
-}
-
-void ReleaseDisplay() {
-  ReleaseRenderContext();
-  DestroyShowWindow();
 }
 
 ShowMessage TranslateEvent(const SDL_Event& event) {

@@ -5,7 +5,6 @@
 #include "gl.h"
 #include "image_textures.h"
 #include "layers.h"
-#include "png_io.h"
 #include "render_state.h"
 #include "show_state.h"
 
@@ -50,17 +49,4 @@ RgbImage ReadFrame(const ShowRender& show) {
     image.rgb[j + 2] = rgba[i + 2];
   }
   return image;
-}
-
-bool WritePng(const std::string& path, const RgbImage& image) {
-  return WritePngFile(path, image.width, image.height, 3, image.rgb.data()).empty();
-}
-
-bool ReadPng(const std::string& path, RgbImage& image) {
-  PngPicture picture;
-  if (!ReadPngFile(path, picture).empty()) return false;
-  image.width = picture.width;
-  image.height = picture.height;
-  image.rgb = std::move(picture.pixels);
-  return true;
 }

@@ -1,0 +1,194 @@
+// The show core over a fake host: the start-up order, the settings from the
+// host or its dialog, and the one shutdown on every way out, giving back
+// exactly what was taken (failures end the process: death tests).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "gl_recorder.h"
+#include "hwl_files.h"
+#include "show_config.h"
+#include "show_core.h"
+#include "show_errors.h"
+#include "window_proc.h"
+
+namespace {
+
+using Ops = std::vector<std::string>;
+
+// What the fake host was asked to do, in order (clock reads and messages
+// left out), and how it is to behave.
+struct FakeHostState {
+  Ops ops;
+  std::int32_t music = 0;
+  const char* failAt = "";  // the operation that fails
+  DialogOutcome dialog = DialogOutcome::Go;
+};
+FakeHostState Fake;
+
+void Log(const char* op) { Fake.ops.push_back(op); }
+bool Failing(const char* op) { return std::string(Fake.failAt) == op; }
+
+void LoadGl() {
+  Log("LoadGl");
+  BindGlRecorder();
+}
+void FreeGl() { Log("FreeGl"); }
+void OpenWindowSystem() { Log("OpenWindowSystem"); }
+void CreateWindow() {
+  Log("CreateWindow");
+  if (Failing("CreateWindow")) ShowErrorAndExit("Window could not be created");
+  ShowWindowProc(ShowMessage::Create);
+}
+void CreateRenderContext() { Log("CreateRenderContext"); }
+void ReleaseRenderContext() { Log("ReleaseRenderContext"); }
+void DestroyWindow() { Log("DestroyWindow"); }
+void CloseWindowSystem() { Log("CloseWindowSystem"); }
+void NoMessage() {}
+void Present() { Log("Present"); }
+
+bool OpenMusic(const char* file, std::string& error) {
+  Log("Open");
+  EXPECT_STREQ(file, "data/run_away.mp3");
+  error = "File not found";
+  return !Failing("Open");
+}
+bool PlayMusic(std::string&) {
+  Log("Play");
+  return true;
+}
+// Every read is 20 s on: frames at 0, 20000, 40000, 60000 and 80000 ms.
+std::int32_t MusicClock() {
+  const std::int32_t now = Fake.music;
+  Fake.music += 10000;
+  return now;
+}
+bool NotFinished() { return false; }
+void CloseMusic() { Log("Close"); }
+std::int64_t Steady() { return 0; }
+std::uint32_t Seed() {
+  Log("Seed");
+  return 1;
+}
+
+DialogOutcome Dialog(std::string& message) {
+  Log("Configure");
+  EXPECT_EQ(Config.ScreenWidth, 1024);  // opens over the host's settings
+  Config.ScreenWidth = 800;
+  Config.ScreenHeight = 600;
+  message = "no display (DISPLAY is not set)";
+  return Fake.dialog;
+}
+
+// What was done before the failure, then the failure, on stderr.
+int Report(const ShowFailure& failure) {
+  std::string ops;
+  for (const std::string& op : Fake.ops) ops += op + " ";
+  std::fprintf(stderr, "ops: %s| failure: %s / %s\n", ops.c_str(), failure.text.c_str(), failure.detail.c_str());
+  return failure.exitCode + 40;
+}
+
+ShowHost FakeHost() {
+  ShowHost host{};
+  host.settings.ScreenWidth = 1024;
+  host.settings.ScreenHeight = 768;
+  host.Configure = Dialog;
+  host.window = {LoadGl,        FreeGl,         OpenWindowSystem, CreateWindow, CreateRenderContext,
+                 ReleaseRenderContext, DestroyWindow, CloseWindowSystem, NoMessage, Present};
+  host.music = {OpenMusic, PlayMusic, MusicClock, NotFinished, CloseMusic};
+  host.SteadyNowMs = Steady;
+  host.Seed = Seed;
+  host.ReportFailure = Report;
+  return host;
+}
+
+class ShowCore : public ScratchDataDirectory {
+ protected:
+  void SetUp() override {
+    ScratchDataDirectory::SetUp();
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Fake = FakeHostState{};
+    WriteAllShowPictures();
+    WriteColourFile("loading.hwl", 8, 8, 1);
+  }
+};
+
+const Ops StartUp = {"LoadGl", "Seed", "Configure", "OpenWindowSystem", "CreateWindow", "CreateRenderContext",
+                     "LoadGl", "Present", "Open", "Play"};
+
+TEST_F(ShowCore, RunsTheStartUpFramesAndShutdownInOrder) {
+  EXPECT_EQ(RunShow(FakeHost()), 0);
+  Ops expected = StartUp;
+  for (int frame = 0; frame < 5; ++frame) expected.push_back("Present");
+  for (const char* op : {"Close", "ReleaseRenderContext", "DestroyWindow", "CloseWindowSystem", "FreeGl"})
+    expected.push_back(op);
+  EXPECT_EQ(Fake.ops, expected);
+  EXPECT_EQ(EndShow(), 0);  // a second shutdown gives nothing back twice
+  EXPECT_EQ(Fake.ops.size(), expected.size());
+}
+
+TEST_F(ShowCore, RenderStateFollowsTheDialogsChoice) {
+  ASSERT_TRUE(StartShow(FakeHost()));
+  EXPECT_EQ(FormatCall(Recorder.calls.at(0)), "glViewport(0, 0, 800, 600)");
+  EndShow();
+}
+
+TEST_F(ShowCore, FixedSettingsSkipTheDialog) {
+  ShowHost host = FakeHost();
+  host.Configure = nullptr;
+  ASSERT_TRUE(StartShow(host));
+  EXPECT_EQ(FormatCall(Recorder.calls.at(0)), "glViewport(0, 0, 1024, 768)");
+  EXPECT_EQ(Fake.ops.at(2), "OpenWindowSystem");
+  EndShow();
+}
+
+TEST_F(ShowCore, CancelledDialogGivesBackOnlyTheLibraries) {
+  Fake.dialog = DialogOutcome::Quit;
+  EXPECT_EQ(RunShow(FakeHost()), 0);
+  EXPECT_EQ(Fake.ops, (Ops{"LoadGl", "Seed", "Configure", "FreeGl"}));
+}
+
+// Each failure gives back what start-up took before it, in the shutdown's
+// order, and only then is reported; the exit code is the host's answer.
+TEST_F(ShowCore, EachFailureGivesBackWhatWasTakenThenReports) {
+  struct Case {
+    void (*arrange)();  // in the child process only
+    int exitCode;
+    const char* stderrPattern;
+  };
+  const Case cases[] = {
+      {[] { Fake.dialog = DialogOutcome::Failed; }, 41,
+       "ops: LoadGl Seed Configure FreeGl \\| failure:  / no display \\(DISPLAY is not set\\)"},
+      {[] { Fake.failAt = "CreateWindow"; }, 41,
+       "ops: LoadGl Seed Configure OpenWindowSystem CreateWindow DestroyWindow CloseWindowSystem FreeGl "
+       "\\| failure: Window could not be created / \n"},
+      {[] { std::filesystem::remove("data/text_5.hwl"); }, 42,
+       "ops: LoadGl Seed Configure OpenWindowSystem CreateWindow CreateRenderContext LoadGl Present "
+       "ReleaseRenderContext DestroyWindow CloseWindowSystem FreeGl \\| failure: Runtime error 2 at "
+       "0x[0-9A-F]{8} / .*text_5.hwl"},
+      {[] { Fake.failAt = "Open"; }, 41,
+       "ops: LoadGl Seed Configure OpenWindowSystem CreateWindow CreateRenderContext LoadGl Present Open "
+       "Close ReleaseRenderContext DestroyWindow CloseWindowSystem FreeGl \\| failure: File not found / \n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EXIT((c.arrange(), RunShow(FakeHost())), testing::ExitedWithCode(c.exitCode), c.stderrPattern);
+  }
+}
+
+TEST_F(ShowCore, EventLoopHostStepsTheSameShowAndEndsOnce) {
+  ASSERT_TRUE(StartShow(FakeHost()));
+  int steps = 0;
+  while (StepShow()) ++steps;
+  EXPECT_GE(steps, 5);
+  EXPECT_FALSE(StepShow());  // over: no more frames
+  EXPECT_EQ(EndShow(), 0);
+  EXPECT_EQ(EndShow(), 0);
+  EXPECT_EQ(Fake.ops.back(), "FreeGl");
+  EXPECT_EQ(std::count(Fake.ops.begin(), Fake.ops.end(), "Close"), 1);
+}
+
+}  // namespace
