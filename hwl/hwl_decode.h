@@ -14,6 +14,7 @@
 // evaluation gives; lanes that fail the check use extended precision.
 #pragma once
 
+#include <atomic>
 #include <cfloat>
 #include <cstdint>
 #include <span>
@@ -34,9 +35,16 @@ extern bool HwlUseCpuExtensions;
 // checking the file length (HwlReadPastEnd), the band scales and that every
 // plane's streams describe exactly width x height coefficients with no symbol
 // or value left over (HwlFormatError). Allocates nothing; the header must have
-// passed CheckHwlHeader.
+// passed CheckHwlHeader. Returns HwlCancelled when `cancel` is set meanwhile.
 HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlHeader& header,
-                                  const std::string& name, HwlBody& body);
+                                  const std::string& name, HwlBody& body,
+                                  const std::atomic<bool>* cancel = nullptr);
+
+// True when the flag exists and is set; cheap enough to test every
+// millisecond or so of work.
+inline bool HwlCancelRequested(const std::atomic<bool>* cancel) {
+  return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+}
 
 // What ExpandSymbols found in one plane's streams.
 struct HwlExpansion {
@@ -45,6 +53,7 @@ struct HwlExpansion {
   std::uint32_t valuesUsed = 0;
   bool valueMissing = false;  // a symbol needed a value and none was left
   bool runOverflow = false;   // a run reached past the last coefficient
+  bool cancelled = false;     // stopped early by the cancel flag: the counts are partial
   bool Exact(std::uint64_t count, const HwlPlaneStreams& s) const {
     return coefficients == count && symbolsUsed == s.symbolCount && valuesUsed == s.valueCount &&
            !valueMissing && !runOverflow;
@@ -56,8 +65,9 @@ struct HwlExpansion {
 // not empty (it must then hold coefficientCount entries) each coefficient is
 // written as a double; positions the streams never reach are left alone.
 // With an empty plane it only counts (used to check a file before allocating).
+// The cancel flag, when given, is tested every few thousand symbols.
 HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
-                           std::span<double> plane);
+                           std::span<double> plane, const std::atomic<bool>* cancel = nullptr);
 
 // A place in one plane's streams: symbol index, value index and the
 // coefficient position reached there.
@@ -69,13 +79,15 @@ struct HwlStreamCursor {
 
 // Moves a cursor of a checked plane forward to symbol `symbol` (a multiple of
 // 4, at most the symbol count rounded down), one table lookup per 4 symbols.
+// A set cancel flag stops it early (the cursor is then of no use).
 HwlStreamCursor AdvanceCursor(const HwlPlaneStreams& streams, int valueBits, HwlStreamCursor cursor,
-                              std::uint32_t symbol);
+                              std::uint32_t symbol, const std::atomic<bool>* cancel = nullptr);
 
 // ExpandSymbols for the symbols [from.symbol, endSymbol) only, so that
 // threads can expand disjoint parts of a plane.
 HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
-                           std::span<double> plane, HwlStreamCursor from, std::uint32_t endSymbol);
+                           std::span<double> plane, HwlStreamCursor from, std::uint32_t endSymbol,
+                           const std::atomic<bool>* cancel = nullptr);
 
 // Multiplies every coefficient of the plane (width x height, in place) by its
 // band's factor HwlBandFactor(scale). Coefficients are integers of at most

@@ -88,3 +88,6 @@ std::uint64_t HwlAnnouncedSize(const HwlHeader& header);
 double HwlBandFactor(double scale);
 
 HwlStatus HwlError(int code, const std::string& name, const std::string& reason);
+// The same for a failed open or read: `what` followed by the system's reason
+// (errno's text) in parentheses, when errno holds one.
+HwlStatus HwlSystemError(int code, const std::string& name, const std::string& what);

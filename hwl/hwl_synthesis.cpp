@@ -230,14 +230,17 @@ void HorizontalRowSimd(const double*, double*, int, int, int) {}
 // Vertical pass of one step over columns [c0, c1) of the w x h block: each
 // column's upper half holds approximation values, its lower half details.
 // The rule runs row by row across the strip. The inner rows never overwrite
-// a detail row that their own pair or a later one still reads.
-void VerticalStrip(double* plane, std::size_t stride, int c0, int c1, int h, std::vector<double>& strip) {
+// a detail row that their own pair or a later one still reads. A cancelled
+// decode stops part-way.
+void VerticalStrip(double* plane, std::size_t stride, int c0, int c1, int h, std::vector<double>& strip,
+                   const HwlTeam& team) {
   const int cw = c1 - c0;
   const int p = h / 2;
   strip.resize(std::size_t(p) * cw);
   for (int r = 0; r < p; ++r) std::copy_n(plane + r * stride + c0, cw, strip.data() + std::size_t(r) * cw);
   const int simdColumns = HasSimd() ? cw & ~3 : 0;
   for (int j = 0; j < p; ++j) {
+    if (j % 1024 == 0 && team.Cancelled()) return;
     const double* s = strip.data() + std::size_t(j) * cw;
     const double* d = plane + std::size_t(p + j) * stride + c0;
     double* even = plane + std::size_t(2 * j) * stride + c0;
@@ -276,12 +279,12 @@ void SynthesiseStep(double* plane, std::size_t stride, int w, int h, HwlTeam& te
     std::vector<double> strip;
     const PartRange range = PartOf(strips, part, parts);
     for (std::size_t i = range.first; i < range.last; ++i)
-      VerticalStrip(plane, stride, int(i) * HwlStripWidth, std::min(w, int(i + 1) * HwlStripWidth), h, strip);
+      VerticalStrip(plane, stride, int(i) * HwlStripWidth, std::min(w, int(i + 1) * HwlStripWidth), h, strip, team);
   });
   team.Run(parts, [&](int part) {
     std::vector<double> line;
     const PartRange range = PartOf(std::size_t(h), part, parts);
-    for (std::size_t r = range.first; r < range.last; ++r) {
+    for (std::size_t r = range.first; r < range.last && !team.Cancelled(); ++r) {
       HorizontalRow(plane + r * stride, w, line);
       if (sink.call) sink.call(sink.context, int(r), plane + r * stride);
     }
@@ -298,7 +301,7 @@ void DequantiseBands(std::span<double> plane, int width, int height, int levels,
   const int parts = PartsFor(plane.size(), team.Size());
   team.Run(parts, [&](int part) {
     const PartRange rows = PartOf(std::size_t(height), part, parts);
-    for (int y = int(rows.first); y < int(rows.last); ++y) {
+    for (int y = int(rows.first); y < int(rows.last) && !team.Cancelled(); ++y) {
       // From the right: level i covers columns [W >> (i + 1), W >> i) of the
       // rows in its upper quarter, and every column left of W >> i below it.
       double* row = plane.data() + std::size_t(y) * width;
