@@ -9,21 +9,19 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <tuple>
+#include <utility>
 
 #include "hwl.h"
+#include "hwl_arithmetic.h"
+#include "hwl_decode.h"
 #include "hwl_precision.h"
 
 namespace {
 
-constexpr double HaarK = 0.7071067811865476;  // 1 / sqrt(2), as the decoder uses it
-constexpr int MaxEncodeLevels = 16;           // a band-scale table holds at most 18 entries
-constexpr int MaxValueBits = 8;               // a value is a byte
-constexpr long MaxDimension = 0xFFFF;         // width and height are 16-bit header fields
 // Coefficients this small are left-overs of floating-point cancellation, not
 // image content (the smallest real detail of 8-bit samples is far larger).
 constexpr double CancellationNoise = 1e-9;
-
-enum class Symbol : std::uint8_t { Zero = 0, ZeroRun = 1, Positive = 2, Negative = 3 };
 
 HwlStatus InvalidInput(const std::string& reason) { return {HwlFormatError, "encoder input: " + reason}; }
 
@@ -31,14 +29,17 @@ HwlStatus ValidateInput(std::span<const std::uint8_t> pixels, int width, int hei
                         const HwlEncodeOptions& options) {
   if (channels != 1 && channels != 3)
     return InvalidInput("channels is " + std::to_string(channels) + ", must be 1 (grey) or 3 (R, G, B)");
-  if (options.levels < 0 || options.levels > MaxEncodeLevels)
-    return InvalidInput("levels is " + std::to_string(options.levels) + ", must be 0 to 16");
-  if (options.valueBits < 1 || options.valueBits > MaxValueBits)
-    return InvalidInput("valueBits is " + std::to_string(options.valueBits) + ", must be 1 to 8");
+  if (options.levels < 0 || options.levels > HwlMaxLevels)
+    return InvalidInput("levels is " + std::to_string(options.levels) + ", must be 0 to " +
+                        std::to_string(HwlMaxLevels));
+  if (options.valueBits < 1 || options.valueBits > HwlMaxValueBits)
+    return InvalidInput("valueBits is " + std::to_string(options.valueBits) + ", must be 1 to " +
+                        std::to_string(HwlMaxValueBits));
   const long unit = 1L << (options.levels + 1);
   for (auto [name, size] : {std::pair{"width", width}, std::pair{"height", height}}) {
-    if (size <= 0 || size > MaxDimension)
-      return InvalidInput(std::string(name) + " is " + std::to_string(size) + ", must be 1 to 65535");
+    if (size <= 0 || size > HwlMaxSide)
+      return InvalidInput(std::string(name) + " is " + std::to_string(size) + ", must be 1 to " +
+                          std::to_string(HwlMaxSide));
     if (size % unit != 0)
       return InvalidInput(std::string(name) + " " + std::to_string(size) + " is not a multiple of " +
                           std::to_string(unit) + " (2^(levels + 1) with levels " +
@@ -61,8 +62,8 @@ void AnalyseBlock(std::vector<double>& plane, std::vector<double>& line, std::si
   for (std::size_t r = 0; r < h; ++r) {
     double* row = &plane[r * stride];
     for (std::size_t j = 0; j < halfW; ++j) {
-      line[j] = (row[2 * j] + row[2 * j + 1]) * HaarK;
-      line[halfW + j] = (row[2 * j] - row[2 * j + 1]) * HaarK;
+      line[j] = (row[2 * j] + row[2 * j + 1]) * HwlHaarK;
+      line[halfW + j] = (row[2 * j] - row[2 * j + 1]) * HwlHaarK;
     }
     std::copy_n(line.begin(), w, row);
   }
@@ -75,8 +76,8 @@ void AnalyseBlock(std::vector<double>& plane, std::vector<double>& line, std::si
     double* sum = &block[j * w];
     double* diff = &block[(halfH + j) * w];
     for (std::size_t c = 0; c < w; ++c) {
-      sum[c] = (a[c] + b[c]) * HaarK;
-      diff[c] = (a[c] - b[c]) * HaarK;
+      sum[c] = (a[c] + b[c]) * HwlHaarK;
+      diff[c] = (a[c] - b[c]) * HwlHaarK;
     }
   }
   for (std::size_t r = 0; r < h; ++r) std::copy_n(&block[r * w], w, &plane[r * stride]);
@@ -102,40 +103,18 @@ void EmitZeros(PlaneCode& code, std::size_t count, int valueBits) {
   const std::size_t runWorthIt = std::size_t(valueBits) / 2 + 2;  // 2n > 2 + valueBits
   while (count >= runWorthIt) {
     const std::size_t run = std::min(count, maxRun);
-    code.symbols.push_back(std::uint8_t(Symbol::ZeroRun));
+    code.symbols.push_back(std::uint8_t(HwlSymbol::ZeroRun));
     code.values.push_back(std::uint8_t(run - 1));
     count -= run;
   }
-  code.symbols.insert(code.symbols.end(), count, std::uint8_t(Symbol::Zero));
+  code.symbols.insert(code.symbols.end(), count, std::uint8_t(HwlSymbol::Zero));
 }
 
 // ---- The decoder's synthesis step, simulated so that quantisation can see
 // what the reader will rebuild. Where a detail is exactly zero the reader
 // may pull the pair's samples towards their neighbours (a ramp instead of a
-// step); at a sharp edge that smears light into the black around it.
-
-using Extended = long double;  // the reader's 64-bit-significand arithmetic
-constexpr Extended SmoothNear = 0.8L, SmoothFar = 0.2L;
-
-// Result of one pair of a line: S(i) and D(i) give the approximation and
-// detail values, p is the half length, odd selects the second sample.
-template <class Approx, class Detail>
-double PairResult(Approx S, Detail D, std::size_t p, std::size_t j, bool odd) {
-  const Extended k = HaarK;
-  const Extended s = S(j);
-  if (D(j) != 0 || j == 0 || j + 1 == p) {
-    const Extended d = D(j);
-    return double(odd ? (s - d) * k : (s + d) * k);
-  }
-  if (!odd) {
-    if (D(j - 1) == 0 && S(j) != S(j + 1) && (j + 2 == p || S(j + 1) != S(j + 2)))
-      return double((s * SmoothNear + Extended(S(j - 1)) * SmoothFar) * k);
-    return double(s * k);
-  }
-  if (D(j + 1) == 0 && S(j) != S(j - 1) && (j == 1 || S(j - 1) != S(j - 2)))
-    return double((s * SmoothNear + Extended(S(j + 1)) * SmoothFar) * k);
-  return double(s * k);
-}
+// step); at a sharp edge that smears light into the black around it. The
+// pairs are the decoder's own (HwlSynthesisePair), with its arithmetic.
 
 // A w x h block (stride w) in band layout: approximation upper left, details around it.
 struct StepBlock {
@@ -143,47 +122,50 @@ struct StepBlock {
   std::size_t w = 0, h = 0;
 };
 
+// Pair j of a line with its approximation values at s and details at d,
+// step elements apart.
+std::pair<double, double> Pair(const double* s, const double* d, std::size_t step, std::size_t j, std::size_t p) {
+  double even = 0, odd = 0;
+  HwlSynthesisePair(s, std::ptrdiff_t(step), d, std::ptrdiff_t(step), int(j), int(p), even, odd);
+  return {even, odd};
+}
+
 // Sample r of column c after the vertical pass.
 double VerticalValue(const StepBlock& b, std::size_t r, std::size_t c) {
-  const std::size_t p = b.h / 2;
-  const double* col = &b.x[c];
-  return PairResult([&](std::size_t i) { return col[i * b.w]; }, [&](std::size_t i) { return col[(p + i) * b.w]; },
-                    p, r / 2, r % 2 == 1);
+  const std::size_t p = b.h / 2, j = r / 2;
+  const double* s = &b.x[j * b.w + c];
+  const auto [even, odd] = Pair(s, s + p * b.w, b.w, j, p);
+  return r % 2 == 1 ? odd : even;
 }
 
 // The whole step: vertical pass over every column, then horizontal pass.
 std::vector<double> SynthesiseStep(const StepBlock& b) {
   std::vector<double> v(b.w * b.h), out(b.w * b.h);
+  const std::size_t ph = b.h / 2, pw = b.w / 2;
+  for (std::size_t j = 0; j < ph; ++j)
+    for (std::size_t c = 0; c < b.w; ++c) {
+      const double* s = &b.x[j * b.w + c];
+      std::tie(v[2 * j * b.w + c], v[(2 * j + 1) * b.w + c]) = Pair(s, s + ph * b.w, b.w, j, ph);
+    }
   for (std::size_t r = 0; r < b.h; ++r)
-    for (std::size_t c = 0; c < b.w; ++c) v[r * b.w + c] = VerticalValue(b, r, c);
-  const std::size_t p = b.w / 2;
-  for (std::size_t r = 0; r < b.h; ++r) {
-    const double* row = &v[r * b.w];
-    for (std::size_t q = 0; q < b.w; ++q)
-      out[r * b.w + q] = PairResult([&](std::size_t i) { return row[i]; }, [&](std::size_t i) { return row[p + i]; },
-                                    p, q / 2, q % 2 == 1);
-  }
+    for (std::size_t j = 0; j < pw; ++j) {
+      const double* s = &v[r * b.w + j];
+      std::tie(out[r * b.w + 2 * j], out[r * b.w + 2 * j + 1]) = Pair(s, s + pw, 1, j, pw);
+    }
   return out;
 }
 
 // The same step without smoothing: what the block would be if every pair
 // took the plain sum and difference.
 std::vector<double> SynthesisePlain(const StepBlock& b) {
-  const Extended k = HaarK;
   const std::size_t pw = b.w / 2, ph = b.h / 2;
   std::vector<double> v(b.w * b.h), out(b.w * b.h);
   for (std::size_t j = 0; j < ph; ++j)
-    for (std::size_t c = 0; c < b.w; ++c) {
-      const Extended s = b.x[j * b.w + c], d = b.x[(ph + j) * b.w + c];
-      v[2 * j * b.w + c] = double((s + d) * k);
-      v[(2 * j + 1) * b.w + c] = double((s - d) * k);
-    }
+    for (std::size_t c = 0; c < b.w; ++c)
+      HwlPlainPair(b.x[j * b.w + c], b.x[(ph + j) * b.w + c], v[2 * j * b.w + c], v[(2 * j + 1) * b.w + c]);
   for (std::size_t r = 0; r < b.h; ++r)
-    for (std::size_t j = 0; j < pw; ++j) {
-      const Extended s = v[r * b.w + j], d = v[r * b.w + pw + j];
-      out[r * b.w + 2 * j] = double((s + d) * k);
-      out[r * b.w + 2 * j + 1] = double((s - d) * k);
-    }
+    for (std::size_t j = 0; j < pw; ++j)
+      HwlPlainPair(v[r * b.w + j], v[r * b.w + pw + j], out[r * b.w + 2 * j], out[r * b.w + 2 * j + 1]);
   return out;
 }
 
@@ -204,11 +186,13 @@ double WindowError(const StepBlock& b, const std::vector<double>& target, const 
   for (std::size_t r = win.r0; r <= win.r1; ++r) {
     for (std::size_t q = sLo; q <= sHi; ++q) sv[q - sLo] = VerticalValue(b, r, q);
     for (std::size_t q = dLo; q <= dHi; ++q) dv[q - dLo] = VerticalValue(b, r, p + q);
-    for (std::size_t c = win.c0; c <= win.c1; ++c) {
-      const double z = PairResult([&](std::size_t i) { return sv[i - sLo]; }, [&](std::size_t i) { return dv[i - dLo]; },
-                                  p, c / 2, c % 2 == 1);
-      const double e = z - target[r * b.w + c];
-      error += e * e;
+    for (std::size_t j = win.c0 / 2; j <= win.c1 / 2; ++j) {
+      const auto [even, odd] = Pair(&sv[j - sLo], &dv[j - dLo], 1, j, p);
+      for (const std::size_t c : {2 * j, 2 * j + 1}) {
+        if (c < win.c0 || c > win.c1) continue;
+        const double e = (c == 2 * j ? even : odd) - target[r * b.w + c];
+        error += e * e;
+      }
     }
   }
   return error;
@@ -347,7 +331,7 @@ BandPlane QuantisePlane(std::vector<double> plane, std::size_t width, std::size_
   for (int b = 0; b < bandCount; ++b)
     if (maxMagnitude[b] > 0.0) {
       scales[b] = top / maxMagnitude[b];
-      bands.factors[b] = double(Extended(1) / Extended(scales[b]));  // the reader's reciprocal
+      bands.factors[b] = HwlBandFactor(scales[b]);  // the reader's reciprocal
     }
   for (std::size_t y = 0; y < height; ++y)
     for (std::size_t x = 0; x < width; ++x) {
@@ -369,7 +353,7 @@ PlaneCode CodePlane(const BandPlane& plane, int valueBits) {
     }
     EmitZeros(code, zeros, valueBits);
     zeros = 0;
-    code.symbols.push_back(std::uint8_t(q > 0 ? Symbol::Positive : Symbol::Negative));
+    code.symbols.push_back(std::uint8_t(q > 0 ? HwlSymbol::Positive : HwlSymbol::Negative));
     code.values.push_back(std::uint8_t(q > 0 ? q : -q));
   }
   EmitZeros(code, zeros, valueBits);
