@@ -24,11 +24,16 @@ struct Path {
   bool x87, cpuExtensions;
 };
 
+constexpr Path AllPaths[] = {{"x87 + vector rows", true, true},
+                              {"x87 only", true, false},
+                              {"software + vector rows", false, true},
+                              {"software + double-double pairs", false, false}};
+
 // The paths this build has; the first is the default.
 std::vector<Path> Paths() {
   std::vector<Path> paths;
-  if (HWL_X87) paths.insert(paths.end(), {{"x87 + vector rows", true, true}, {"x87 only", true, false}});
-  paths.insert(paths.end(), {{"software + vector rows", false, true}, {"software + double-double pairs", false, false}});
+  for (const Path& path : AllPaths)
+    if (HWL_X87 || !path.x87) paths.push_back(path);
   return paths;
 }
 
