@@ -32,6 +32,16 @@ extern bool HwlUseCpuExtensions;
 // The output is the same in every setting of both.
 extern bool HwlUseX87;
 
+// The four settings of the two, named for tests and benchmarks.
+struct HwlPath {
+  const char* name;
+  bool x87, cpuExtensions;
+};
+constexpr HwlPath HwlPaths[] = {{"x87 + vector rows", true, true},
+                                {"x87 alone", true, false},
+                                {"software + vector rows", false, true},
+                                {"software + double-double pairs", false, false}};
+
 // Reads the band-scale tables of all planes and locates each plane's streams,
 // checking the file length (HwlReadPastEnd), the band scales and that every
 // plane's streams describe exactly width x height coefficients with no symbol

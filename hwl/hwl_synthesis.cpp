@@ -41,17 +41,25 @@ struct ExactResults {
 };
 
 // The same with the double-double lane in front; A takes only what that
-// cannot settle.
+// cannot settle. A flat pair needs s x k once for both of its samples.
 template <class A>
 struct FastResults {
+  using Lane = HwlScalarLaneHere;
   static void Plain(double s, double d, double& even, double& odd) {
-    if (PairLanes<HwlScalarLaneHere>(s, d, 0.0, 0.0, true, false, false, even, odd))
-      ExactResults<A>::Plain(s, d, even, odd);
+    if (PairLanes<Lane>(s, d, 0.0, 0.0, true, false, false, even, odd)) ExactResults<A>::Plain(s, d, even, odd);
   }
   static void Flat(double s, double left, double right, bool smoothEven, bool smoothOdd, double& even,
                    double& odd) {
-    if (PairLanes<HwlScalarLaneHere>(s, 0.0, left, right, false, smoothEven, smoothOdd, even, odd))
-      ExactResults<A>::Flat(s, left, right, smoothEven, smoothOdd, even, odd);
+    bool bad = false;
+    const double flat = smoothEven && smoothOdd ? 0.0 : LaneTimesK<Lane>(s, 0.0, 0.0, bad);
+    even = smoothEven ? Smooth(s, left, bad) : flat;
+    odd = smoothOdd ? Smooth(s, right, bad) : flat;
+    if (bad) ExactResults<A>::Flat(s, left, right, smoothEven, smoothOdd, even, odd);
+  }
+  static double Smooth(double s, double n, bool& bad) {
+    double lo = 0, bound = 0;
+    const double sum = LaneWeighted<Lane>(s, n, lo, bound);
+    return LaneTimesK<Lane>(sum, lo, bound, bad);
   }
 };
 
@@ -190,14 +198,20 @@ void SynthesiseStep(double* plane, std::size_t stride, int w, int h, HwlTeam& te
 void HwlSynthesisePair(const double* s, std::ptrdiff_t sStep, const double* d, std::ptrdiff_t dStep, int j, int p,
                        double& even, double& odd) {
 #if HWL_X87
-  if (HwlUseX87) return SynthesisePairWith<X87Pairs>(s, sStep, d, dStep, j, p, even, odd);
+  if (HwlUseX87) {
+    const HwlExtendedPrecision precision;
+    return SynthesisePairWith<X87Pairs>(s, sStep, d, dStep, j, p, even, odd);
+  }
 #endif
   SynthesisePairWith<FastSoftPairs>(s, sStep, d, dStep, j, p, even, odd);
 }
 
 void HwlPlainPair(double s, double d, double& even, double& odd) {
 #if HWL_X87
-  if (HwlUseX87) return X87Pairs::Plain(s, d, even, odd);
+  if (HwlUseX87) {
+    const HwlExtendedPrecision precision;
+    return X87Pairs::Plain(s, d, even, odd);
+  }
 #endif
   FastSoftPairs::Plain(s, d, even, odd);
 }

@@ -186,20 +186,12 @@ BENCHMARK(ShowReferenceDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->U
 
 // The decoder's arithmetic paths on one thread (same output): argument 0
 // picks the picture (0 the natural 512 x 512, 1 text_5, 2 zem_logo), 1 the path.
-struct BenchPath {
-  const char* name;
-  bool x87, cpuExtensions;
-};
-constexpr BenchPath BenchPaths[] = {{"x87 + vector rows", true, true},
-                                    {"x87 alone", true, false},
-                                    {"software + vector rows", false, true},
-                                    {"software + double-double pairs", false, false}};
 void HwlDecodePath(benchmark::State& state) {
   const int picture = int(state.range(0));
   HwlHeader h;
   const Picture& p = picture == 0 ? PictureOfSize(512) : ShowPicture(picture - 1, h);
   if (p.hwl.empty()) return state.SkipWithError("picture not found or not a colour picture");
-  const BenchPath& path = BenchPaths[state.range(1)];
+  const HwlPath& path = HwlPaths[state.range(1)];
   state.SetLabel(std::string(picture == 0 ? "natural" : ShowPictures[picture - 1]) + ", " + path.name);
   HwlUseX87 = path.x87;
   HwlUseCpuExtensions = path.cpuExtensions;

@@ -13,41 +13,12 @@
 #include "hwl_decode.h"
 #include "hwl_oracle.h"
 #include "hwl_precision.h"
+#include "hwl_test_paths.h"
 #include "hwl_test_writer.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-struct Path {
-  const char* name;
-  bool x87, cpuExtensions;
-};
-
-constexpr Path AllPaths[] = {{"x87 + vector rows", true, true},
-                              {"x87 only", true, false},
-                              {"software + vector rows", false, true},
-                              {"software + double-double pairs", false, false}};
-
-// The paths this build has; the first is the default.
-std::vector<Path> Paths() {
-  std::vector<Path> paths;
-  for (const Path& path : AllPaths)
-    if (HWL_X87 || !path.x87) paths.push_back(path);
-  return paths;
-}
-
-// Selects a path for the life of the object.
-struct UsePath {
-  explicit UsePath(const Path& path) {
-    HwlUseX87 = path.x87;
-    HwlUseCpuExtensions = path.cpuExtensions;
-  }
-  ~UsePath() {
-    HwlUseX87 = true;
-    HwlUseCpuExtensions = true;
-  }
-};
 
 bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
@@ -74,7 +45,7 @@ void ExpectSameOnEveryPath(const Bytes& file, const std::string& what) {
   Bytes expectedPixels;
   HwlHeader header;
   ASSERT_TRUE(oracle::Decode(file, header, expectedPixels));
-  for (const Path& path : Paths()) {
+  for (const HwlPath& path : TestPaths()) {
     const UsePath use(path);
     const auto planes = SamplePlanes(file);
     ASSERT_EQ(planes.size(), expected.size());
@@ -122,61 +93,6 @@ TEST(HwlPaths, ShowPictures) {
   }
 }
 
-TEST(HwlPaths, SynthesisOfArbitraryDoubles) {
-  // One step on samples no file makes: any magnitude, subnormals, zeros of
-  // both signs, neighbours a few ulps apart, mixed signs under smoothing.
-  std::mt19937 rng(44);
-  const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-  for (int round = 0; round < 40; ++round) {
-    const int w = 4 * pick(2, 20), h = 4 * pick(2, 20);
-    std::vector<double> x(std::size_t(w) * h);
-    double previous = 1;
-    for (double& v : x) {
-      switch (pick(0, 5)) {
-        case 5:  // the smallest subnormals: products that round to zero
-          v = pick(-3, 3) * 0x1p-1074;
-          break;
-        case 0:
-          v = std::ldexp(std::uniform_real_distribution<double>(-1, 1)(rng), pick(-1074, 1020));
-          break;
-        case 1:
-          v = pick(0, 1) ? 0.0 : -0.0;
-          break;
-        case 2:
-          v = std::nextafter(previous, pick(0, 1) ? 1e300 : -1e300);
-          break;
-        case 3:
-          v = -previous * std::ldexp(1.0, -pick(0, 60));
-          break;
-        default:
-          v = previous;
-      }
-      if (v != 0) previous = v;
-    }
-    const auto expected = [&] {
-      std::vector<double> line, v(x);
-      for (int c = 0; c < w; ++c) {
-        line.clear();
-        for (int r = 0; r < h; ++r) line.push_back(x[std::size_t(r) * w + c]);
-        line = oracle::SynthesiseLine(line);
-        for (int r = 0; r < h; ++r) v[std::size_t(r) * w + c] = line[r];
-      }
-      for (int r = 0; r < h; ++r) {
-        line.assign(v.begin() + std::size_t(r) * w, v.begin() + std::size_t(r + 1) * w);
-        line = oracle::SynthesiseLine(line);
-        std::copy(line.begin(), line.end(), v.begin() + std::size_t(r) * w);
-      }
-      return v;
-    }();
-    for (const Path& path : Paths()) {
-      const UsePath use(path);
-      std::vector<double> plane = x;
-      SynthesisePlane(plane, w, h, 0, 1);
-      ASSERT_TRUE(SameBits(plane, expected)) << "round " << round << ", " << path.name;
-    }
-  }
-}
-
 TEST(HwlPaths, BandFactorsAndEncoderPairs) {
   // The encoder rebuilds the decoder's steps through these.
   std::mt19937 rng(3);
@@ -185,7 +101,7 @@ TEST(HwlPaths, BandFactorsAndEncoderPairs) {
     const double s = std::ldexp(std::uniform_real_distribution<double>(-1, 1)(rng), int(rng() % 200) - 100);
     const double d = i % 2 ? s * std::ldexp(1.0, -int(rng() % 60)) : -std::nextafter(s, 0);
     std::vector<double> results;
-    for (const Path& path : Paths()) {
+    for (const HwlPath& path : TestPaths()) {
       const UsePath use(path);
       double even = 0, odd = 0;
       HwlPlainPair(s, d, even, odd);
@@ -194,7 +110,7 @@ TEST(HwlPaths, BandFactorsAndEncoderPairs) {
     for (std::size_t k = 3; k < results.size(); ++k)
       ASSERT_EQ(std::memcmp(&results[k], &results[k % 3], sizeof(double)), 0) << scale << " " << s << " " << d;
   }
-  for (const Path& path : Paths()) {
+  for (const HwlPath& path : TestPaths()) {
     const UsePath use(path);
     EXPECT_EQ(std::signbit(HwlBandFactor(-INFINITY)), true) << path.name;
     EXPECT_EQ(HwlBandFactor(INFINITY), 0.0) << path.name;
