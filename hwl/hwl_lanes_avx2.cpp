@@ -38,6 +38,7 @@ struct Avx2Lanes {
   static M Not(M a) { return _mm256_xor_pd(a, _mm256_castsi256_pd(_mm256_set1_epi64x(-1))); }
   static M NoLanes() { return _mm256_setzero_pd(); }
   static V Select(M m, V a, V b) { return _mm256_blendv_pd(b, a, m); }
+  static M SignsDiffer(V a, V b) { return _mm256_xor_pd(a, b); }
   static bool Any(M m) { return !_mm256_testz_pd(m, m); }
   static int Bits(M m) { return _mm256_movemask_pd(m); }
   static bool AllZero(V a, V b, V c, V d) {
@@ -48,5 +49,5 @@ struct Avx2Lanes {
 
 }  // namespace
 
-extern const HwlLaneRows HwlAvx2Rows;
-const HwlLaneRows HwlAvx2Rows = {Avx2Lanes::Width, HwlVerticalLaneRow<Avx2Lanes>, HwlHorizontalLaneRow<Avx2Lanes>};
+extern const HwlLaneRows HwlAvx2Rows[2];
+const HwlLaneRows HwlAvx2Rows[2] = {HwlLaneRowsOf<Avx2Lanes>(false), HwlLaneRowsOf<Avx2Lanes>(true)};

@@ -29,6 +29,10 @@ struct NeonLanes {
   static M Not(M a) { return vreinterpretq_u64_u32(vmvnq_u32(vreinterpretq_u32_u64(a))); }
   static M NoLanes() { return vdupq_n_u64(0); }
   static V Select(M m, V a, V b) { return vbslq_f64(m, a, b); }
+  static M SignsDiffer(V a, V b) {
+    const int64x2_t x = vreinterpretq_s64_u64(veorq_u64(vreinterpretq_u64_f64(a), vreinterpretq_u64_f64(b)));
+    return vreinterpretq_u64_s64(vshrq_n_s64(x, 63));  // the sign bit spread over the lane
+  }
   static bool Any(M m) { return vmaxvq_u32(vreinterpretq_u32_u64(m)) != 0; }
   static int Bits(M m) { return int(vgetq_lane_u64(m, 0) & 1) | int(vgetq_lane_u64(m, 1) & 1) << 1; }
   static bool AllZero(V a, V b, V c, V d) {
@@ -40,5 +44,5 @@ struct NeonLanes {
 
 }  // namespace
 
-extern const HwlLaneRows HwlNeonRows;
-const HwlLaneRows HwlNeonRows = {NeonLanes::Width, HwlVerticalLaneRow<NeonLanes>, HwlHorizontalLaneRow<NeonLanes>};
+extern const HwlLaneRows HwlNeonRows[2];
+const HwlLaneRows HwlNeonRows[2] = {HwlLaneRowsOf<NeonLanes>(false), HwlLaneRowsOf<NeonLanes>(true)};

@@ -14,10 +14,10 @@
 
 // Vector row loops, where the build has them for this processor family.
 #if HWL_AVX2_ROWS
-extern const HwlLaneRows HwlAvx2Rows;  // hwl_lanes_avx2.cpp
+extern const HwlLaneRows HwlAvx2Rows[2];  // hwl_lanes_avx2.cpp
 #endif
 #if HWL_NEON_ROWS
-extern const HwlLaneRows HwlNeonRows;  // hwl_lanes_neon.cpp
+extern const HwlLaneRows HwlNeonRows[2];  // hwl_lanes_neon.cpp
 #endif
 
 bool HwlUseCpuExtensions = true;
@@ -46,20 +46,20 @@ template <class A>
 struct FastResults {
   using Lane = HwlScalarLaneHere;
   static void Plain(double s, double d, double& even, double& odd) {
-    if (PairLanes<Lane>(s, d, 0.0, 0.0, true, false, false, even, odd)) ExactResults<A>::Plain(s, d, even, odd);
+    if (PairLanes<Lane, true>(s, d, 0.0, 0.0, true, false, false, even, odd)) ExactResults<A>::Plain(s, d, even, odd);
   }
   static void Flat(double s, double left, double right, bool smoothEven, bool smoothOdd, double& even,
                    double& odd) {
     bool bad = false;
-    const double flat = smoothEven && smoothOdd ? 0.0 : LaneTimesK<Lane>(s, 0.0, 0.0, bad);
+    const double flat = smoothEven && smoothOdd ? 0.0 : LaneTimesK<Lane, true>(s, 0.0, 0.0, bad);
     even = smoothEven ? Smooth(s, left, bad) : flat;
     odd = smoothOdd ? Smooth(s, right, bad) : flat;
     if (bad) ExactResults<A>::Flat(s, left, right, smoothEven, smoothOdd, even, odd);
   }
   static double Smooth(double s, double n, bool& bad) {
     double lo = 0, bound = 0;
-    const double sum = LaneWeighted<Lane>(s, n, lo, bound);
-    return LaneTimesK<Lane>(sum, lo, bound, bad);
+    const double sum = LaneWeighted<Lane, true>(s, n, lo, bound, bad);
+    return LaneTimesK<Lane, true>(sum, lo, bound, bad);
   }
 };
 
@@ -84,15 +84,17 @@ inline void SynthesisePairWith(const double* s, std::ptrdiff_t sStep, const doub
   Results::Flat(sj, left, right, smoothEven, smoothOdd, even, odd);
 }
 
-// The vector rows this machine has, or none.
-const HwlLaneRows* CpuLaneRows() {
+// The vector rows this machine has, or none; tight: with the check for a
+// costly extended arithmetic behind them.
+const HwlLaneRows* CpuLaneRows(bool tight) {
   if (!HwlUseCpuExtensions) return nullptr;
 #if HWL_AVX2_ROWS
   static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  return has ? &HwlAvx2Rows : nullptr;
+  return has ? &HwlAvx2Rows[tight] : nullptr;
 #elif HWL_NEON_ROWS
-  return &HwlNeonRows;
+  return &HwlNeonRows[tight];
 #else
+  (void)tight;
   return nullptr;
 #endif
 }
@@ -155,8 +157,7 @@ void HorizontalRow(double* row, int w, std::vector<double>& line, const HwlLaneR
 // One synthesis step: the w x h upper-left block of the plane, in place.
 template <class Results>
 void SynthesiseStepWith(double* plane, std::size_t stride, int w, int h, HwlTeam& team, HwlRowSink sink,
-                        HwlPairFunction exact) {
-  const HwlLaneRows* rows = CpuLaneRows();
+                        const HwlLaneRows* rows, HwlPairFunction exact) {
   const int parts = PartsFor(std::size_t(w) * h, team.Size());
   // Columns are dealt out in whole strips, rows in equal ranges.
   const std::size_t strips = (w + HwlStripWidth - 1) / HwlStripWidth;
@@ -179,7 +180,8 @@ void SynthesiseStepWith(double* plane, std::size_t stride, int w, int h, HwlTeam
 
 // The x87 evaluates every pair the vector rows do not take, where there is
 // one: it is faster than the double-double lane in front of the software
-// type. Elsewhere that lane does, and the software type takes the rest.
+// type, and it takes the lanes the rows' loose check refuses. Elsewhere that
+// lane does, and the software type takes the rest, behind the tight check.
 #if HWL_X87
 using X87Pairs = ExactResults<HwlX87Arithmetic>;
 #endif
@@ -188,9 +190,12 @@ using FastSoftPairs = FastResults<HwlSoftArithmetic>;
 
 void SynthesiseStep(double* plane, std::size_t stride, int w, int h, HwlTeam& team, HwlRowSink sink) {
 #if HWL_X87
-  if (HwlUseX87) return SynthesiseStepWith<X87Pairs>(plane, stride, w, h, team, sink, &SynthesisePairWith<X87Pairs>);
+  if (HwlUseX87)
+    return SynthesiseStepWith<X87Pairs>(plane, stride, w, h, team, sink, CpuLaneRows(false),
+                                        &SynthesisePairWith<X87Pairs>);
 #endif
-  SynthesiseStepWith<FastSoftPairs>(plane, stride, w, h, team, sink, &SynthesisePairWith<SoftPairs>);
+  SynthesiseStepWith<FastSoftPairs>(plane, stride, w, h, team, sink, CpuLaneRows(true),
+                                    &SynthesisePairWith<SoftPairs>);
 }
 
 }  // namespace

@@ -85,7 +85,7 @@ TEST(HwlPaths, AnalysedPictures) {
 }
 
 TEST(HwlPaths, ShowPictures) {
-  for (const char* name : {"zem_logo.hwl", "loading.hwl", "text_5.hwl", "text_99.hwl"}) {
+  for (const char* name : {"zem_logo.hwl", "text_5.hwl"}) {
     std::ifstream in(std::string(HWL_TEST_DATA_DIR) + "/" + name, std::ios::binary);
     const Bytes file{std::istreambuf_iterator<char>(in), {}};
     ASSERT_FALSE(file.empty()) << name;
