@@ -9,8 +9,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <tuple>
-#include <utility>
 
 #include "hwl.h"
 #include "hwl_arithmetic.h"
@@ -124,10 +122,13 @@ struct StepBlock {
 
 // Pair j of a line with its approximation values at s and details at d,
 // step elements apart.
-std::pair<double, double> Pair(const double* s, const double* d, std::size_t step, std::size_t j, std::size_t p) {
+struct PairSamples {
   double even = 0, odd = 0;
-  HwlSynthesisePair(s, std::ptrdiff_t(step), d, std::ptrdiff_t(step), int(j), int(p), even, odd);
-  return {even, odd};
+};
+PairSamples Pair(const double* s, const double* d, std::size_t step, std::size_t j, std::size_t p) {
+  PairSamples samples;
+  HwlSynthesisePair(s, std::ptrdiff_t(step), d, std::ptrdiff_t(step), int(j), int(p), samples.even, samples.odd);
+  return samples;
 }
 
 // Sample r of column c after the vertical pass.
@@ -145,12 +146,16 @@ std::vector<double> SynthesiseStep(const StepBlock& b) {
   for (std::size_t j = 0; j < ph; ++j)
     for (std::size_t c = 0; c < b.w; ++c) {
       const double* s = &b.x[j * b.w + c];
-      std::tie(v[2 * j * b.w + c], v[(2 * j + 1) * b.w + c]) = Pair(s, s + ph * b.w, b.w, j, ph);
+      const PairSamples samples = Pair(s, s + ph * b.w, b.w, j, ph);
+      v[2 * j * b.w + c] = samples.even;
+      v[(2 * j + 1) * b.w + c] = samples.odd;
     }
   for (std::size_t r = 0; r < b.h; ++r)
     for (std::size_t j = 0; j < pw; ++j) {
       const double* s = &v[r * b.w + j];
-      std::tie(out[r * b.w + 2 * j], out[r * b.w + 2 * j + 1]) = Pair(s, s + pw, 1, j, pw);
+      const PairSamples samples = Pair(s, s + pw, 1, j, pw);
+      out[r * b.w + 2 * j] = samples.even;
+      out[r * b.w + 2 * j + 1] = samples.odd;
     }
   return out;
 }
