@@ -8,28 +8,40 @@
 //
 // Arithmetic: every synthesis result is the extended-precision (64-bit
 // significand) evaluation rounded to double when stored, so the output is
-// the same on every machine with such a long double. Where the CPU has AVX2
-// and FMA, inner pairs are computed in double precision with error-free sums
-// and products and a check that the double result is the one the extended
-// evaluation gives; lanes that fail the check use extended precision.
+// the same on every machine. The x87 evaluates it where there is one
+// (hwl_precision.h), the software type of hwl_extended.h elsewhere. In
+// front of either, vector rows (AVX2 with FMA on x86-64, NEON on ARM64)
+// compute inner pairs in double precision with error-free sums and products
+// and a check that the double result is the one the extended evaluation
+// gives (hwl_lanes.h); lanes that fail the check go to the extended
+// arithmetic. Without the x87 the same check runs on single pairs too.
 #pragma once
 
 #include <atomic>
-#include <cfloat>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 
 #include "hwl_format.h"
 
-static_assert(LDBL_MANT_DIG >= 64,
-              "the HWL decoder needs a long double with a 64-bit significand (x87 extended precision: "
-              "GCC or Clang on x86, MinGW-w64); this compiler's long double is narrower");
-
-// The AVX2/FMA paths run when the processor has them and this is true; tests
-// clear it to check the plain path against the reference on the same machine.
-// The output is the same either way.
+// The vector rows run when the processor has them and this is true; tests
+// and benchmarks clear it to check the other paths on the same machine.
 extern bool HwlUseCpuExtensions;
+// The x87 evaluates the extended arithmetic where the build has it and this
+// is true; cleared, the codec takes the path of machines without an x87.
+// The output is the same in every setting of both.
+extern bool HwlUseX87;
+
+// The four settings of the two, named for tests and benchmarks.
+struct HwlPath {
+  const char* name;
+  bool x87, cpuExtensions;
+};
+constexpr HwlPath HwlPaths[] = {{"x87 + vector rows", true, true},
+                                {"x87 alone", true, false},
+                                {"software + vector rows", false, true},
+                                {"software + double-double pairs", false, false}};
 
 // Reads the band-scale tables of all planes and locates each plane's streams,
 // checking the file length (HwlReadPastEnd), the band scales and that every
@@ -103,6 +115,17 @@ void DequantiseBands(std::span<double> plane, int width, int height, int levels,
 // threads >= 1; the result does not depend on it.
 constexpr int HwlStripWidth = 64;  // columns per strip of the vertical pass: 8 cache lines per row
 void SynthesisePlane(std::span<double> plane, int width, int height, int levels, int threads);
+
+// The pair rule for pair j of a line of half length p, as SynthesisePlane
+// computes it: s and d point at the approximation value S(j) and the detail
+// value D(j), neighbouring pairs sStep and dStep elements away; even and odd
+// receive the two samples. It reads S(j - 2) ... S(j + 2) and D(j - 1) ...
+// D(j + 1) only where they lie inside the line. For the encoder, which
+// rebuilds what the decoder will make.
+void HwlSynthesisePair(const double* s, std::ptrdiff_t sStep, const double* d, std::ptrdiff_t dStep, int j, int p,
+                       double& even, double& odd);
+// Its plain case, (s + d) x k and (s - d) x k, for any d.
+void HwlPlainPair(double s, double d, double& even, double& odd);
 
 // Sample to byte: <= 0 (and NaN) gives 0, >= 255 gives 255, otherwise the
 // nearest integer with ties to even.

@@ -11,19 +11,15 @@
 #include <new>
 
 #include "hwl.h"
+#include "hwl_arithmetic.h"
+#include "hwl_decode.h"
 #include "hwl_precision.h"
 
 namespace {
 
-constexpr double HaarK = 0.7071067811865476;  // 1 / sqrt(2), as the decoder uses it
-constexpr int MaxEncodeLevels = 16;           // a band-scale table holds at most 18 entries
-constexpr int MaxValueBits = 8;               // a value is a byte
-constexpr long MaxDimension = 0xFFFF;         // width and height are 16-bit header fields
 // Coefficients this small are left-overs of floating-point cancellation, not
 // image content (the smallest real detail of 8-bit samples is far larger).
 constexpr double CancellationNoise = 1e-9;
-
-enum class Symbol : std::uint8_t { Zero = 0, ZeroRun = 1, Positive = 2, Negative = 3 };
 
 HwlStatus InvalidInput(const std::string& reason) { return {HwlFormatError, "encoder input: " + reason}; }
 
@@ -32,14 +28,17 @@ HwlStatus InvalidInput(const std::string& reason) { return {HwlFormatError, "enc
 HwlStatus CheckHwlEncodeInput(int width, int height, int channels, const HwlEncodeOptions& options) {
   if (channels != 1 && channels != 3)
     return InvalidInput("channels is " + std::to_string(channels) + ", must be 1 (grey) or 3 (R, G, B)");
-  if (options.levels < 0 || options.levels > MaxEncodeLevels)
-    return InvalidInput("levels is " + std::to_string(options.levels) + ", must be 0 to 16");
-  if (options.valueBits < 1 || options.valueBits > MaxValueBits)
-    return InvalidInput("valueBits is " + std::to_string(options.valueBits) + ", must be 1 to 8");
+  if (options.levels < 0 || options.levels > HwlMaxLevels)
+    return InvalidInput("levels is " + std::to_string(options.levels) + ", must be 0 to " +
+                        std::to_string(HwlMaxLevels));
+  if (options.valueBits < 1 || options.valueBits > HwlMaxValueBits)
+    return InvalidInput("valueBits is " + std::to_string(options.valueBits) + ", must be 1 to " +
+                        std::to_string(HwlMaxValueBits));
   const long unit = 1L << (options.levels + 1);
   for (auto [name, size] : {std::pair{"width", width}, std::pair{"height", height}}) {
-    if (size <= 0 || size > MaxDimension)
-      return InvalidInput(std::string(name) + " is " + std::to_string(size) + ", must be 1 to 65535");
+    if (size <= 0 || size > HwlMaxSide)
+      return InvalidInput(std::string(name) + " is " + std::to_string(size) + ", must be 1 to " +
+                          std::to_string(HwlMaxSide));
     if (size % unit != 0)
       return InvalidInput(std::string(name) + " " + std::to_string(size) + " is not a multiple of " +
                           std::to_string(unit) + " (2^(levels + 1) with levels " +
@@ -74,8 +73,8 @@ void AnalyseBlock(std::vector<double>& plane, std::vector<double>& line, std::si
   for (std::size_t r = 0; r < h; ++r) {
     double* row = &plane[r * stride];
     for (std::size_t j = 0; j < halfW; ++j) {
-      line[j] = (row[2 * j] + row[2 * j + 1]) * HaarK;
-      line[halfW + j] = (row[2 * j] - row[2 * j + 1]) * HaarK;
+      line[j] = (row[2 * j] + row[2 * j + 1]) * HwlHaarK;
+      line[halfW + j] = (row[2 * j] - row[2 * j + 1]) * HwlHaarK;
     }
     std::copy_n(line.begin(), w, row);
   }
@@ -92,8 +91,8 @@ void AnalyseBlock(std::vector<double>& plane, std::vector<double>& line, std::si
       double* diff = &diffs[j * cw];
       for (std::size_t c = 0; c < cw; ++c) {
         const double x = a[c], y = b[c];
-        diff[c] = (x - y) * HaarK;
-        sum[c] = (x + y) * HaarK;
+        diff[c] = (x - y) * HwlHaarK;
+        sum[c] = (x + y) * HwlHaarK;
       }
     }
     for (std::size_t j = 0; j < halfH; ++j) std::copy_n(&diffs[j * cw], cw, &plane[(halfH + j) * stride + c0]);
@@ -141,39 +140,28 @@ void EmitZeros(PlaneCode& code, std::size_t count, int valueBits) {
   const std::size_t runWorthIt = std::size_t(valueBits) / 2 + 2;  // 2n > 2 + valueBits
   while (count >= runWorthIt) {
     const std::size_t run = std::min(count, maxRun);
-    Put(code.symbols, unsigned(Symbol::ZeroRun));
+    Put(code.symbols, unsigned(HwlSymbol::ZeroRun));
     Put(code.values, unsigned(run - 1));
     count -= run;
   }
-  for (; count > 0; --count) Put(code.symbols, unsigned(Symbol::Zero));
+  for (; count > 0; --count) Put(code.symbols, unsigned(HwlSymbol::Zero));
 }
 
 // ---- The decoder's synthesis step, simulated so that quantisation can see
 // what the reader will rebuild. Where a detail is exactly zero the reader
 // may pull the pair's samples towards their neighbours (a ramp instead of a
-// step); at a sharp edge that smears light into the black around it.
+// step); at a sharp edge that smears light into the black around it. The
+// pairs are the decoder's own (HwlSynthesisePair), with its arithmetic.
 
-using Extended = long double;  // the reader's 64-bit-significand arithmetic
-constexpr Extended SmoothNear = 0.8L, SmoothFar = 0.2L;
-
-// Result of one pair of a line: S(i) and D(i) give the approximation and
-// detail values, p is the half length, odd selects the second sample.
-template <class Approx, class Detail>
-double PairResult(Approx S, Detail D, std::size_t p, std::size_t j, bool odd) {
-  const Extended k = HaarK;
-  const Extended s = S(j);
-  if (D(j) != 0 || j == 0 || j + 1 == p) {
-    const Extended d = D(j);
-    return double(odd ? (s - d) * k : (s + d) * k);
-  }
-  if (!odd) {
-    if (D(j - 1) == 0 && S(j) != S(j + 1) && (j + 2 == p || S(j + 1) != S(j + 2)))
-      return double((s * SmoothNear + Extended(S(j - 1)) * SmoothFar) * k);
-    return double(s * k);
-  }
-  if (D(j + 1) == 0 && S(j) != S(j - 1) && (j == 1 || S(j - 1) != S(j - 2)))
-    return double((s * SmoothNear + Extended(S(j + 1)) * SmoothFar) * k);
-  return double(s * k);
+// Pair j of a line with its approximation values at s and details at d,
+// step elements apart.
+struct PairSamples {
+  double even = 0, odd = 0;
+};
+PairSamples Pair(const double* s, const double* d, std::size_t step, std::size_t j, std::size_t p) {
+  PairSamples samples;
+  HwlSynthesisePair(s, std::ptrdiff_t(step), d, std::ptrdiff_t(step), int(j), int(p), samples.even, samples.odd);
+  return samples;
 }
 
 // A w x h block (stride w) in band layout: approximation upper left, details around it.
@@ -193,17 +181,20 @@ struct Target {
 
 // Sample r of column c after the vertical pass.
 double VerticalValue(const StepBlock& b, std::size_t r, std::size_t c) {
-  const std::size_t p = b.h / 2;
-  const double* col = &b.x[c];
-  return PairResult([&](std::size_t i) { return col[i * b.w]; }, [&](std::size_t i) { return col[(p + i) * b.w]; },
-                    p, r / 2, r % 2 == 1);
+  const std::size_t p = b.h / 2, j = r / 2;
+  const double* s = &b.x[j * b.w + c];
+  const auto [even, odd] = Pair(s, s + p * b.w, b.w, j, p);
+  return r % 2 == 1 ? odd : even;
 }
 
-// Sample q of a row after the horizontal pass, from the row's vertical-pass samples.
-double HorizontalValue(const std::vector<double>& row, std::size_t q) {
+// A row after the horizontal pass, from the row's vertical-pass samples.
+void HorizontalRow(const std::vector<double>& row, double* out) {
   const std::size_t p = row.size() / 2;
-  return PairResult([&](std::size_t i) { return row[i]; }, [&](std::size_t i) { return row[p + i]; }, p, q / 2,
-                    q % 2 == 1);
+  for (std::size_t j = 0; j < p; ++j) {
+    const auto [even, odd] = Pair(&row[j], &row[p + j], 1, j, p);
+    out[2 * j] = even;
+    out[2 * j + 1] = odd;
+  }
 }
 
 // The whole step, row by row: vertical pass, then horizontal pass.
@@ -211,15 +202,16 @@ std::vector<double> SynthesiseStep(const StepBlock& b) {
   std::vector<double> v(b.w), out(b.w * b.h);
   for (std::size_t r = 0; r < b.h; ++r) {
     for (std::size_t c = 0; c < b.w; ++c) v[c] = VerticalValue(b, r, c);
-    for (std::size_t q = 0; q < b.w; ++q) out[r * b.w + q] = HorizontalValue(v, q);
+    HorizontalRow(v, &out[r * b.w]);
   }
   return out;
 }
 
 // A pair without smoothing: the plain sum or difference.
-double PlainPair(Extended s, Extended d, bool odd) {
-  const Extended k = HaarK;
-  return double(odd ? (s - d) * k : (s + d) * k);
+double PlainPair(double s, double d, bool odd) {
+  double even = 0, oddSample = 0;
+  HwlPlainPair(s, d, even, oddSample);
+  return odd ? oddSample : even;
 }
 
 // Outputs of the step where the reader's smoothing lands further from the
@@ -236,12 +228,15 @@ std::vector<std::uint8_t> Harmed(const StepBlock& b, const Target& target, doubl
     const auto plain = [&](std::size_t c) {
       return PlainPair(b.x[r / 2 * b.w + c], b.x[(ph + r / 2) * b.w + c], r % 2 == 1);
     };
-    for (std::size_t q = 0; q < b.w; ++q) {
-      const std::size_t i = r * b.w + q;
-      const double current = HorizontalValue(v, q);
-      const double flat = PlainPair(plain(q / 2), plain(pw + q / 2), q % 2 == 1);
-      harmed[i] = std::fabs(current - target[i]) > std::fabs(flat - target[i]) + threshold;
-      any = any || harmed[i];
+    for (std::size_t j = 0; j < pw; ++j) {
+      const auto [even, odd] = Pair(&v[j], &v[pw + j], 1, j, pw);
+      for (const std::size_t q : {2 * j, 2 * j + 1}) {
+        const std::size_t i = r * b.w + q;
+        const double current = q == 2 * j ? even : odd;
+        const double flat = PlainPair(plain(j), plain(pw + j), q % 2 == 1);
+        harmed[i] = std::fabs(current - target[i]) > std::fabs(flat - target[i]) + threshold;
+        any = any || harmed[i];
+      }
     }
   }
   return harmed;
@@ -264,11 +259,13 @@ double WindowError(const StepBlock& b, const Target& target, const Window& win) 
   for (std::size_t r = win.r0; r <= win.r1; ++r) {
     for (std::size_t q = sLo; q <= sHi; ++q) sv[q - sLo] = VerticalValue(b, r, q);
     for (std::size_t q = dLo; q <= dHi; ++q) dv[q - dLo] = VerticalValue(b, r, p + q);
-    for (std::size_t c = win.c0; c <= win.c1; ++c) {
-      const double z = PairResult([&](std::size_t i) { return sv[i - sLo]; }, [&](std::size_t i) { return dv[i - dLo]; },
-                                  p, c / 2, c % 2 == 1);
-      const double e = z - target[r * b.w + c];
-      error += e * e;
+    for (std::size_t j = win.c0 / 2; j <= win.c1 / 2; ++j) {
+      const auto [even, odd] = Pair(&sv[j - sLo], &dv[j - dLo], 1, j, p);
+      for (const std::size_t c : {2 * j, 2 * j + 1}) {
+        if (c < win.c0 || c > win.c1) continue;
+        const double e = (c == 2 * j ? even : odd) - target[r * b.w + c];
+        error += e * e;
+      }
     }
   }
   return error;
@@ -414,7 +411,7 @@ BandPlane QuantisePlane(std::span<const std::uint8_t> pixels, int channels, int 
   for (int b = 0; b < bandCount; ++b)
     if (maxMagnitude[b] > 0.0) {
       scales[b] = top / maxMagnitude[b];
-      bands.factors[b] = double(Extended(1) / Extended(scales[b]));  // the reader's reciprocal
+      bands.factors[b] = HwlBandFactor(scales[b]);  // the reader's reciprocal
     }
   for (std::size_t y = 0; y < height; ++y)
     for (std::size_t x = 0; x < width; ++x) {
@@ -439,7 +436,7 @@ PlaneCode CodePlane(const BandPlane& plane, int valueBits) {
     }
     EmitZeros(code, zeros, valueBits);
     zeros = 0;
-    Put(code.symbols, unsigned(q > 0 ? Symbol::Positive : Symbol::Negative));
+    Put(code.symbols, unsigned(q > 0 ? HwlSymbol::Positive : HwlSymbol::Negative));
     Put(code.values, unsigned(q > 0 ? q : -q));
   }
   EmitZeros(code, zeros, valueBits);

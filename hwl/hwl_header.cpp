@@ -6,7 +6,6 @@
 #include <system_error>
 
 #include "hwl_format.h"
-#include "hwl_precision.h"
 
 namespace {
 
@@ -87,12 +86,6 @@ std::uint64_t HwlAnnouncedSize(const HwlHeader& h) {
     size += (std::uint64_t{h.valueCount[p]} * h.valueBits + 7) / 8;
   }
   return size;
-}
-
-double HwlBandFactor(double scale) {
-  if (scale == 0) return 0;
-  const HwlExtendedPrecision precision;
-  return static_cast<double>(1.0L / static_cast<long double>(scale));
 }
 
 HwlStatus ReadHwlHeader(const std::string& fileName, HwlHeader& header) {

@@ -9,7 +9,6 @@
 #endif
 
 #include "hwl_decode.h"
-#include "hwl_precision.h"
 
 namespace {
 
@@ -30,7 +29,6 @@ constexpr std::uint64_t CancelCheckCoefficients = 1u << 18;
 
 HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlHeader& header,
                                   const std::string& name, HwlBody& body, const std::atomic<bool>* cancel) {
-  const HwlExtendedPrecision precision;
   const int planes = HwlPlaneCount(header);
   const int bands = header.levels + 2;
   body.planeCount = planes;
@@ -63,7 +61,7 @@ HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlH
       const std::string where = std::string("band scale ") + std::to_string(i) + " of " + PlaneNames[p];
       // An infinite scale is fine: its reciprocal is 0 and the band decodes as zeros.
       if (std::isnan(scale)) return HwlError(HwlFormatError, name, where + " is not a number");
-      if (scale != 0 && std::fabs(1.0L / static_cast<long double>(scale)) > HwlMaxBandFactor)
+      if (scale != 0 && std::fabs(scale) < HwlMinBandScale)
         return HwlError(HwlFormatError, name, where + " is too small: its reciprocal is out of range");
       body.bandScales[p][i] = scale;
     }

@@ -52,3 +52,19 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 \
     "${missing[@]}"
 fi
+
+# --- The image codec for ARM64, its tests run under qemu (tools/test-hwl-portable.sh) ---
+# The cross compiler, and libpng and GoogleTest built for arm64 from Debian's
+# arm64 architecture (linked statically into the test programs).
+arm64_packages=(g++-aarch64-linux-gnu qemu-user libpng-dev:arm64 libgtest-dev:arm64)
+missing=()
+for p in "${arm64_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  dpkg --print-foreign-architectures | grep -qx arm64 || $SUDO dpkg --add-architecture arm64
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 \
+    "${missing[@]}"
+fi

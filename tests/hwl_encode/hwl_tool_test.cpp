@@ -56,8 +56,8 @@ class HwlTool : public testing::Test {
 
   ToolRun Hwl(const std::string& args) {
     const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-    const std::string command = std::string("'") + HWL_TOOL_PATH + "' " + args + " >'" + out.string() + "' 2>'" +
-                                err.string() + "'";
+    const std::string command =
+        std::string(HWL_TOOL_COMMAND) + " " + args + " >'" + out.string() + "' 2>'" + err.string() + "'";
     const int status = std::system(command.c_str());
     ToolRun run;
     run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
