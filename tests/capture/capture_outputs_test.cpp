@@ -16,25 +16,16 @@
 #include <string>
 #include <vector>
 
+#include "capture_test_files.h"
 #include "output_file.h"
 
 namespace fs = std::filesystem;
+using namespace capture_test;
 
 namespace {
 
-struct Scratch {
-  fs::path path;
-  Scratch() {
-    std::string name = (fs::temp_directory_path() / "quenrik-capture-outputs-XXXXXX").string();
-    if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp");
-    path = name;
-  }
-  ~Scratch() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-  // Everything below it, as relative paths.
+// A scratch folder whose whole tree can be listed.
+struct Scratch : TempDir {
   std::vector<std::string> Listing() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::recursive_directory_iterator(path)) names.push_back(fs::relative(entry, path).string());
@@ -42,21 +33,6 @@ struct Scratch {
     return names;
   }
 };
-
-void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-mode_t Mode(const std::string& path) {
-  struct stat info {};
-  stat(path.c_str(), &info);
-  return info.st_mode & 07777;
-}
 
 void Fill(OutputFile& out, const std::string& text) {
   ASSERT_EQ(write(out.fd, text.data(), text.size()), ssize_t(text.size()));

@@ -28,11 +28,13 @@
 #include <thread>
 #include <vector>
 
+#include "capture_test_files.h"
 #include "frame_compare.h"
 #include "mp3_maker.h"
 #include "timeline.h"
 
 namespace fs = std::filesystem;
+using namespace capture_test;
 
 namespace {
 
@@ -41,43 +43,6 @@ const std::string SourceRoot = QUENRIK_SOURCE_ROOT;  // holds data/
 const std::string ReferenceDir = QUENRIK_REFERENCE_DIR;
 
 constexpr int SampleRate = 44100;
-
-// A fresh folder, removed with everything in it.
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string name = (fs::temp_directory_path() / "quenrik-capture-test-XXXXXX").string();
-    if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp");
-    path = name;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
-
-std::vector<std::string> Entries(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-mode_t Mode(const std::string& path) {
-  struct stat info {};
-  stat(path.c_str(), &info);
-  return info.st_mode & 07777;
-}
 
 struct Launch {
   std::vector<std::string> args;
