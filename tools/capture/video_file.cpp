@@ -180,15 +180,15 @@ void VideoFileCloser::operator()(VideoFile* file) const {
 
 namespace {
 
-// Write the music's packets whose time is before `until` (seconds of video
-// time). Their timestamps count from the first packet copied, minus the
-// samples the player drops, so the first sample heard is at 0.
 // A failed write of the output: the name and the system's reason.
 std::string WriteFailure(VideoFile& f, int code) {
   if (code == AVERROR(EPIPE)) f.readerGone = true;
   return f.settings.path + ": cannot be written (" + AvError(code) + ")";
 }
 
+// Write the music's packets whose time is before `until` (seconds of video
+// time). Their timestamps count from the first packet copied, minus the
+// samples the player drops, so the first sample heard is at 0.
 bool WriteAudioUntil(VideoFile& f, double until, std::string& error) {
   if (!f.audio) return true;
   const AVRational samples{1, f.music.sampleRate};
