@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The marker reader of readme_blocks.sh: README.md itself reads cleanly, and
+# a README that drifted from its markers is refused, naming the line.
+#   readme_markers_test.sh README_BLOCKS_SH README
+set -uo pipefail
+BLOCKS=$1 README=$2
+TMP=$(mktemp -d)
+trap 'rm -rf "$TMP"' EXIT
+Fail() {
+  echo "FAIL: $*" >&2
+  touch "$TMP/failed"
+}
+
+bash "$BLOCKS" list "$README" >"$TMP/list" 2>&1 || Fail "README.md: $(cat "$TMP/list")"
+grep -q '^quick-start  *run$' "$TMP/list" || Fail "README.md: no quick-start block to run"
+
+# A README of every kind of block; each case below changes one thing.
+cat >"$TMP/good.md" <<'EOF'
+# title
+
+Run it:
+
+<!-- readme-block first: run | limit 5 | display xvfb 640x480x24 | sound dummy | says ^done$ | file out.txt -->
+
+    echo done >out.txt
+    echo done
+
+<!-- readme-block fenced: skip needs a desktop -->
+
+```
+desktop-only
+```
+
+A diagram:
+
+<!-- readme-block diagram: text -->
+
+    a --> b
+        |
+        c
+EOF
+bash "$BLOCKS" list "$TMP/good.md" >"$TMP/out" 2>&1 || Fail "a good README was refused: $(cat "$TMP/out")"
+[ "$(awk '{print $1}' "$TMP/out" | tr '\n' ' ')" = "first fenced diagram " ] ||
+  Fail "a good README lists $(cat "$TMP/out")"
+
+# Refused: Expect CASE LINE MESSAGE, with the README on stdin.
+Expect() {
+  local case=$1 line=$2 message=$3
+  cat >"$TMP/$case.md"
+  if bash "$BLOCKS" list "$TMP/$case.md" >"$TMP/out" 2>&1; then
+    Fail "$case: accepted"
+  elif ! grep -q -- "$message" "$TMP/out" || { [ -n "$line" ] && ! grep -q "$case.md:$line:" "$TMP/out"; }; then
+    Fail "$case: want \"$message\" at line $line, got: $(cat "$TMP/out")"
+  fi
+}
+sed 's/^<!-- readme-block diagram: text -->$//' "$TMP/good.md" | Expect unmarked 20 'without a readme-block marker'
+sed 's/^    echo done.*/prose/' "$TMP/good.md" | Expect prose 5 'names no block (text follows it)'
+sed '/^    echo done/d' "$TMP/good.md" | Expect no-block 5 'names no block (another marker follows)'
+sed '6{/^$/d}' "$TMP/good.md" | Expect no-blank-line 5 'names no block'
+sed '/^A diagram:$/i <!-- readme-block extra: text -->\n' "$TMP/good.md" | Expect dangling 16 'names no block'
+{ cat "$TMP/good.md"; printf '\n<!-- readme-block last: text -->\n'; } | Expect at-the-end 24 'names no block (the file ends)'
+sed 's/first: run/first: go/' "$TMP/good.md" | Expect unknown-kind 5 'malformed'
+sed 's/readme-block first:/readme-block First:/' "$TMP/good.md" | Expect bad-name 5 'malformed'
+sed 's/ | limit 5//' "$TMP/good.md" | Expect no-limit "" 'first: a run block needs "limit SECONDS"'
+sed 's/ | sound dummy/ | sound loud/' "$TMP/good.md" | Expect bad-value "" 'first: cannot read "sound loud"'
+sed 's/ | file out.txt/ | keep out.txt/' "$TMP/good.md" | Expect unknown-key "" 'first: cannot read "keep out.txt"'
+sed 's/ | sound dummy/| sound dummy/' "$TMP/good.md" | Expect no-spaces "" 'first: cannot read "display'
+sed 's/diagram: text/first: text/' "$TMP/good.md" | Expect same-name "" 'two blocks are named first'
+sed 's/fenced: skip needs a desktop/fenced: skip/' "$TMP/good.md" | Expect no-reason "" 'fenced: skip needs a reason'
+sed 's/diagram: text/diagram: text | limit 5/' "$TMP/good.md" | Expect text-with-settings "" 'diagram: only a run block has settings'
+awk '/^```$/ && ++n == 2 { next } 1' "$TMP/good.md" | Expect unclosed "" 'never closed'
+
+[ -e "$TMP/failed" ] && exit 1
+echo "the markers of README.md and the refusals: ok"
