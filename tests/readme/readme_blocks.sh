@@ -2,6 +2,7 @@
 # README.md's commands, run as written.
 #   readme_blocks.sh list README            check the markers, list the blocks
 #   readme_blocks.sh run SOURCE_DIR WORK    run the blocks in a copy of SOURCE_DIR
+# README_BLOCKS="NAME ..." runs only those blocks (to try one by hand).
 #
 # Every code block of README.md (indented or fenced) comes right after a
 # marker, one line that the rendered page does not show:
@@ -15,14 +16,16 @@
 #                   no DISPLAY (the default); the block starts its own X server
 #                   (DISPLAY unset as well); or an Xvfb of that size, started first
 #   sound dummy     SDL_AUDIODRIVER=dummy (no sound card); without it, unset
-#   press-go        once the "Config" dialog appears, activate it and press Return
+#   press-go [KEY]  once the "Config" dialog appears, focus it and press Return
+#                   ("Go!"); with KEY, once the show is on the screen, take a
+#                   screenshot (it must not be black) and press KEY
 #   says REGEX      a line of the block's output matches (grep -E)
 #   file PATH       PATH exists and is not empty
 #   video PATH VCODEC WxH FPS FRAMES ACODEC
 #                   ffprobe: one video stream of that codec, size, rate and
 #                   frame count, and one audio stream of that codec
 #   same PATH       PATH is byte for byte what it was before the block (remade)
-#   show-seen       a window named "quenrik" was shown (needs press-go)
+#   show-seen       press-go saw the show's window (and its screenshot, if any)
 #   show-ends SECONDS
 #                   the show started last in the background ($!) shows its
 #                   window and ends by itself with 0 within SECONDS
@@ -75,7 +78,7 @@ Extract() {
       finish()
     }
     /<!-- *readme-block/ {
-      if (marker != "") fail("a readme-block marker that names no block (another marker follows)")
+      if (marker != "") { FNR = markerline; fail("a readme-block marker that names no block (another marker follows)") }
       if ($0 !~ /^<!-- readme-block [a-z0-9][a-z0-9-]*: (run|skip|text)( .*)? -->$/)
         fail("a malformed readme-block marker: " $0)
       marker = $0
@@ -129,7 +132,8 @@ CheckMarkers() {
         limit) [[ "$args" =~ ^[0-9]+$ ]] && limit=1 ;;
         display) [[ "$args" =~ ^(none|own|xvfb\ [0-9]+x[0-9]+x[0-9]+)$ ]] ;;
         sound) [ "$args" = dummy ] ;;
-        press-go | show-seen) [ -z "$args" ] ;;
+        press-go) [[ "$args" =~ ^[A-Za-z0-9_]*$ ]] ;;
+        show-seen) [ -z "$args" ] ;;
         says | file | same) [ -n "$args" ] ;;
         video) [[ "$args" =~ ^[^\ ]+\ [a-z0-9]+\ [0-9]+x[0-9]+\ [0-9]+\ [0-9]+\ ([a-z0-9]+|none)$ ]] ;;
         show-ends) [[ "$args" =~ ^[0-9]+$ ]] ;;
@@ -143,6 +147,7 @@ CheckMarkers() {
 }
 
 # The checks, run after the block in the block's own shell.
+Check() { "$@" && echo "ok: ${*#Check}"; }
 CheckSays() { grep -Eq -- "$1" "$BLOCK_LOG" || { echo "CHECK says: no line matches $1"; return 1; }; }
 CheckFile() { [ -s "$1" ] || { echo "CHECK file: $1 is missing or empty"; return 1; }; }
 CheckSame() {
@@ -152,23 +157,15 @@ CheckSame() {
     { echo "CHECK same: $1 changed"; return 1; }
 }
 CheckVideo() {
-  local path=$1 vcodec=$2 size=$3 fps=$4 frames=$5 acodec=$6 got want
+  local path=$1 vcodec=$2 size=$3 fps=$4 frames=$5 acodec=$6 video audio
   [ -s "$path" ] || { echo "CHECK video: $path is missing or empty"; return 1; }
-  got=$(ffprobe -v error -count_packets -show_entries stream=codec_type,codec_name,width,height,r_frame_rate,nb_read_packets \
-    -of compact=p=0:nk=1 "$path" | sort | tr '\n' ' ')
-  want="$(if [ "$acodec" != none ]; then echo "$acodec|audio|||||"; fi)$vcodec|video|${size%x*}|${size#*x}|$fps/1|$frames"
-  # ffprobe prints the audio stream's packet count last; only its codec counts here.
-  got=$(echo "$got" | sed 's/\(|audio|[^ ]*|\)[0-9]*|\([0-9]*\) /\1|\2 /')
-  echo "video $path: $got"
-  [[ "$got" == *"$vcodec|video|${size%x*}|${size#*x}|$fps/1|$frames"* ]] ||
-    { echo "CHECK video: want a $vcodec stream of $size at $fps fps with $frames frames"; return 1; }
-  if [ "$acodec" = none ]; then
-    [[ "$got" != *audio* ]] || { echo "CHECK video: an audio stream where none is wanted"; return 1; }
-  else
-    [ "$(echo "$got" | grep -o "$acodec|audio" | wc -l)" = 1 ] ||
-      { echo "CHECK video: want one $acodec audio stream"; return 1; }
-  fi
-  : "$want"
+  video=$(ffprobe -v error -select_streams v -count_packets \
+    -show_entries stream=codec_name,width,height,r_frame_rate,nb_read_packets -of csv=p=0 "$path" | tr '\n' ' ')
+  audio=$(ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 "$path" | tr '\n' ' ')
+  echo "video $path: video streams: ${video:-none}; audio streams: ${audio:-none}"
+  [ "$video" = "$vcodec,${size%x*},${size#*x},$fps/1,$frames " ] ||
+    { echo "CHECK video: want one $vcodec stream of $size at $fps fps with $frames frames"; return 1; }
+  [ "${audio:-none }" = "$acodec " ] || { echo "CHECK video: want one audio stream: $acodec"; return 1; }
 }
 ShowWindow() { xdotool search --onlyvisible --name '^quenrik$' 2>/dev/null | head -1; }
 WaitShowWindow() {
@@ -195,18 +192,15 @@ CheckShowEnds() { WaitShowWindow "$SHOW_PID" && WaitShowExit "$SHOW_PID" "$1"; }
 CheckShowKey() {
   WaitShowWindow "$SHOW_PID" || return 1
   sleep 3
-  import -window root "$BLOCK_DIR/shot.png" || return 1
-  local mean
-  mean=$(convert "$BLOCK_DIR/shot.png" -format '%[fx:int(255*maxima)]' info:)
-  echo "show: the brightest channel of a screenshot is $mean"
-  [ "$mean" -gt 64 ] || { echo "CHECK show: the screen is black"; return 1; }
+  ScreenNotBlack || return 1
   xdotool key "$1"
   WaitShowExit "$SHOW_PID" 10
 }
 CheckShowSeen() { [ -s "$BLOCK_DIR/show-seen" ] || { echo "CHECK show-seen: no window named quenrik was shown"; return 1; }; }
 
-# press-go: accepts the dialog as README says (activate it, then a key), and
-# notes when the show's window appears.
+# press-go: accepts the dialog as README says (focus it, then a key); notes
+# when the show's window is up; with a key ($1), ends the show with it once
+# a screenshot shows something.
 PressGo() {
   local id= i
   for i in $(seq 1800); do
@@ -215,13 +209,31 @@ PressGo() {
     sleep 0.2
   done
   [ -n "$id" ] || return 0
-  echo "press-go: the dialog is up; activating it and pressing Return"
+  echo "press-go: the dialog is up; focusing it and pressing Return"
   xdotool windowactivate --sync "$id" >/dev/null 2>&1 || xdotool windowfocus --sync "$id"
   xdotool key Return
   for i in $(seq 300); do
-    [ -n "$(ShowWindow)" ] && { echo yes >"$BLOCK_DIR/show-seen"; echo "press-go: the show's window is up"; return 0; }
+    [ -n "$(ShowWindow)" ] && break
     sleep 0.1
   done
+  [ -n "$(ShowWindow)" ] || { echo "press-go: no show window"; return 0; }
+  echo "press-go: the show's window is up"
+  if [ -n "${1:-}" ]; then
+    sleep 3
+    ScreenNotBlack || return 0
+    echo "press-go: pressing $1"
+    xdotool key "$1"
+  fi
+  echo yes >"$BLOCK_DIR/show-seen"
+}
+
+# The brightest value of any channel on the screen, above a dark grey.
+ScreenNotBlack() {
+  local max
+  import -window root "$BLOCK_DIR/shot.png" || return 1
+  max=$(convert "$BLOCK_DIR/shot.png" -format '%[fx:int(255*maxima)]' info:)
+  echo "screenshot: brightest channel $max"
+  [ "$max" -gt 64 ] || { echo "CHECK show: the screen is black"; return 1; }
 }
 
 # Writes the script that runs block $1 (NN) of $2 (extract dir) into $3.
@@ -238,7 +250,7 @@ until [ -s \"\$BLOCK_DIR/display\" ]; do sleep 0.05; done
 export DISPLAY=:\$(head -1 \"\$BLOCK_DIR/display\")" ;;
         esac ;;
       sound) setup+="export SDL_AUDIODRIVER=dummy"$'\n' ;;
-      press-go) setup+="PressGo &"$'\n' ;;
+      press-go) setup+="PressGo $args &"$'\n' ;;
       says) checks+="CheckSays $(printf %q "$args")"$'\n' ;;
       file) checks+="CheckFile $args"$'\n' ;;
       video) checks+="CheckVideo $args"$'\n' ;;
@@ -253,11 +265,12 @@ export DISPLAY=:\$(head -1 \"\$BLOCK_DIR/display\")" ;;
   {
     echo "unset WAYLAND_DISPLAY SDL_AUDIODRIVER"
     echo "export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory"
-    declare -f CheckSays CheckFile CheckSame CheckVideo ShowWindow WaitShowWindow WaitShowExit \
-      CheckShowEnds CheckShowKey CheckShowSeen PressGo
+    declare -f Check CheckSays CheckFile CheckSame CheckVideo ShowWindow WaitShowWindow WaitShowExit \
+      CheckShowEnds CheckShowKey CheckShowSeen PressGo ScreenNotBlack
+    echo "trap 'kill \$(jobs -p) 2>/dev/null' EXIT"
+    echo "cd \"\$REPO\""
     echo "$display"
     echo "$setup"
-    echo "cd \"\$REPO\""
     echo "echo '--- the block ---'"
     echo "set -e"
     cat "$base.block"
@@ -266,7 +279,7 @@ export DISPLAY=:\$(head -1 \"\$BLOCK_DIR/display\")" ;;
     echo "SHOW_PID=\$!"
     echo "echo '--- its checks ---'"
     echo "failed=0"
-    printf '%s' "$checks" | sed 's/$/ || failed=1/'
+    printf '%s' "$checks" | sed 's/^/Check /; s/$/ || failed=1/'
     echo "exit \$failed"
   } >"$script"
 }
@@ -295,76 +308,85 @@ List() {
   done
 }
 
-case "${1:-}" in
-  list)
-    [ $# = 2 ] || Die "usage: readme_blocks.sh list README"
-    TMP=$(mktemp -d)
-    trap 'rm -rf "$TMP"' EXIT
-    Extract "$2" "$TMP" || exit 1
-    List "$TMP"
-    exit 0 ;;
-  run)
-    [ $# = 3 ] || Die "usage: readme_blocks.sh run SOURCE_DIR WORK" ;;
-  *) Die "usage: readme_blocks.sh list README | run SOURCE_DIR WORK" ;;
-esac
-
-SOURCE=$(realpath "$2")
-WORK=$(realpath -m "$3")
-export WORK REPO=$WORK/repo
-case "$WORK/" in "$SOURCE"/*/) [[ "$WORK" == "$SOURCE"/build* ]] || Die "WORK must be outside the working tree or in a build folder" ;; esac
-for tool in git Xvfb xdotool ffprobe import convert timeout; do
-  command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit $SKIP; }
-done
-rm -rf "$WORK"
-mkdir -p "$WORK/blocks" "$WORK/logs"
-Extract "$SOURCE/README.md" "$WORK/blocks" || exit 1
-
-ISOLATE=0
-unshare --mount --pid --net --fork --mount-proc true 2>/dev/null && ISOLATE=1
-[ $ISOLATE = 1 ] || echo "note: no private namespaces here (not root?): blocks run beside everything else"
-
-# The working tree as it is (uncommitted changes included), without what
-# git ignores (build folders, out/).
-mkdir "$REPO"
-(cd "$SOURCE" && git ls-files -z --cached --others --exclude-standard) |
-  (cd "$SOURCE" && xargs -0 -I{} sh -c '[ -e "$1" ] && printf "%s\0" "$1"' sh {}) |
-  (cd "$SOURCE" && tar --null -T - -cf -) | tar -xf - -C "$REPO" || Die "cannot copy $SOURCE"
-echo "copied the working tree to $REPO ($(du -sh "$REPO" | cut -f1))"
-
-summary=() failed=0
-for marker in "$WORK"/blocks/*.marker; do
-  nn=$(basename "$marker" .marker)
-  name=$(MarkerName "$marker") kind=$(MarkerKind "$marker")
-  case "$kind" in
-    text) continue ;;
-    skip)
-      summary+=("skipped  $name: $(MarkerFields "$marker" | head -1 | sed 's/^[^:]*: skip //')")
-      continue ;;
+# The whole of what follows is read before it runs: the script may change on
+# disk while it runs.
+Main() {
+  case "${1:-}" in
+    list)
+      [ $# = 2 ] || Die "usage: readme_blocks.sh list README"
+      TMP=$(mktemp -d)
+      trap 'rm -rf "$TMP"' EXIT
+      Extract "$2" "$TMP" || exit 1
+      List "$TMP"
+      exit 0 ;;
+    run)
+      [ $# = 3 ] || Die "usage: readme_blocks.sh run SOURCE_DIR WORK" ;;
+    *) Die "usage: readme_blocks.sh list README | run SOURCE_DIR WORK" ;;
   esac
-  limit=$(MarkerFields "$marker" | sed -n 's/^limit //p')
-  export BLOCK_DIR=$WORK/logs/$name BLOCK_LOG=$WORK/logs/$name/log
-  mkdir -p "$BLOCK_DIR"
-  WriteBlockScript "$nn" "$WORK/blocks" "$BLOCK_DIR/script.sh"
-  echo "=== $name (limit $limit s): $(head -1 "$WORK/blocks/$nn.block")"
-  start=$SECONDS
-  RunIsolated "$BLOCK_DIR/script.sh" "$limit" >"$BLOCK_LOG" 2>&1
-  rc=$?
-  took=$((SECONDS - start))
-  if [ $rc = 0 ]; then
-    sed -n '/^--- its checks ---$/,$p' "$BLOCK_LOG" | tail -n +2
-    summary+=("ran      $name: ${took} s")
-  else
-    [ $rc = 124 ] && echo "FAIL: $name did not finish within $limit s"
-    echo "FAIL: $name exited with $rc after ${took} s; the end of its output:"
-    tail -40 "$BLOCK_LOG" | sed 's/^/  | /'
-    summary+=("FAILED   $name: ${took} s")
-    failed=1
-  fi
-done
-echo
-echo "README.md's blocks:"
-printf '  %s\n' "${summary[@]}"
-[ $failed = 0 ] || exit 1
-# The copy's builds are large; the logs stay.
-rm -rf "$REPO"
-exit 0
+
+  SOURCE=$(realpath "$2")
+  WORK=$(realpath -m "$3")
+  export WORK REPO=$WORK/repo
+  case "$WORK/" in "$SOURCE"/*/) [[ "$WORK" == "$SOURCE"/build* ]] || Die "WORK must be outside the working tree or in a build folder" ;; esac
+  for tool in git Xvfb xdotool ffprobe import convert timeout; do
+    command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit $SKIP; }
+  done
+  rm -rf "$WORK"
+  mkdir -p "$WORK/blocks" "$WORK/logs"
+  Extract "$SOURCE/README.md" "$WORK/blocks" || exit 1
+
+  ISOLATE=0
+  unshare --mount --pid --net --fork --mount-proc true 2>/dev/null && ISOLATE=1
+  [ $ISOLATE = 1 ] || echo "note: no private namespaces here (not root?): blocks run beside everything else"
+
+  # The working tree as it is (uncommitted changes included), without what
+  # git ignores (build folders, out/).
+  mkdir "$REPO"
+  (cd "$SOURCE" && git ls-files -z --cached --others --exclude-standard) |
+    (cd "$SOURCE" && xargs -0 -I{} sh -c '[ -e "$1" ] && printf "%s\0" "$1"' sh {}) |
+    (cd "$SOURCE" && tar --null -T - -cf -) | tar -xf - -C "$REPO" || Die "cannot copy $SOURCE"
+  echo "copied the working tree to $REPO ($(du -sh "$REPO" | cut -f1))"
+
+  summary=() failed=0
+  for marker in "$WORK"/blocks/*.marker; do
+    nn=$(basename "$marker" .marker)
+    name=$(MarkerName "$marker") kind=$(MarkerKind "$marker")
+    case "$kind" in
+      text) continue ;;
+      skip)
+        summary+=("skipped  $name: $(MarkerFields "$marker" | head -1 | sed 's/^[^:]*: skip //')")
+        continue ;;
+    esac
+    if [ -n "${README_BLOCKS:-}" ] && [[ " $README_BLOCKS " != *" $name "* ]]; then
+      summary+=("left out $name: not in README_BLOCKS")
+      continue
+    fi
+    limit=$(MarkerFields "$marker" | sed -n 's/^limit //p')
+    export BLOCK_DIR=$WORK/logs/$name BLOCK_LOG=$WORK/logs/$name/log
+    mkdir -p "$BLOCK_DIR"
+    WriteBlockScript "$nn" "$WORK/blocks" "$BLOCK_DIR/script.sh"
+    echo "=== $name (limit $limit s): $(head -1 "$WORK/blocks/$nn.block")"
+    start=$SECONDS
+    RunIsolated "$BLOCK_DIR/script.sh" "$limit" >"$BLOCK_LOG" 2>&1
+    rc=$?
+    took=$((SECONDS - start))
+    if [ $rc = 0 ]; then
+      sed -n '/^--- its checks ---$/,$p' "$BLOCK_LOG" | tail -n +2
+      summary+=("ran      $name: ${took} s")
+    else
+      [ $rc = 124 ] && echo "FAIL: $name did not finish within $limit s"
+      echo "FAIL: $name exited with $rc after ${took} s; the end of its output:"
+      tail -40 "$BLOCK_LOG" | sed 's/^/  | /'
+      summary+=("FAILED   $name: ${took} s")
+      failed=1
+    fi
+  done
+  echo
+  echo "README.md's blocks:"
+  printf '  %s\n' "${summary[@]}"
+  [ $failed = 0 ] || exit 1
+  # The copy's builds are large; the logs stay.
+  rm -rf "$REPO"
+  exit 0
+}
+Main "$@"
