@@ -23,13 +23,11 @@
 #   file PATH       PATH exists and is not empty
 #   video PATH VCODEC WxH FPS FRAMES ACODEC
 #                   ffprobe: one video stream of that codec, size, rate and
-#                   frame count, and one audio stream of that codec
+#                   frame count, and one audio stream of that codec (or none)
 #   same PATH       PATH is byte for byte what it was before the block (remade)
 #   show-seen       press-go saw the show's window (and its screenshot, if any)
-#   show-ends SECONDS
-#                   the show started last in the background ($!) shows its
-#                   window and ends by itself with 0 within SECONDS
-#   show-key KEY    ... shows its window, a screenshot is not black, and
+#   show-key KEY    the show the block started last in the background ($!)
+#                   shows its window, a screenshot is not black, and
 #                   "xdotool key KEY" ends it with 0
 # The blocks run one after another in README's order, in one copy of the
 # working tree without its build folders, so a block finds what the ones
@@ -39,7 +37,6 @@
 # cannot meet another X server and nothing the block started outlives it.
 set -uo pipefail
 SKIP=77
-HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 Die() {
   echo "readme_blocks: $*" >&2
@@ -136,7 +133,6 @@ CheckMarkers() {
         show-seen) [ -z "$args" ] ;;
         says | file | same) [ -n "$args" ] ;;
         video) [[ "$args" =~ ^[^\ ]+\ [a-z0-9]+\ [0-9]+x[0-9]+\ [0-9]+\ [0-9]+\ ([a-z0-9]+|none)$ ]] ;;
-        show-ends) [[ "$args" =~ ^[0-9]+$ ]] ;;
         show-key) [[ "$args" =~ ^[A-Za-z0-9_]+$ ]] ;;
         *) false ;;
       esac || Die "$name: cannot read \"$field\""
@@ -188,7 +184,6 @@ WaitShowExit() {
   [ $rc = 0 ] || { echo "CHECK show: ended with $rc"; return 1; }
   echo "show: ended with 0 (${SECONDS} s)"
 }
-CheckShowEnds() { WaitShowWindow "$SHOW_PID" && WaitShowExit "$SHOW_PID" "$1"; }
 CheckShowKey() {
   WaitShowWindow "$SHOW_PID" || return 1
   sleep 3
@@ -258,7 +253,6 @@ export DISPLAY=:\$(head -1 \"\$BLOCK_DIR/display\")" ;;
         setup+="(cd \"\$(dirname $args)\" && find \"\$(basename $args)\" -type f -print0 | sort -z | xargs -0 sha256sum) >\"\$BLOCK_DIR/same.$(echo "$args" | tr / _)\""$'\n'
         checks+="CheckSame $args"$'\n' ;;
       show-seen) checks+="CheckShowSeen"$'\n' ;;
-      show-ends) checks+="CheckShowEnds $args"$'\n' ;;
       show-key) checks+="CheckShowKey $args"$'\n' ;;
     esac
   done < <(MarkerFields "$base.marker" | tail -n +2)
@@ -266,8 +260,8 @@ export DISPLAY=:\$(head -1 \"\$BLOCK_DIR/display\")" ;;
     echo "unset WAYLAND_DISPLAY SDL_AUDIODRIVER"
     echo "export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory"
     declare -f Check CheckSays CheckFile CheckSame CheckVideo ShowWindow WaitShowWindow WaitShowExit \
-      CheckShowEnds CheckShowKey CheckShowSeen PressGo ScreenNotBlack
-    echo "trap 'kill \$(jobs -p) 2>/dev/null' EXIT"
+      CheckShowKey CheckShowSeen PressGo ScreenNotBlack
+    echo "trap 'rc=\$?; set +e; kill \$(jobs -p) 2>/dev/null; exit \$rc' EXIT"
     echo "cd \"\$REPO\""
     echo "$display"
     echo "$setup"

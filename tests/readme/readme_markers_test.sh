@@ -70,5 +70,48 @@ sed 's/fenced: skip needs a desktop/fenced: skip/' "$TMP/good.md" | Expect no-re
 sed 's/diagram: text/diagram: text | limit 5/' "$TMP/good.md" | Expect text-with-settings "" 'diagram: only a run block has settings'
 awk '/^```$/ && ++n == 2 { next } 1' "$TMP/good.md" | Expect unclosed "" 'never closed'
 
+# The runner, on a repository of one README.
+mkdir -p "$TMP/repo/data"
+echo picture >"$TMP/repo/data/a.hwl"
+cat >"$TMP/repo/README.md" <<'EOF'
+<!-- readme-block passes: run | limit 20 | says ^hello$ | file out.txt | same data -->
+
+    echo hello
+    echo written >out.txt
+
+<!-- readme-block wrong-output: run | limit 20 | says ^bye$ -->
+
+    echo hello
+
+<!-- readme-block changes-data: run | limit 20 | same data -->
+
+    echo other >data/a.hwl
+
+<!-- readme-block too-long: run | limit 2 -->
+
+    sleep 30
+
+<!-- readme-block fails: run | limit 20 | file never.txt -->
+
+    false
+    touch never.txt
+EOF
+git -C "$TMP/repo" init -q
+Run() { README_BLOCKS=$1 bash "$BLOCKS" run "$TMP/repo" "$TMP/work" >"$TMP/out" 2>&1; }
+Run passes
+case $? in
+  0) grep -q '^ok: Says ^hello\$' "$TMP/out" && grep -q '^ok: Same data' "$TMP/out" ||
+       Fail "passes: the checks said nothing: $(cat "$TMP/out")" ;;
+  77) echo "the runner: skipped, $(head -1 "$TMP/out")" ;;
+  *) Fail "passes: failed: $(cat "$TMP/out")" ;;
+esac
+if grep -q '^ok: ' "$TMP/out"; then
+  for case in "wrong-output|CHECK says: no line matches" "changes-data|CHECK same: data changed" \
+    "too-long|did not finish within 2 s" "fails|fails exited with 1"; do
+    Run "${case%%|*}" && Fail "${case%%|*}: passed"
+    grep -q -- "${case#*|}" "$TMP/out" || Fail "${case%%|*}: want \"${case#*|}\", got: $(cat "$TMP/out")"
+  done
+fi
+
 [ -e "$TMP/failed" ] && exit 1
 echo "the markers of README.md and the refusals: ok"
