@@ -4,27 +4,85 @@
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <new>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "data_file.h"
 #include "gl.h"
+#include "hwl_format.h"
 #include "image_textures.h"
 
 using namespace gl;
 
 std::array<ImageTexture, static_cast<int>(Picture::Count)> Pictures;
+PictureLoadLimits PictureLimits;
 
 namespace {
 
 constexpr int ColourBitsPerPixel = 24;  // the only depth the BGRA upload can read
 constexpr std::size_t UploadBytesPerPixel = 4;
+constexpr GLint LeastMaxTextureSide = 64;  // what OpenGL promises
+// A file is read in pieces that grow with what has arrived (a header may
+// announce far more than the file holds), from 64 KiB up to 4 MiB.
+constexpr std::size_t FirstReadChunk = std::size_t{1} << 16;
+constexpr std::size_t LastReadChunk = std::size_t{1} << 22;
+
+HwlStatus ReadStatus(DataFileResult result, const char* fileName, const char* what) {
+  if (result == DataFileResult::Stopped) return HwlError(HwlCancelled, fileName, "reading stopped");
+  return HwlSystemError(HwlFileNotFound, fileName, what);
+}
+
+// The file's bytes as far as its header announces, never further (a longer
+// file's tail is not read); only the header when it is refused. The decode
+// then checks them all.
+HwlStatus ReadPictureFile(const char* fileName, const HwlDecodeOptions& options, std::vector<std::uint8_t>& bytes) {
+  DataFile file;
+  if (DataFileResult opened = OpenDataFile(fileName, options.cancel, file); opened != DataFileResult::Done)
+    return ReadStatus(opened, fileName, "cannot be opened");
+  bytes.resize(HwlHeaderSize);
+  std::size_t got = 0;
+  std::uint64_t wanted = HwlHeaderSize;
+  DataFileResult read = ReadDataFile(file, bytes.data(), bytes.size(), got);
+  if (read == DataFileResult::Done && got == HwlHeaderSize) {
+    const HwlHeader header = ParseHwlHeader(bytes);
+    if (HwlPlaneCount(header) != 0 && CheckHwlHeader(header, fileName) &&
+        CheckHwlPixelLimit(header.width, header.height, options.maxPixels, fileName))
+      wanted = HwlAnnouncedSize(header);
+  }
+  while (read == DataFileResult::Done && got == bytes.size() && got < wanted) {
+    const std::size_t chunk =
+        std::size_t(std::min<std::uint64_t>(wanted - got, std::clamp(got, FirstReadChunk, LastReadChunk)));
+    try {
+      bytes.resize(got + chunk);
+    } catch (const std::bad_alloc&) {
+      return HwlError(HwlOutOfMemory, fileName, "not enough memory to read the file");
+    }
+    std::size_t more = 0;
+    read = ReadDataFile(file, bytes.data() + got, chunk, more);
+    got += more;
+  }
+  if (read != DataFileResult::Done) return ReadStatus(read, fileName, "cannot be read");
+  bytes.resize(got);
+  return {};
+}
 
 }  // namespace
 
+std::int32_t QueryMaxTextureSide() {
+  GLint side = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &side);
+  return side >= LeastMaxTextureSide ? side : 0;
+}
+
 HwlStatus DecodePicture(const char* fileName, ImageTexture& record) {
+  const HwlDecodeOptions options{.maxPixels = ShowMaxPicturePixels, .cancel = PictureLimits.stop};
+  std::vector<std::uint8_t> file;
+  if (HwlStatus status = ReadPictureFile(fileName, options, file); !status) return status;
   HwlHeader header;
   std::vector<std::uint8_t> pixels;
-  HwlStatus status = LoadHwlImage(pixels, header, fileName, true);
+  HwlStatus status = DecodeHwlImage(file, pixels, header, fileName, true, options);
   if (!status) return status;
   if (header.bitsPerPixel != ColourBitsPerPixel)
     return {HwlFormatError, std::string(fileName) + ": not a 24-bit colour image (" +
@@ -36,6 +94,15 @@ HwlStatus DecodePicture(const char* fileName, ImageTexture& record) {
   record.width = header.width;
   record.height = header.height;
   return {};
+}
+
+HwlStatus CheckTextureSize(const ImageTexture& record, const char* fileName) {
+  const std::int32_t side = PictureLimits.maxTextureSide;
+  if (side == 0 || (record.width <= side && record.height <= side)) return {};
+  return HwlError(HwlTooLarge, fileName,
+                  "the picture is " + std::to_string(record.width) + " x " + std::to_string(record.height) +
+                      " pixels; the largest texture this OpenGL takes is " + std::to_string(side) + " x " +
+                      std::to_string(side));
 }
 
 void MakeImageTexture(ImageTexture& record) {
@@ -103,6 +170,7 @@ HwlStatus LoadImageTextures() {
       queue.finished.wait(lock, [&] { return queue.slots[index].done; });
       slot = std::move(queue.slots[index]);
     }
+    if (slot.status) slot.status = CheckTextureSize(slot.picture, ShowPictureFiles[index].fileName);
     if (!slot.status) {
       queue.abandoned = true;
       result = std::move(slot.status);

@@ -29,6 +29,7 @@ HwlStatus ShowLoadingScreen() {
   ImageTexture& loading = PictureRecord(Picture::Loading);
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
   HwlStatus status = DecodePicture(LoadingPictureFile, loading);
+  if (status) status = CheckTextureSize(loading, LoadingPictureFile);
   if (!status) return status;
   MakeImageTexture(loading);
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);

@@ -50,13 +50,27 @@ void CheckGlBinding() {
                      (std::string_view(missing).starts_with("glu") ? GluLibraryName : GlLibraryName));
 }
 
-// Render state, loading screen, textures, circle table.
-void PrepareScenes() {
+bool StopRequested() { return Core.host.stop && Core.host.stop->load(); }
+
+// Render state, loading screen, textures, circle table. False when the
+// program was asked to stop meanwhile: the show then ends without a frame.
+bool PrepareScenes() {
   SwapBuffersHook = Core.host.window.Present;
+  PictureLimits = {.stop = Core.host.stop};
   SetUpRenderState(Config.ScreenWidth, Config.ScreenHeight);
-  if (HwlStatus status = ShowLoadingScreen(); !status) ShowRuntimeErrorAndExit(status);
-  if (HwlStatus status = LoadImageTextures(); !status) ShowRuntimeErrorAndExit(status);
+  // A query, changing nothing drawn: pictures the context cannot take are
+  // reported by name.
+  PictureLimits.maxTextureSide = QueryMaxTextureSide();
+  if (HwlStatus status = ShowLoadingScreen(); !status) {
+    if (StopRequested()) return false;
+    ShowRuntimeErrorAndExit(status);
+  }
+  if (HwlStatus status = LoadImageTextures(); !status) {
+    if (StopRequested()) return false;
+    ShowRuntimeErrorAndExit(status);
+  }
   FillCircleTable();
+  return true;
 }
 
 void StartMusic() {
@@ -106,7 +120,7 @@ bool StartShow(const ShowHost& host) {
   LoadGraphicsLibraries();
   CheckGlBinding();
 
-  PrepareScenes();
+  if (!PrepareScenes()) return false;
   StartMusic();
   ResetBackgroundState();
   ResetOverlayState();

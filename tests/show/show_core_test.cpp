@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "gl_recorder.h"
 #include "hwl_files.h"
@@ -26,11 +31,17 @@ struct FakeHostState {
   Ops ops;
   std::int32_t music = 0;
   const char* failAt = "";  // the operation that fails
+  const char* stopAt = "";  // the operation during which the host's stop flag is set
+  int presentsBeforeStop = 0;
   DialogOutcome dialog = DialogOutcome::Go;
 };
+std::atomic<bool> FakeStop{false};
 FakeHostState Fake;
 
-void Log(const char* op) { Fake.ops.push_back(op); }
+void Log(const char* op) {
+  Fake.ops.push_back(op);
+  if (std::string(Fake.stopAt) == op && Fake.presentsBeforeStop-- == 0) FakeStop = true;
+}
 bool Failing(const char* op) { return std::string(Fake.failAt) == op; }
 
 void LoadGl() {
@@ -103,6 +114,7 @@ ShowHost FakeHost() {
   host.SteadyNowMs = Steady;
   host.Seed = Seed;
   host.ReportFailure = Report;
+  host.stop = &FakeStop;
   return host;
 }
 
@@ -112,6 +124,7 @@ class ShowCore : public ScratchDataDirectory {
     ScratchDataDirectory::SetUp();
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     Fake = FakeHostState{};
+    FakeStop = false;
     WriteAllShowPictures();
     WriteColourFile("loading.hwl", 8, 8, 1);
   }
@@ -177,6 +190,44 @@ TEST_F(ShowCore, EachFailureGivesBackWhatWasTakenThenReports) {
   for (const Case& c : cases) {
     EXPECT_EXIT((c.arrange(), RunShow(FakeHost())), testing::ExitedWithCode(c.exitCode), c.stderrPattern);
   }
+}
+
+// A stop (a signal, on the desktop) ends the show as a close request does,
+// with exit code 0 and everything given back: while the pictures load (even
+// waiting on a picture that never comes), or between frames.
+const Ops ShutDownAfterContext = {"ReleaseRenderContext", "DestroyWindow", "CloseWindowSystem", "FreeGl"};
+
+TEST_F(ShowCore, StopBeforeTheLoadingScreenEndsWithoutAFrameOrMusic) {
+  Fake.stopAt = "CreateRenderContext";
+  EXPECT_EQ(RunShow(FakeHost()), 0);
+  Ops expected = {"LoadGl", "Seed", "Configure", "OpenWindowSystem", "CreateWindow", "CreateRenderContext", "LoadGl"};
+  expected.insert(expected.end(), ShutDownAfterContext.begin(), ShutDownAfterContext.end());
+  EXPECT_EQ(Fake.ops, expected);
+}
+
+TEST_F(ShowCore, StopWhileAPictureReadWaitsOnAPipeEndsTheShow) {
+  std::filesystem::remove("data/text_11.hwl");
+  ASSERT_EQ(mkfifo("data/text_11.hwl", 0600), 0);  // nothing ever writes it
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    FakeStop = true;
+  });
+  EXPECT_EQ(RunShow(FakeHost()), 0);
+  stopper.join();
+  Ops expected = {"LoadGl", "Seed", "Configure", "OpenWindowSystem", "CreateWindow", "CreateRenderContext",
+                  "LoadGl", "Present"};
+  expected.insert(expected.end(), ShutDownAfterContext.begin(), ShutDownAfterContext.end());
+  EXPECT_EQ(Fake.ops, expected);
+}
+
+TEST_F(ShowCore, StopBetweenFramesEndsAtTheNextStep) {
+  Fake.stopAt = "Present";
+  Fake.presentsBeforeStop = 2;  // the loading screen's and the first frame's
+  EXPECT_EQ(RunShow(FakeHost()), 0);
+  Ops expected = StartUp;
+  expected.insert(expected.end(), {"Present", "Present", "Close"});
+  expected.insert(expected.end(), ShutDownAfterContext.begin(), ShutDownAfterContext.end());
+  EXPECT_EQ(Fake.ops, expected);
 }
 
 TEST_F(ShowCore, EventLoopHostStepsTheSameShowAndEndsOnce) {
