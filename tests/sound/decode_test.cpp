@@ -2,6 +2,8 @@
 #include "sound_fixture.h"
 #include "sound_platform.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -108,4 +110,47 @@ TEST_F(Mp3Stream, OpenReportsTheFileError) {
   EXPECT_STREQ(SoundErrorText(SoundGetError()), "File not found");
   EXPECT_EQ(SoundStreamOpenFile("", 0x2B, 0), nullptr);
   EXPECT_EQ(SoundGetError(), SoundErrorFileNotFound);
+}
+
+// A stream plays while it decodes: opening a 20 s file decodes about a
+// second of it (less than a quarter of the processor time of decoding it
+// all), and what the device gets, across the stream's one-second blocks in
+// periods of any size, is the whole decode, sample for sample, to its end.
+TEST_F(Mp3Stream, DecodesWhileItPlaysAndPlaysEverySampleOfTheWholeDecode) {
+  constexpr int Frames = 20 * OneSecond + 777;
+  TempFile file("long.mp3");
+  file.Write(EncodeMp3(SilenceThenTone(ToneStart, Frames), 2));
+  auto threadCpu = [] {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + now.tv_nsec * 1e-9;
+  };
+  double before = threadCpu();
+  std::vector<std::int16_t> decoded;
+  ASSERT_EQ(DecodeMp3File(file.path.c_str(), decoded), SoundErrorNone);
+  const double whole = threadCpu() - before;
+  ASSERT_EQ(decoded.size(), std::size_t{Frames} * SoundChannelsPerFrame);
+
+  before = threadCpu();
+  SoundStream* stream = SoundStreamOpenFile(file.path.c_str(), 0x2B, 0);
+  const double open = threadCpu() - before;
+  ASSERT_NE(stream, nullptr);
+  EXPECT_LT(open, whole / 4) << "opening took " << open << " s of processor time, decoding it all " << whole;
+
+  EXPECT_EQ(SoundStreamGetLength(stream), Frames * 1000 / SoundMixRate);  // waits for the decoder's end
+  ASSERT_EQ(SoundStreamPlay(-1, stream), 0);
+  std::vector<std::int16_t> played;
+  const std::int64_t start = FakeNow;
+  for (int period = 0; played.size() < decoded.size(); ++period) {
+    FakeNow = start + FramesToNanoseconds(std::int64_t{period} * 1000);
+    const std::vector<std::int16_t> out = Fill(1000);
+    played.insert(played.end(), out.begin(), out.end());
+  }
+  ASSERT_TRUE(std::equal(decoded.begin(), decoded.end(), played.begin()));
+  EXPECT_TRUE(std::all_of(played.begin() + std::ptrdiff_t(decoded.size()), played.end(),
+                          [](std::int16_t sample) { return sample == 0; }));
+  EXPECT_FALSE(SoundStreamFinished(stream));
+  FakeNow += Milliseconds(1000);
+  EXPECT_TRUE(SoundStreamFinished(stream));
+  EXPECT_EQ(SoundStreamGetTime(stream), SoundStreamGetLength(stream));
 }
