@@ -1,8 +1,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -12,6 +14,7 @@
 #include "data_file.h"
 #include "gl.h"
 #include "hwl_format.h"
+#include "thread_priority.h"
 #include "image_textures.h"
 
 using namespace gl;
@@ -76,26 +79,6 @@ std::int32_t QueryMaxTextureSide() {
   return side >= LeastMaxTextureSide ? side : 0;
 }
 
-HwlStatus DecodePicture(const char* fileName, ImageTexture& record) {
-  const HwlDecodeOptions options{.maxPixels = ShowMaxPicturePixels, .cancel = PictureLimits.stop};
-  std::vector<std::uint8_t> file;
-  if (HwlStatus status = ReadPictureFile(fileName, options, file); !status) return status;
-  HwlHeader header;
-  std::vector<std::uint8_t> pixels;
-  HwlStatus status = DecodeHwlImage(file, pixels, header, fileName, true, options);
-  if (!status) return status;
-  if (header.bitsPerPixel != ColourBitsPerPixel)
-    return {HwlFormatError, std::string(fileName) + ": not a 24-bit colour image (" +
-                                std::to_string(header.bitsPerPixel) + " bits per pixel)"};
-  const std::size_t needed = std::size_t{header.width} * header.height * UploadBytesPerPixel;
-  if (header.width == 0 || header.height == 0 || pixels.size() < needed)
-    return {HwlFormatError, std::string(fileName) + ": decoded picture is empty or incomplete"};
-  record.pixels = std::move(pixels);
-  record.width = header.width;
-  record.height = header.height;
-  return {};
-}
-
 HwlStatus CheckTextureSize(const ImageTexture& record, const char* fileName) {
   const std::int32_t side = PictureLimits.maxTextureSide;
   if (side == 0 || (record.width <= side && record.height <= side)) return {};
@@ -120,6 +103,21 @@ void MakeImageTexture(ImageTexture& record) {
 
 namespace {
 
+// The pictures in the order they are decoded: the loading picture, shown
+// first, then the table's.
+constexpr std::size_t DecodeCount = ShowPictureFiles.size() + 1;
+const char* DecodeOrderFile(std::size_t index) {
+  return index == 0 ? LoadingPictureFile : ShowPictureFiles[index - 1].fileName;
+}
+std::size_t DecodeOrderIndex(Picture picture) {
+  for (std::size_t index = 0; index < ShowPictureFiles.size(); ++index)
+    if (ShowPictureFiles[index].picture == picture) return index + 1;
+  return 0;  // the loading picture
+}
+
+// How often a wait for a picture looks at the stop flag.
+constexpr auto StopPollInterval = std::chrono::milliseconds(DataFileStopPollMs);
+
 // Decoded pictures handed from the decoding threads to the GL thread.
 struct DecodeSlot {
   bool done = false;
@@ -128,19 +126,43 @@ struct DecodeSlot {
 };
 
 struct DecodeQueue {
-  std::array<DecodeSlot, ShowPictureFiles.size()> slots;
+  std::array<DecodeSlot, DecodeCount> slots;
   std::atomic<std::size_t> nextFile{0};
-  std::atomic<bool> abandoned{false};  // the GL thread stopped at a failure
+  // Every read and decode gives up: a failure, a stop, or the shutdown.
+  std::atomic<bool> abandoned{false};
   std::mutex mutex;
   std::condition_variable finished;
+  std::vector<std::jthread> workers;  // last: joined before the rest goes
 };
+std::unique_ptr<DecodeQueue> Queue;
+
+HwlStatus DecodePictureFile(const char* fileName, ImageTexture& record, const std::atomic<bool>* cancel) {
+  const HwlDecodeOptions options{.maxPixels = ShowMaxPicturePixels, .cancel = cancel};
+  std::vector<std::uint8_t> file;
+  if (HwlStatus status = ReadPictureFile(fileName, options, file); !status) return status;
+  HwlHeader header;
+  std::vector<std::uint8_t> pixels;
+  HwlStatus status = DecodeHwlImage(file, pixels, header, fileName, true, options);
+  if (!status) return status;
+  if (header.bitsPerPixel != ColourBitsPerPixel)
+    return {HwlFormatError, std::string(fileName) + ": not a 24-bit colour image (" +
+                                std::to_string(header.bitsPerPixel) + " bits per pixel)"};
+  const std::size_t needed = std::size_t{header.width} * header.height * UploadBytesPerPixel;
+  if (header.width == 0 || header.height == 0 || pixels.size() < needed)
+    return {HwlFormatError, std::string(fileName) + ": decoded picture is empty or incomplete"};
+  record.pixels = std::move(pixels);
+  record.width = header.width;
+  record.height = header.height;
+  return {};
+}
 
 void DecodeWorker(DecodeQueue& queue) {
+  LowerThreadPriority();  // the window and the context come first
   for (;;) {
     const std::size_t index = queue.nextFile.fetch_add(1);
-    if (index >= ShowPictureFiles.size() || queue.abandoned) return;
+    if (index >= DecodeCount || queue.abandoned) return;
     ImageTexture picture;
-    HwlStatus status = DecodePicture(ShowPictureFiles[index].fileName, picture);
+    HwlStatus status = DecodePictureFile(DecodeOrderFile(index), picture, &queue.abandoned);
     {
       std::lock_guard lock(queue.mutex);
       DecodeSlot& slot = queue.slots[index];
@@ -152,34 +174,64 @@ void DecodeWorker(DecodeQueue& queue) {
   }
 }
 
+bool StopRequested() { return PictureLimits.stop && PictureLimits.stop->load(); }
+
 }  // namespace
 
-HwlStatus LoadImageTextures() {
-  DecodeQueue queue;
-  const unsigned threadCount = std::clamp(std::thread::hardware_concurrency(), 1u, MaxDecodeThreads);
-  std::vector<std::jthread> workers;
-  workers.reserve(threadCount);
-  for (unsigned i = 0; i < threadCount; ++i) workers.emplace_back(DecodeWorker, std::ref(queue));
+HwlStatus DecodePicture(const char* fileName, ImageTexture& record) {
+  return DecodePictureFile(fileName, record, PictureLimits.stop);
+}
 
+void StartDecodingPictures() {
+  if (Queue) return;
+  Queue = std::make_unique<DecodeQueue>();
+  const unsigned threadCount = std::clamp(std::thread::hardware_concurrency(), 1u, MaxDecodeThreads);
+  for (unsigned i = 0; i < threadCount; ++i) Queue->workers.emplace_back(DecodeWorker, std::ref(*Queue));
+}
+
+void StopDecodingPictures() {
+  if (!Queue) return;
+  Queue->abandoned = true;
+  Queue.reset();
+}
+
+HwlStatus TakeDecodedPicture(Picture picture, ImageTexture& record) {
+  StartDecodingPictures();
+  DecodeQueue& queue = *Queue;
+  const std::size_t index = DecodeOrderIndex(picture);
+  const char* fileName = DecodeOrderFile(index);
+  DecodeSlot slot;
+  {
+    std::unique_lock lock(queue.mutex);
+    for (;;) {
+      if (StopRequested()) {
+        queue.abandoned = true;
+        return HwlError(HwlCancelled, fileName, "loading stopped");
+      }
+      if (queue.slots[index].done) break;
+      queue.finished.wait_for(lock, StopPollInterval);
+    }
+    slot = std::move(queue.slots[index]);
+  }
+  if (slot.status) slot.status = CheckTextureSize(slot.picture, fileName);
+  if (!slot.status) {
+    queue.abandoned = true;
+    return slot.status;
+  }
+  record = std::move(slot.picture);
+  return {};
+}
+
+HwlStatus LoadImageTextures() {
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
   HwlStatus result;
   for (std::size_t index = 0; index < ShowPictureFiles.size(); ++index) {
-    DecodeSlot slot;
-    {
-      std::unique_lock lock(queue.mutex);
-      queue.finished.wait(lock, [&] { return queue.slots[index].done; });
-      slot = std::move(queue.slots[index]);
-    }
-    if (slot.status) slot.status = CheckTextureSize(slot.picture, ShowPictureFiles[index].fileName);
-    if (!slot.status) {
-      queue.abandoned = true;
-      result = std::move(slot.status);
-      break;
-    }
     ImageTexture& record = PictureRecord(ShowPictureFiles[index].picture);
-    record = std::move(slot.picture);
+    result = TakeDecodedPicture(ShowPictureFiles[index].picture, record);
+    if (!result) break;
     MakeImageTexture(record);
     if (index == 0) glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
   }
-  return result;  // the workers are joined here
+  StopDecodingPictures();
+  return result;
 }

@@ -95,11 +95,25 @@ HwlStatus CheckTextureSize(const ImageTexture& record, const char* fileName);
 // repeat wrapping. The name is stored in the record.
 void MakeImageTexture(ImageTexture& record);
 
-// Decode the logo and the twelve text images (ShowPictureFiles) and make
-// their textures. Decoding runs on up to MaxDecodeThreads threads; uploads
-// happen on the calling thread, which holds the rendering context, in table
-// order. On the first failure in table order (a decode, or a texture too
-// large: CheckTextureSize) the pictures before it are uploaded and its status
-// is returned.
+// Decoding runs ahead of the GL thread: StartDecodingPictures starts it on up
+// to MaxDecodeThreads threads, the loading picture first, then the table's
+// (the show core calls it right after the dialog, so the pictures decode while
+// the window, the display mode and the context are made); the loading screen
+// and LoadImageTextures take them in their order, and upload them on the
+// calling thread, which holds the rendering context. Without a call the first
+// take starts it. StopDecodingPictures abandons what is still running (reads
+// and decodes give up within milliseconds) and waits for the threads.
 constexpr unsigned MaxDecodeThreads = 2;  // the machines the show targets have two cores
+void StartDecodingPictures();
+void StopDecodingPictures();
+
+// Waits for the picture's decode (giving up at once, with HwlCancelled, when
+// PictureLimits.stop is set), checks its size against the context
+// (CheckTextureSize) and moves it into record. A failure abandons the rest.
+HwlStatus TakeDecodedPicture(Picture picture, ImageTexture& record);
+
+// Takes the logo and the twelve text images (ShowPictureFiles) in table
+// order and makes their textures. On the first failure in table order the
+// pictures before it are uploaded and its status is returned. Decoding is
+// over when it returns.
 HwlStatus LoadImageTextures();

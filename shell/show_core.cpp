@@ -56,7 +56,6 @@ bool StopRequested() { return Core.host.stop && Core.host.stop->load(); }
 // program was asked to stop meanwhile: the show then ends without a frame.
 bool PrepareScenes() {
   SwapBuffersHook = Core.host.window.Present;
-  PictureLimits = {.stop = Core.host.stop};
   SetUpRenderState(Config.ScreenWidth, Config.ScreenHeight);
   // A query, changing nothing drawn: pictures the context cannot take are
   // reported by name.
@@ -82,6 +81,7 @@ void StartMusic() {
 
 void ShutDown() {
   Core.running = false;
+  StopDecodingPictures();
   const ShowHost& host = Core.host;
   void (*const release[HoldingCount])() = {host.music.Close, host.window.ReleaseRenderContext,
                                             host.window.DestroyWindow, host.window.CloseWindowSystem,
@@ -110,6 +110,10 @@ bool StartShow(const ShowHost& host) {
     }
   }
 
+  // The pictures decode while the window, the display mode and the context
+  // are made; they are taken, and uploaded, in the order the show draws them.
+  PictureLimits = {.stop = host.stop};
+  StartDecodingPictures();
   Take(WindowSystem);
   Call(host.window.OpenWindowSystem);
   Take(Window);

@@ -8,11 +8,15 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "gl_recorder.h"
 #include "hwl_files.h"
@@ -29,6 +33,7 @@ using Ops = std::vector<std::string>;
 // left out), and how it is to behave.
 struct FakeHostState {
   Ops ops;
+  void (*duringContext)() = nullptr;  // runs inside CreateRenderContext
   std::int32_t music = 0;
   const char* failAt = "";  // the operation that fails
   const char* stopAt = "";  // the operation during which the host's stop flag is set
@@ -55,7 +60,10 @@ void CreateWindow() {
   if (Failing("CreateWindow")) ShowErrorAndExit("Window could not be created");
   ShowWindowProc(ShowMessage::Create);
 }
-void CreateRenderContext() { Log("CreateRenderContext"); }
+void CreateRenderContext() {
+  Log("CreateRenderContext");
+  if (Fake.duringContext) Fake.duringContext();
+}
 void ReleaseRenderContext() { Log("ReleaseRenderContext"); }
 void DestroyWindow() { Log("DestroyWindow"); }
 void CloseWindowSystem() { Log("CloseWindowSystem"); }
@@ -228,6 +236,35 @@ TEST_F(ShowCore, StopBetweenFramesEndsAtTheNextStep) {
   expected.insert(expected.end(), {"Present", "Present", "Close"});
   expected.insert(expected.end(), ShutDownAfterContext.begin(), ShutDownAfterContext.end());
   EXPECT_EQ(Fake.ops, expected);
+}
+
+// The pictures decode while the window and the context are made: text 3
+// comes through a pipe, and the fake context, before any picture is taken,
+// finds its reader already waiting (a writer that opens without waiting fails
+// when no one reads) and writes the picture.
+TEST_F(ShowCore, PicturesDecodeWhileTheWindowAndContextAreMade) {
+  std::ifstream complete("data/text_3.hwl", std::ios::binary);
+  static std::string bytes;
+  bytes.assign(std::istreambuf_iterator<char>(complete), {});
+  std::filesystem::remove("data/text_3.hwl");
+  ASSERT_EQ(mkfifo("data/text_3.hwl", 0600), 0);
+  Fake.duringContext = [] {
+    int pipe = -1;
+    for (int attempt = 0; attempt < 500 && pipe < 0; ++attempt) {
+      pipe = open("data/text_3.hwl", O_WRONLY | O_NONBLOCK);
+      if (pipe < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(pipe, 0) << "no one was reading text_3.hwl while the context was made";
+    fcntl(pipe, F_SETFL, 0);
+    ASSERT_EQ(write(pipe, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    close(pipe);
+  };
+  EXPECT_EQ(RunShow(FakeHost()), 0);
+  Ops expected = StartUp;
+  for (int frame = 0; frame < 5; ++frame) expected.push_back("Present");
+  expected.insert(expected.end(), {"Close", "ReleaseRenderContext", "DestroyWindow", "CloseWindowSystem", "FreeGl"});
+  EXPECT_EQ(Fake.ops, expected);
+  EXPECT_EQ(PictureRecord(Picture::Text3).width, 16);
 }
 
 TEST_F(ShowCore, EventLoopHostStepsTheSameShowAndEndsOnce) {
