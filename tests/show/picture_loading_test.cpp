@@ -164,4 +164,17 @@ TEST_F(PictureLoading, AStopWhileAPictureArrivesThroughAPipeEndsTheLoading) {
   EXPECT_LT(SecondsSince(start), 5.0);
 }
 
+// Shutting down while a picture decodes ahead (its read waiting on a pipe no
+// one writes, the other thread through the rest) gives the threads up at once.
+TEST_F(PictureLoading, StoppingTheDecodesAheadGivesUpAReadThatWaits) {
+  WriteAllShowPictures();
+  ASSERT_EQ(mkfifo("data/loading.hwl", 0600), 0);  // decoded first
+  StartDecodingPictures();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const Clock::time_point start = Clock::now();
+  StopDecodingPictures();
+  EXPECT_LT(SecondsSince(start), 1.0);
+  for (const GlCall& call : Recorder.calls) EXPECT_NE(call.name, "glTexImage2D");
+}
+
 }  // namespace

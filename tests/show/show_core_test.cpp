@@ -213,6 +213,21 @@ TEST_F(ShowCore, StopBeforeTheLoadingScreenEndsWithoutAFrameOrMusic) {
   EXPECT_EQ(Fake.ops, expected);
 }
 
+// The pictures decode from the start: a stop before any is taken abandons
+// the decodes under way, even one waiting on a pipe no one writes.
+TEST_F(ShowCore, StopBeforeAnyPictureIsTakenAbandonsTheDecodesUnderWay) {
+  std::filesystem::remove("data/loading.hwl");
+  ASSERT_EQ(mkfifo("data/loading.hwl", 0600), 0);  // decoded first; nothing ever writes it
+  Fake.duringContext = [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); };
+  Fake.stopAt = "CreateRenderContext";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunShow(FakeHost()), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  Ops expected = {"LoadGl", "Seed", "Configure", "OpenWindowSystem", "CreateWindow", "CreateRenderContext", "LoadGl"};
+  expected.insert(expected.end(), ShutDownAfterContext.begin(), ShutDownAfterContext.end());
+  EXPECT_EQ(Fake.ops, expected);
+}
+
 TEST_F(ShowCore, StopWhileAPictureReadWaitsOnAPipeEndsTheShow) {
   std::filesystem::remove("data/text_11.hwl");
   ASSERT_EQ(mkfifo("data/text_11.hwl", 0600), 0);  // nothing ever writes it
