@@ -121,6 +121,7 @@ constexpr auto StopPollInterval = std::chrono::milliseconds(DataFileStopPollMs);
 // Decoded pictures handed from the decoding threads to the GL thread.
 struct DecodeSlot {
   bool done = false;
+  bool taken = false;  // moved out: a second take decodes the file again
   HwlStatus status;
   ImageTexture picture;
 };
@@ -201,6 +202,7 @@ HwlStatus TakeDecodedPicture(Picture picture, ImageTexture& record) {
   const std::size_t index = DecodeOrderIndex(picture);
   const char* fileName = DecodeOrderFile(index);
   DecodeSlot slot;
+  bool again = false;
   {
     std::unique_lock lock(queue.mutex);
     for (;;) {
@@ -211,8 +213,14 @@ HwlStatus TakeDecodedPicture(Picture picture, ImageTexture& record) {
       if (queue.slots[index].done) break;
       queue.finished.wait_for(lock, StopPollInterval);
     }
-    slot = std::move(queue.slots[index]);
+    DecodeSlot& decoded = queue.slots[index];
+    again = decoded.taken;
+    if (!again) {
+      slot = std::move(decoded);
+      decoded.taken = true;
+    }
   }
+  if (again) slot.status = DecodePictureFile(fileName, slot.picture, PictureLimits.stop);
   if (slot.status) slot.status = CheckTextureSize(slot.picture, fileName);
   if (!slot.status) {
     queue.abandoned = true;

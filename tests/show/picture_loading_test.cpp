@@ -164,6 +164,22 @@ TEST_F(PictureLoading, AStopWhileAPictureArrivesThroughAPipeEndsTheLoading) {
   EXPECT_LT(SecondsSince(start), 5.0);
 }
 
+// A picture taken a second time (the loading screen shown again) is read and
+// decoded again: the upload is the same picture, never an emptied record.
+TEST_F(PictureLoading, APictureTakenAgainIsDecodedAgain) {
+  WriteAllShowPictures();
+  WriteColourFile("loading.hwl", 8, 8, 1);
+  ASSERT_TRUE(ShowLoadingScreen());
+  ASSERT_TRUE(ShowLoadingScreen());
+  std::vector<GlCall> uploads;
+  for (const GlCall& call : Recorder.calls)
+    if (call.name == "glTexImage2D") uploads.push_back(call);
+  ASSERT_EQ(uploads.size(), 2u);
+  EXPECT_EQ(uploads[1].args, uploads[0].args);
+  EXPECT_NE(uploads[1].pointer, nullptr);
+  StopDecodingPictures();
+}
+
 // Shutting down while a picture decodes ahead (its read waiting on a pipe no
 // one writes, the other thread through the rest) gives the threads up at once.
 TEST_F(PictureLoading, StoppingTheDecodesAheadGivesUpAReadThatWaits) {
