@@ -19,6 +19,9 @@
 #   press-go [KEY]  once the "Config" dialog appears, focus it and press Return
 #                   ("Go!"); with KEY, once the show is on the screen, take a
 #                   screenshot (it must not be black) and press KEY
+#   serves URL      the block ends in a server that runs until stopped: it runs
+#                   in the background until URL answers (within the limit),
+#                   then it is stopped with Ctrl+C (SIGINT), as a user would
 #   says REGEX      a line of the block's output matches (grep -E)
 #   file PATH       PATH exists and is not empty
 #   video PATH VCODEC WxH FPS FRAMES ACODEC
@@ -132,6 +135,7 @@ CheckMarkers() {
         press-go) [[ "$args" =~ ^[A-Za-z0-9_]*$ ]] ;;
         show-seen) [ -z "$args" ] ;;
         says | file | same) [ -n "$args" ] ;;
+        serves) [[ "$args" =~ ^https?://[^\ ]+$ ]] ;;
         video) [[ "$args" =~ ^[^\ ]+\ [a-z0-9]+\ [0-9]+x[0-9]+\ [0-9]+\ [0-9]+\ ([a-z0-9]+|none)$ ]] ;;
         show-key) [[ "$args" =~ ^[A-Za-z0-9_]+$ ]] ;;
         *) false ;;
@@ -162,6 +166,18 @@ CheckVideo() {
   [ "$video" = "$vcodec,${size%x*},${size#*x},$fps/1,$frames " ] ||
     { echo "CHECK video: want one $vcodec stream of $size at $fps fps with $frames frames"; return 1; }
   [ "${audio:-none }" = "$acodec " ] || { echo "CHECK video: want one audio stream: $acodec"; return 1; }
+}
+# Waits until the block in the background ($1) serves URL $2, then stops it.
+CheckServes() {
+  local pid=$1 url=$2
+  until curl -fsS -o "$BLOCK_DIR/served" "$url" 2>/dev/null; do
+    kill -0 "$pid" 2>/dev/null || { echo "CHECK serves: the block ended without serving $url"; return 1; }
+    sleep 0.5
+  done
+  echo "serves: $url answered with $(wc -c <"$BLOCK_DIR/served") bytes; stopping the server"
+  kill -INT -- -"$pid" 2>/dev/null
+  wait "$pid"
+  return 0
 }
 ShowWindow() { xdotool search --onlyvisible --name '^quenrik$' 2>/dev/null | head -1; }
 WaitShowWindow() {
@@ -233,7 +249,7 @@ ScreenNotBlack() {
 
 # Writes the script that runs block $1 (NN) of $2 (extract dir) into $3.
 WriteBlockScript() {
-  local base=$2/$1 script=$3 field key args setup="" checks="" display="unset DISPLAY"
+  local base=$2/$1 script=$3 field key args setup="" checks="" display="unset DISPLAY" serves=""
   while IFS= read -r field; do
     key=${field%% *} args=${field#"$key"}
     args=${args# }
@@ -246,6 +262,7 @@ export DISPLAY=:\$(head -1 \"\$BLOCK_DIR/display\")" ;;
         esac ;;
       sound) setup+="export SDL_AUDIODRIVER=dummy"$'\n' ;;
       press-go) setup+="PressGo $args &"$'\n' ;;
+      serves) serves=$args ;;
       says) checks+="CheckSays $(printf %q "$args")"$'\n' ;;
       file) checks+="CheckFile $args"$'\n' ;;
       video) checks+="CheckVideo $args"$'\n' ;;
@@ -259,20 +276,33 @@ export DISPLAY=:\$(head -1 \"\$BLOCK_DIR/display\")" ;;
   {
     echo "unset WAYLAND_DISPLAY SDL_AUDIODRIVER"
     echo "export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory"
-    declare -f Check CheckSays CheckFile CheckSame CheckVideo ShowWindow WaitShowWindow WaitShowExit \
+    declare -f Check CheckServes CheckSays CheckFile CheckSame CheckVideo ShowWindow WaitShowWindow WaitShowExit \
       CheckShowKey CheckShowSeen PressGo ScreenNotBlack
     echo "trap 'rc=\$?; set +e; kill \$(jobs -p) 2>/dev/null; exit \$rc' EXIT"
     echo "cd \"\$REPO\""
     echo "$display"
     echo "$setup"
     echo "echo '--- the block ---'"
-    echo "set -e"
-    cat "$base.block"
-    echo
-    echo "set +e"
-    echo "SHOW_PID=\$!"
-    echo "echo '--- its checks ---'"
-    echo "failed=0"
+    if [ -n "$serves" ]; then
+      # Its own process group, so that Ctrl+C reaches the server in it.
+      echo "set -m"
+      echo "(set -e"
+      cat "$base.block"
+      echo ") &"
+      echo "set +m"
+      echo "SERVER_PID=\$!"
+      echo "echo '--- its checks ---'"
+      echo "failed=0"
+      echo "Check CheckServes \$SERVER_PID $(printf %q "$serves") || failed=1"
+    else
+      echo "set -e"
+      cat "$base.block"
+      echo
+      echo "set +e"
+      echo "SHOW_PID=\$!"
+      echo "echo '--- its checks ---'"
+      echo "failed=0"
+    fi
     printf '%s' "$checks" | sed 's/^/Check /; s/$/ || failed=1/'
     echo "exit \$failed"
   } >"$script"
@@ -322,7 +352,7 @@ Main() {
   WORK=$(realpath -m "$3")
   export WORK REPO=$WORK/repo
   case "$WORK/" in "$SOURCE"/*/) [[ "$WORK" == "$SOURCE"/build* ]] || Die "WORK must be outside the working tree or in a build folder" ;; esac
-  for tool in git Xvfb xdotool ffprobe import convert timeout; do
+  for tool in git Xvfb xdotool ffprobe import convert timeout curl; do
     command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit $SKIP; }
   done
   rm -rf "$WORK"

@@ -95,6 +95,15 @@ cat >"$TMP/repo/README.md" <<'EOF'
 
     false
     touch never.txt
+
+<!-- readme-block server: run | limit 20 | serves http://127.0.0.1:8765/a.hwl | file out.txt -->
+
+    echo serving >out.txt
+    python3 -m http.server --bind 127.0.0.1 --directory data 8765
+
+<!-- readme-block no-server: run | limit 20 | serves http://127.0.0.1:8765/ -->
+
+    echo not serving
 EOF
 git -C "$TMP/repo" init -q
 Run() { README_BLOCKS=$1 bash "$BLOCKS" run "$TMP/repo" "$TMP/work" >"$TMP/out" 2>&1; }
@@ -107,10 +116,16 @@ case $? in
 esac
 if grep -q '^ok: ' "$TMP/out"; then
   for case in "wrong-output|CHECK says: no line matches" "changes-data|CHECK same: data changed" \
-    "too-long|did not finish within 2 s" "fails|fails exited with 1"; do
+    "too-long|did not finish within 2 s" "fails|fails exited with 1" \
+    "no-server|CHECK serves: the block ended without serving http://127.0.0.1:8765/"; do
     Run "${case%%|*}" && Fail "${case%%|*}: passed"
     grep -q -- "${case#*|}" "$TMP/out" || Fail "${case%%|*}: want \"${case#*|}\", got: $(cat "$TMP/out")"
   done
+  if command -v python3 >/dev/null; then
+    Run server || Fail "server: failed: $(cat "$TMP/out")"
+    grep -q '^serves: http://127.0.0.1:8765/a.hwl answered with 8 bytes' "$TMP/out" ||
+      Fail "server: not served: $(cat "$TMP/out")"
+  fi
 fi
 
 [ -e "$TMP/failed" ] && exit 1
