@@ -21,7 +21,8 @@
 #                   screenshot (it must not be black) and press KEY
 #   serves URL      the block ends in a server that runs until stopped: it runs
 #                   in the background until URL answers (within the limit),
-#                   then it is stopped with Ctrl+C (SIGINT), as a user would
+#                   then it is stopped with Ctrl+C (SIGINT), as a user would;
+#                   the lines after the server then run, and must succeed
 #   says REGEX      a line of the block's output matches (grep -E)
 #   file PATH       PATH exists and is not empty
 #   video PATH VCODEC WxH FPS FRAMES ACODEC
@@ -169,7 +170,7 @@ CheckVideo() {
 }
 # Waits until the block in the background ($1) serves URL $2, then stops it.
 CheckServes() {
-  local pid=$1 url=$2
+  local pid=$1 url=$2 rc
   until curl -fsS -o "$BLOCK_DIR/served" "$url" 2>/dev/null; do
     kill -0 "$pid" 2>/dev/null || { echo "CHECK serves: the block ended without serving $url"; return 1; }
     sleep 0.5
@@ -177,7 +178,9 @@ CheckServes() {
   echo "serves: $url answered with $(wc -c <"$BLOCK_DIR/served") bytes; stopping the server"
   kill -INT -- -"$pid" 2>/dev/null
   wait "$pid"
-  return 0
+  rc=$?
+  [ $rc = 0 ] || { echo "CHECK serves: stopped, the block ended with $rc"; return 1; }
+  echo "serves: stopped, the rest of the block ran"
 }
 ShowWindow() { xdotool search --onlyvisible --name '^quenrik$' 2>/dev/null | head -1; }
 WaitShowWindow() {

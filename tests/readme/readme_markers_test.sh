@@ -96,10 +96,11 @@ cat >"$TMP/repo/README.md" <<'EOF'
     false
     touch never.txt
 
-<!-- readme-block server: run | limit 20 | serves http://127.0.0.1:8765/a.hwl | file out.txt -->
+<!-- readme-block server: run | limit 20 | serves http://127.0.0.1:8765/a.hwl | file out.txt | file after.txt -->
 
     echo serving >out.txt
     python3 -m http.server --bind 127.0.0.1 --directory data 8765
+    echo after >after.txt
 
 <!-- readme-block no-server: run | limit 20 | serves http://127.0.0.1:8765/ -->
 
