@@ -119,25 +119,21 @@ constexpr std::array<SymbolByte, 256> SymbolBytes = [] {
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define HWL_EXPAND_SIMD 1
-// For 8-bit values: per symbol byte, the byte shuffles that put the value of
-// each symbol in its 32-bit lane (wide) and in its 16-bit lane (narrow),
-// 0x80 giving a zero byte, and the lanes to negate.
+// For 8-bit values: per symbol byte, the byte shuffle that puts the value of
+// each symbol in its 16-bit lane (0x80: a zero byte), and the lanes to negate.
 struct ByteShuffle {
-  alignas(16) std::array<std::uint8_t, 16> wide;
-  alignas(16) std::array<std::int32_t, 4> negateWide;
-  alignas(16) std::array<std::uint8_t, 16> narrow;
-  alignas(16) std::array<std::int16_t, 8> negateNarrow;
+  alignas(16) std::array<std::uint8_t, 16> lanes;
+  alignas(16) std::array<std::int16_t, 8> negate;
 };
 constexpr std::array<ByteShuffle, 256> ByteShuffles = [] {
   std::array<ByteShuffle, 256> table{};
   for (int b = 0; b < 256; ++b) {
     ByteShuffle& t = table[b];
-    t.narrow.fill(0x80);
+    t.lanes.fill(0x80);
     for (int i = 0; i < 4; ++i) {
       const int slot = SymbolBytes[b].slot[i];
-      for (int k = 0; k < 4; ++k) t.wide[4 * i + k] = slot < 4 && k == 0 ? std::uint8_t(slot) : 0x80;
-      if (slot < 4) t.narrow[2 * i] = std::uint8_t(slot);
-      t.negateWide[i] = t.negateNarrow[i] = SymbolBytes[b].negate[i];
+      if (slot < 4) t.lanes[2 * i] = std::uint8_t(slot);
+      t.negate[i] = std::int16_t(SymbolBytes[b].negate[i]);
     }
   }
   return table;
@@ -150,23 +146,20 @@ bool HasShuffle() {
 
 // Four coefficients of symbol byte b from the four values at `values`.
 // Integer negation keeps a value of 0 at +0.0.
-__attribute__((target("avx2"))) inline void PutFour(std::uint8_t b, const std::uint8_t* values, double* out) {
-  std::int32_t four;
-  std::memcpy(&four, values, 4);
-  const ByteShuffle& t = ByteShuffles[b];
-  const __m128i lanes =
-      _mm_shuffle_epi8(_mm_cvtsi32_si128(four), _mm_load_si128(reinterpret_cast<const __m128i*>(t.wide.data())));
-  const __m128i negate = _mm_load_si128(reinterpret_cast<const __m128i*>(t.negateWide.data()));
-  _mm256_storeu_pd(out, _mm256_cvtepi32_pd(_mm_sub_epi32(_mm_xor_si128(lanes, negate), negate)));
-}
 __attribute__((target("avx2"))) inline void PutFour(std::uint8_t b, const std::uint8_t* values, std::int16_t* out) {
   std::int32_t four;
   std::memcpy(&four, values, 4);
   const ByteShuffle& t = ByteShuffles[b];
   const __m128i lanes =
-      _mm_shuffle_epi8(_mm_cvtsi32_si128(four), _mm_load_si128(reinterpret_cast<const __m128i*>(t.narrow.data())));
-  const __m128i negate = _mm_load_si128(reinterpret_cast<const __m128i*>(t.negateNarrow.data()));
+      _mm_shuffle_epi8(_mm_cvtsi32_si128(four), _mm_load_si128(reinterpret_cast<const __m128i*>(t.lanes.data())));
+  const __m128i negate = _mm_load_si128(reinterpret_cast<const __m128i*>(t.negate.data()));
   _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_sub_epi16(_mm_xor_si128(lanes, negate), negate));
+}
+__attribute__((target("avx2"))) inline void PutFour(std::uint8_t b, const std::uint8_t* values, double* out) {
+  std::int16_t four[4];
+  PutFour(b, values, four);
+  const __m128i narrow = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(four));
+  _mm256_storeu_pd(out, _mm256_cvtepi32_pd(_mm_cvtepi16_epi32(narrow)));
 }
 
 // Expands whole symbol bytes of 8-bit values from symbol byte `q` on while
