@@ -19,6 +19,14 @@ namespace {
 constexpr int ColourBitsPerPixel = 24;  // the only depth the BGRA upload can read
 constexpr std::size_t UploadBytesPerPixel = 4;
 
+// A WebAssembly build without threads has none to decode on: the calling
+// thread decodes each picture just before it uploads it.
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+constexpr bool HaveThreads = false;
+#else
+constexpr bool HaveThreads = true;
+#endif
+
 }  // namespace
 
 HwlStatus DecodePicture(const char* fileName, ImageTexture& record) {
@@ -68,20 +76,25 @@ struct DecodeQueue {
   std::condition_variable finished;
 };
 
+// Decodes the next file in table order; false when there is none left.
+bool DecodeNext(DecodeQueue& queue) {
+  const std::size_t index = queue.nextFile.fetch_add(1);
+  if (index >= ShowPictureFiles.size() || queue.abandoned) return false;
+  ImageTexture picture;
+  HwlStatus status = DecodePicture(ShowPictureFiles[index].fileName, picture);
+  {
+    std::lock_guard lock(queue.mutex);
+    DecodeSlot& slot = queue.slots[index];
+    slot.status = std::move(status);
+    slot.picture = std::move(picture);
+    slot.done = true;
+  }
+  queue.finished.notify_all();
+  return true;
+}
+
 void DecodeWorker(DecodeQueue& queue) {
-  for (;;) {
-    const std::size_t index = queue.nextFile.fetch_add(1);
-    if (index >= ShowPictureFiles.size() || queue.abandoned) return;
-    ImageTexture picture;
-    HwlStatus status = DecodePicture(ShowPictureFiles[index].fileName, picture);
-    {
-      std::lock_guard lock(queue.mutex);
-      DecodeSlot& slot = queue.slots[index];
-      slot.status = std::move(status);
-      slot.picture = std::move(picture);
-      slot.done = true;
-    }
-    queue.finished.notify_all();
+  while (DecodeNext(queue)) {
   }
 }
 
@@ -89,7 +102,7 @@ void DecodeWorker(DecodeQueue& queue) {
 
 HwlStatus LoadImageTextures() {
   DecodeQueue queue;
-  const unsigned threadCount = std::clamp(std::thread::hardware_concurrency(), 1u, MaxDecodeThreads);
+  const unsigned threadCount = HaveThreads ? std::clamp(std::thread::hardware_concurrency(), 1u, MaxDecodeThreads) : 0;
   std::vector<std::jthread> workers;
   workers.reserve(threadCount);
   for (unsigned i = 0; i < threadCount; ++i) workers.emplace_back(DecodeWorker, std::ref(queue));
@@ -97,6 +110,7 @@ HwlStatus LoadImageTextures() {
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
   HwlStatus result;
   for (std::size_t index = 0; index < ShowPictureFiles.size(); ++index) {
+    if (workers.empty()) DecodeNext(queue);
     DecodeSlot slot;
     {
       std::unique_lock lock(queue.mutex);
