@@ -22,6 +22,7 @@
   const virtualClock = params.get('test') === 'frames';
   const seed = Number(params.get('seed') || 20240607) >>> 0;
   const grabClocks = new Set((params.get('grab') || '').split(',').filter(Boolean).map(Number));
+  const drawAll = params.get('draw') !== 'grabbed';
   // Virtual clock: frames per animation frame, at most this long a batch.
   const VirtualBatchMs = 30;
 
@@ -109,6 +110,8 @@
     showFrame() {
       return new Promise(resolve => requestAnimationFrame(() => setTimeout(resolve, 0)));
     },
+
+    frameWanted(clock) { return grabClocks.has(clock); },
 
     framePresented(clock, gl) {
       const now = performance.now();
@@ -227,8 +230,8 @@
     page.dataReady = FetchData(Module);
     let started;
     try {
-      started = await Module.ccall('WebStartShow', 'number', ['number', 'number'], [virtualClock ? 1 : 0, seed],
-                                   {async: true});
+      started = await Module.ccall('WebStartShow', 'number', ['number', 'number', 'number'],
+                                   [virtualClock ? 1 : 0, seed, drawAll ? 1 : 0], {async: true});
     } catch (e) {
       Exited(e);
       return;

@@ -30,6 +30,7 @@
 #include <string>
 
 #include "config_dialog_proc.h"
+#include "gl.h"
 #include "gl_fixed.h"
 #include "image_textures.h"
 #include "main_loop.h"
@@ -54,6 +55,7 @@ int quenrik_window_open(int width, int height, int fullscreen);  // async
 void quenrik_window_close();
 void quenrik_present_and_wait();  // async
 void quenrik_frame_presented(int musicClock);
+int quenrik_frame_wanted(int musicClock);
 void quenrik_report_failure(const char* text, const char* detail, int exitCode);
 }
 
@@ -75,8 +77,37 @@ struct WebHostState {
   int pendingKeys = 0;                        // key presses not yet handed to the window procedure
   bool playing = false;                       // the music, or the virtual clock, runs
   std::int64_t virtualFrame = 0;              // the frame the virtual clock shows
+  bool drawAll = true;                        // virtual clock: draw every frame, or only wanted ones
 };
 WebHostState Web;
+
+// The GL table for the frames a test does not look at: the layers step, nothing is drawn.
+template <typename Result>
+Result Nothing() {
+  return Result();
+}
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+namespace nogl {
+using namespace gl;
+#define QUENRIK_GL(use, ret, name, params, args) \
+  ret QUENRIK_GLAPI name params { return Nothing<ret>(); }
+#define QUENRIK_GLU QUENRIK_GL
+#include "gl_functions.inc"
+#include "glu_functions.inc"
+#undef QUENRIK_GL
+#undef QUENRIK_GLU
+}  // namespace nogl
+#pragma GCC diagnostic pop
+
+void BindNoGl() {
+#define QUENRIK_GL(use, ret, name, params, args) gl::name = nogl::name;
+#define QUENRIK_GLU QUENRIK_GL
+#include "gl_functions.inc"
+#include "glu_functions.inc"
+#undef QUENRIK_GL
+#undef QUENRIK_GLU
+}
 
 // --- the dialog -------------------------------------------------------------
 
@@ -111,6 +142,8 @@ DialogOutcome ShowPageDialog(std::string&) {
 
 // --- window, context, frames ----------------------------------------------
 
+std::int32_t MusicClockNow();
+
 void OpenWindow() {
   if (!quenrik_window_open(Config.ScreenWidth, Config.ScreenHeight, Config.Fullscreen))
     ShowErrorAndExit(NoDisplayModeText, "the browser refused full screen");
@@ -144,7 +177,15 @@ void ReleaseContext() {
   Web.context = 0;
 }
 
+// The start of a frame. On the virtual clock a test may skip drawing frames
+// it does not look at; their layers still step.
 void HandleOneMessage() {
+  if (Web.mode == WebMode::VirtualClock && Web.playing && !Web.drawAll) {
+    if (quenrik_frame_wanted(MusicClockNow()))
+      BindFixedFunctionGl();
+    else
+      BindNoGl();
+  }
   if (Web.pendingKeys == 0) return;
   --Web.pendingKeys;
   ShowWindowProc(ShowMessage::KeyDown);
@@ -235,11 +276,13 @@ EMSCRIPTEN_KEEPALIVE const char* WebDataFiles() {
 }
 
 // The start-up; 1 when the show runs, 0 when the dialog ended the program.
-// mode 1 is the virtual clock, with the shake's seed.
-EMSCRIPTEN_KEEPALIVE int WebStartShow(int mode, unsigned seed) {
+// mode 1 is the virtual clock, with the shake's seed; drawAll 0 draws only
+// the frames the page wants (quenrik_frame_wanted).
+EMSCRIPTEN_KEEPALIVE int WebStartShow(int mode, unsigned seed, int drawAll) {
   Web = WebHostState{};
   Web.mode = mode == 1 ? WebMode::VirtualClock : WebMode::Show;
   Web.seed = seed;
+  Web.drawAll = drawAll != 0;
   return StartShow(WebHost()) ? 1 : 0;
 }
 

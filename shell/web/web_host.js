@@ -18,9 +18,10 @@ mergeInto(LibraryManager.library, {
     },
   },
 
-  // Shows the form and turns its clicks into the procedure's commands. Enter
-  // is "Go!" unless a push button has the focus (that button takes it, as
-  // the system's dialog manager does); Escape does nothing.
+  // Shows the form and turns its clicks into the procedure's commands. As
+  // the system's dialog manager does: Tab and Shift+Tab go round the tab
+  // stops in template order, Enter is "Go!" unless a push button has the
+  // focus (that button takes it), Escape does nothing.
   quenrik_dialog_open__deps: ['$QuenrikHost'],
   quenrik_dialog_open: function() {
     const host = QuenrikHost;
@@ -41,6 +42,15 @@ mergeInto(LibraryManager.library, {
     host.listen(host.element('dialog-close'), 'click', () => Module['_WebDialogClose']());
     host.listen(document, 'keydown', event => {
       if (event.key === 'Escape') event.preventDefault();
+      if (event.key === 'Tab') {
+        event.preventDefault();
+        const stops = Array.prototype.filter.call(dialog.querySelectorAll('[tabindex]'), e => e.tabIndex > 0)
+                          .sort((a, b) => a.tabIndex - b.tabIndex);
+        const at = stops.indexOf(document.activeElement);
+        const next = event.shiftKey ? (at <= 0 ? stops.length - 1 : at - 1) : (at + 1) % stops.length;
+        stops[next].focus();
+        return;
+      }
       if (event.key !== 'Enter') return;
       const focus = document.activeElement;
       if (focus && focus.tagName === 'BUTTON' && dialog.contains(focus)) return;
@@ -132,6 +142,8 @@ mergeInto(LibraryManager.library, {
 
   quenrik_frame_presented__deps: ['$GL'],
   quenrik_frame_presented: function(clock) { Module['page'].framePresented(clock, GL.currentContext.GLctx); },
+
+  quenrik_frame_wanted: function(clock) { return Module['page'].frameWanted(clock) ? 1 : 0; },
 
   quenrik_report_failure: function(text, detail, exitCode) {
     Module['page'].reportFailure(UTF8ToString(text), UTF8ToString(detail), exitCode);

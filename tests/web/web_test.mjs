@@ -1,0 +1,241 @@
+// The show's page in headless Chromium (SwiftShader's WebGL), one case per run:
+//   node --experimental-websocket web_test.mjs CASE WEB_BUILD SOURCE_ROOT COMPARE_FRAME MP3_DIGEST WORK_DIR
+// WEB_BUILD is a tools/build-web.sh build (its site/ is served with python3's
+// http.server); COMPARE_FRAME and MP3_DIGEST are the native tools beside this
+// file; WORK_DIR takes the grabbed frames and copies of the site.
+import {execFileSync} from 'node:child_process';
+import {cpSync, mkdirSync, readFileSync, rmSync, writeFileSync} from 'node:fs';
+import {join} from 'node:path';
+
+import {OpenBrowser, Serve} from './browser.mjs';
+
+const [caseName, webBuild, sourceRoot, compareFrame, mp3Digest, workDir] = process.argv.slice(2);
+const site = join(webBuild, 'site');
+
+// The six reference frames of the rendered-frame tests, by music clock.
+const ReferenceFrames = {
+  2985: 'b1_enter_text1_frame200', 5850: 'b2_leave_text1', 9000: 'b3_enter_text2',
+  57300: 'b13_shake_text99', 62010: 'closing_page', 66000: 'closing_fade',
+};
+
+function Check(condition, message) {
+  if (!condition) throw new Error(message);
+}
+
+// A copy of the site without one data file.
+function SiteWithout(file) {
+  const copy = join(workDir, 'site-without-' + file);
+  rmSync(copy, {recursive: true, force: true});
+  cpSync(site, copy, {recursive: true});
+  rmSync(join(copy, 'data', file));
+  return copy;
+}
+
+// Opens the page (of folder, with query) until its dialog shows.
+async function OpenDialog(page, server, query = '') {
+  await page.goto(server.url + 'index.html' + query);
+  await page.waitFor('window.quenrik && quenrik.state === "dialog"', 60000, 'the dialog');
+}
+
+const State = 'JSON.stringify({state: quenrik.state, reason: quenrik.reason, exitCode: quenrik.exitCode, ' +
+              'error: quenrik.error, frames: quenrik.frames.length})';
+
+const Cases = {
+  // The form's controls, texts and defaults; Tab order; Escape does nothing;
+  // Enter on "Cancel" is "Cancel" (the closing text, no show).
+  async dialog(page, server) {
+    await OpenDialog(page, server);
+    const form = await page.eval(`(() => {
+      const $ = id => document.getElementById(id);
+      return {caption: $('dialog-caption').textContent, title: $('title').textContent,
+              label: $('resolution_label').textContent, group: $('performance').textContent,
+              go: $('go').textContent, cancel: $('cancel').textContent,
+              entries: [...$('resolution').options].map(o => o.text), selected: $('resolution').selectedIndex,
+              fullscreen: $('fullscreen').checked, fullscreenText: $('fullscreen').parentNode.textContent,
+              trueColor: $('true_color').checked, trueColorText: $('true_color').parentNode.textContent,
+              defaultButton: document.querySelector('#dialog button.default').id,
+              focus: document.activeElement === document.body};
+    })()`);
+    const expected = {caption: 'Config', title: 'Quenrik. (Morvelde-Remix)', label: 'Resolution',
+                      group: 'Performance', go: 'Go!', cancel: 'Cancel',
+                      entries: ['640 x 480', '800 x 600', '1024 x 768'], selected: 0, fullscreen: true,
+                      fullscreenText: 'Fullscreen', trueColor: true, trueColorText: 'True Color',
+                      defaultButton: 'go', focus: true};
+    Check(JSON.stringify(form) === JSON.stringify(expected), 'the form: ' + JSON.stringify(form));
+    const order = [];
+    for (let i = 0; i < 5; ++i) {
+      await page.key('Tab', 'Tab', 9);
+      order.push(await page.eval('document.activeElement.id'));
+    }
+    Check(order.join() === 'go,cancel,resolution,fullscreen,true_color', 'tab order: ' + order.join());
+    await page.key('Escape', 'Escape', 27);
+    await new Promise(resolve => setTimeout(resolve, 500));
+    Check(await page.eval('quenrik.state') === 'dialog', 'Escape ended the dialog');
+    await page.key('Tab', 'Tab', 9);
+    await page.key('Tab', 'Tab', 9);  // round to "Cancel", as in the system's dialogs
+    Check(await page.eval('document.activeElement.id') === 'cancel', 'focus not on Cancel');
+    await page.key('Enter', 'Enter', 13);
+    await page.waitFor('quenrik.state === "ended"', 10000, 'the end of the page');
+    const state = JSON.parse(await page.eval(State));
+    Check(state.reason === 'cancel' && state.exitCode === 0 && state.frames === 0, JSON.stringify(state));
+    Check(await page.eval('document.getElementById("closing-text").textContent') ===
+              'Cancelled: the show did not start.', 'closing text');
+  },
+
+  // "Cancel" after changes, and the close box: the page ends, no show.
+  async cancel(page, server) {
+    await OpenDialog(page, server);
+    await page.click('#fullscreen');
+    await page.click('#cancel');
+    await page.waitFor('quenrik.state === "ended"', 10000, 'the end of the page');
+    Check(await page.eval('quenrik.reason') === 'cancel', 'Cancel');
+    await OpenDialog(page, server);
+    await page.click('#dialog-close');
+    await page.waitFor('quenrik.state === "ended"', 10000, 'the end of the page');
+    Check(await page.eval('quenrik.reason + quenrik.frames.length') === 'cancel0', 'the close box');
+  },
+
+  // "Go!" at 640 x 480 in a window: the canvas plays the show on the music
+  // clock, frames at least 15 ms of music apart; a key ends it.
+  async go_windowed(page, server) {
+    await OpenDialog(page, server);
+    await page.click('#fullscreen');  // windowed
+    await page.click('#go');
+    await page.waitFor('quenrik.state === "playing"', 60000, 'the show');
+    const canvas = await page.eval(`(() => { const c = document.getElementById('quenrik-canvas');
+        const r = c.getBoundingClientRect(); return [c.width, c.height, r.width, r.height].join(); })()`);
+    Check(canvas === '640,480,640,480', 'canvas ' + canvas);
+    await page.waitFor('quenrik.frames.length > 0 && quenrik.frames[quenrik.frames.length - 1][0] > 1500', 30000,
+                       'the music clock to reach 1.5 s');
+    const frames = await page.eval('quenrik.frames.map(f => f[0])');
+    for (let i = 1; i < frames.length; ++i)
+      Check(frames[i] - frames[i - 1] >= 15, 'frames ' + frames[i - 1] + ' and ' + frames[i] + ' too close');
+    await page.key('a', 'KeyA', 65);
+    await page.waitFor('quenrik.state === "ended"', 10000, 'the end after a key');
+    const state = JSON.parse(await page.eval(State));
+    Check(state.reason === 'key' && state.exitCode === 0 && state.error === null, JSON.stringify(state));
+    console.log('web: ' + state.frames + ' frames, last at ' + frames[frames.length - 1] + ' ms of music');
+  },
+
+  // Full screen through the Fullscreen API; a key ends the show and leaves it.
+  async fullscreen(page, server) {
+    await OpenDialog(page, server);
+    await page.click('#go');
+    await page.waitFor('quenrik.state === "playing" && quenrik.frames.length > 5', 60000, 'the show');
+    Check(await page.eval('document.fullscreenElement && document.fullscreenElement.id') === 'screen',
+          'not in full screen');
+    await page.key(' ', 'Space', 32);
+    await page.waitFor('quenrik.state === "ended"', 10000, 'the end after a key');
+    Check(await page.eval('quenrik.reason') === 'key', 'ended by ' + await page.eval('quenrik.reason'));
+    await page.waitFor('document.fullscreenElement === null', 5000, 'leaving full screen');
+  },
+
+  // The virtual clock with the shake's fixed seed: the six reference frames.
+  async reference_frames(page, server) {
+    const clocks = Object.keys(ReferenceFrames);
+    await OpenDialog(page, server, '?test=frames&draw=grabbed&seed=20240607&grab=' + clocks.join(','));
+    await page.click('#fullscreen');
+    await page.click('#go');
+    await page.waitFor('quenrik.state === "ended"', 200000, 'the whole show on the virtual clock');
+    const state = JSON.parse(await page.eval(State));
+    Check(state.reason === 'end' && state.exitCode === 0 && state.frames === 4468, JSON.stringify(state));
+    const failures = [];
+    for (const clock of clocks) {
+      const name = ReferenceFrames[clock];
+      const png = join(workDir, name + '.browser.png');
+      writeFileSync(png, Buffer.from((await page.eval('quenrik.grabs[' + clock + ']')).split(',')[1], 'base64'));
+      try {
+        execFileSync(compareFrame, [png, join(sourceRoot, 'tests/layers/reference', name + '.png')]);
+      } catch (e) {
+        failures.push(name + ': ' + String(e.stdout).trim() + ' (' + png + ')');
+      }
+    }
+    Check(failures.length === 0, failures.join('\n'));
+  },
+
+  // A picture that is not there: the run-time error in the "Error" box.
+  async missing_picture(page) {
+    const server = await Serve(SiteWithout('text_5.hwl'));
+    try {
+      await OpenDialog(page, server);
+      await page.click('#fullscreen');
+      await page.click('#go');
+      await page.waitFor('quenrik.state === "ended"', 60000, 'the error');
+      const state = JSON.parse(await page.eval(State));
+      Check(/^Runtime error 2 at 0x[0-9A-F]{8}$/.test(state.error) && state.exitCode === 2 &&
+                state.reason === 'error' && state.frames === 0, JSON.stringify(state));
+      Check(await page.eval('document.getElementById("error-box").classList.contains("shown")'), 'no box');
+    } finally {
+      server.close();
+    }
+  },
+
+  // No music file: the sound error text, before any show frame.
+  async missing_music(page) {
+    const server = await Serve(SiteWithout('run_away.mp3'));
+    try {
+      await OpenDialog(page, server);
+      await page.click('#fullscreen');
+      await page.click('#go');
+      await page.waitFor('quenrik.state === "ended"', 60000, 'the error');
+      const state = JSON.parse(await page.eval(State));
+      Check(state.error === 'File not found' && state.exitCode === 1 && state.frames === 0, JSON.stringify(state));
+    } finally {
+      server.close();
+    }
+  },
+
+  // The browser's MP3 decoder (libmpg123 in WebAssembly, the portable C
+  // decoder) against the desktop's libmpg123 (an assembly decoder): the same
+  // gapless length and alignment, samples at most one step apart, as two
+  // decoders of the desktop library differ.
+  async mp3_samples() {
+    const mp3 = join(sourceRoot, 'data/run_away.mp3');
+    const nativePcm = join(workDir, 'native.pcm'), webPcm = join(workDir, 'web.pcm');
+    execFileSync(mp3Digest, [mp3, nativePcm], {stdio: 'pipe'});
+    // Emscripten 3.1.6's loader predates node's fetch.
+    execFileSync('node', ['--no-experimental-fetch', join(webBuild, 'tests/web/mp3_digest.js'), mp3, webPcm],
+                 {stdio: 'pipe'});
+    const a = new Int16Array(readFileSync(nativePcm).buffer.slice(0));
+    const b = new Int16Array(readFileSync(webPcm).buffer.slice(0));
+    Check(a.length === b.length && a.length === 3175200 * 2, 'lengths ' + a.length + ', ' + b.length);
+    let differ = 0, largest = 0;
+    for (let i = 0; i < a.length; ++i) {
+      const d = Math.abs(a[i] - b[i]);
+      if (d) ++differ;
+      largest = Math.max(largest, d);
+    }
+    console.log('web: ' + differ + ' of ' + a.length + ' samples differ, by at most ' + largest);
+    Check(largest <= 1 && differ <= a.length * 0.002, differ + ' samples differ, by up to ' + largest);
+  },
+};
+
+const run = Cases[caseName];
+if (!run) {
+  console.error('web_test: unknown case ' + caseName);
+  process.exit(2);
+}
+mkdirSync(workDir, {recursive: true});
+let failed = false;
+if (caseName === 'mp3_samples') {
+  try {
+    await run();
+  } catch (e) {
+    console.error('web_test ' + caseName + ': ' + e.message);
+    failed = true;
+  }
+} else {
+  const server = await Serve(site);
+  const page = await OpenBrowser();
+  try {
+    await run(page, server);
+  } catch (e) {
+    console.error('web_test ' + caseName + ': ' + e.message + '\npage console:\n' + page.console.join('\n'));
+    failed = true;
+  } finally {
+    await page.close();
+    server.close();
+  }
+}
+console.log(caseName + ': ' + (failed ? 'FAILED' : 'passed'));
+process.exit(failed ? 1 : 0);
