@@ -185,6 +185,23 @@ const Cases = {
     }
   },
 
+  // Not a test (numbers for README.md): "Go!" to the first show frame, and
+  // the spacing of frames in music time over the first 20 s at 640 x 480.
+  async timing(page, server) {
+    await OpenDialog(page, server);
+    await page.click('#fullscreen');
+    await page.click('#go');
+    await page.waitFor('quenrik.frames.length && quenrik.frames[quenrik.frames.length - 1][0] >= 20000', 120000,
+                       '20 s of the show');
+    const times = await page.eval('quenrik.times');
+    const clocks = (await page.eval('quenrik.frames.map(f => f[0])')).filter(c => c <= 20000);
+    const gaps = clocks.slice(1).map((c, i) => c - clocks[i]).sort((a, b) => a - b);
+    const at = share => gaps[Math.min(gaps.length - 1, Math.floor(share * gaps.length))];
+    console.log('web timing: Go to first show frame ' + (times.firstFrame - times.go).toFixed(0) + ' ms; ' +
+                clocks.length + ' frames in 20 s of music, spacing median ' + at(0.5) + ' ms, p99 ' + at(0.99) +
+                ' ms, longest ' + gaps[gaps.length - 1] + ' ms');
+  },
+
   // The browser's MP3 decoder (libmpg123 in WebAssembly, the portable C
   // decoder) against the desktop's libmpg123 (an assembly decoder): the same
   // gapless length and alignment, samples at most one step apart, as two
