@@ -28,11 +28,17 @@ if(WIN32)
   return()
 endif()
 
-# Linux: MP3 decoding with libmpg123, output through SDL2 audio.
+# Linux: MP3 decoding with libmpg123; output through a sound server
+# (libpulse), else ALSA, else SDL2 audio.
 find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
 pkg_check_modules(QUENRIK_SOUND_SDL2 REQUIRED IMPORTED_TARGET sdl2)
 pkg_check_modules(QUENRIK_SOUND_MPG123 REQUIRED IMPORTED_TARGET libmpg123)
+pkg_check_modules(QUENRIK_SOUND_PULSE REQUIRED IMPORTED_TARGET libpulse)
+pkg_check_modules(QUENRIK_SOUND_ALSA REQUIRED IMPORTED_TARGET alsa)
 
-add_library(quenrik_sound STATIC sound.cpp sound_errors.cpp sound_mpg123.cpp sound_sdl.cpp)
+add_library(quenrik_sound STATIC sound.cpp sound_errors.cpp sound_heard.cpp sound_mpg123.cpp sound_linux_output.cpp
+  sound_pulse.cpp sound_alsa.cpp sound_sdl.cpp)
 target_include_directories(quenrik_sound PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(quenrik_sound PRIVATE PkgConfig::QUENRIK_SOUND_SDL2 PkgConfig::QUENRIK_SOUND_MPG123)
+target_link_libraries(quenrik_sound PRIVATE PkgConfig::QUENRIK_SOUND_SDL2 PkgConfig::QUENRIK_SOUND_MPG123
+  PkgConfig::QUENRIK_SOUND_PULSE PkgConfig::QUENRIK_SOUND_ALSA Threads::Threads)

@@ -11,10 +11,17 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
 // Upper bound on SoundInit's channel count, only to reject nonsense.
 constexpr int MaxChannels = 64;
+// How long SoundStreamPlay waits for the first frame to be heard. A sound
+// server's sink may first play out what it rendered before the stream came (a
+// null sink renders up to two seconds ahead when nobody asks for less); the
+// caller's clock should move from its first reading on, not sit at 0 for
+// longer than its stall limit.
+constexpr auto FirstFrameWait = std::chrono::seconds(3);
 constexpr std::int64_t NanosecondsPerSecond = 1'000'000'000;
 
 // Where the device was when it last handed out a buffer of a stream. Written by
@@ -60,7 +67,7 @@ static bool Fail(int code) {
   return false;
 }
 
-static std::int64_t Now() {
+std::int64_t SoundSteadyNow() {
   SoundNowFunction now = Music.now.load(std::memory_order_relaxed);
   if (now != nullptr) {
     return now();
@@ -125,7 +132,7 @@ static std::int64_t PlayedFrames(const SoundStream& stream) {
   }
   // Elapsed time is capped at one second (longer than any period) so that the
   // product below cannot overflow; rounded to the nearest frame.
-  std::int64_t elapsed = std::clamp<std::int64_t>(Now() - record.time, 0, NanosecondsPerSecond);
+  std::int64_t elapsed = std::clamp<std::int64_t>(SoundSteadyNow() - record.time, 0, NanosecondsPerSecond);
   std::int64_t ahead = (elapsed * SoundMixRate + NanosecondsPerSecond / 2) / NanosecondsPerSecond;
   return std::min(record.start + ahead, record.end);
 }
@@ -161,7 +168,15 @@ void SoundQueuedBufferStarted(const SoundQueuedBuffer& buffer) {
   std::lock_guard<std::mutex> lock(Music.playLock);
   // A buffer filled before the stream was closed or played again is stale.
   if (buffer.end > buffer.start && buffer.stream == Music.playing && buffer.play == Music.plays) {
-    PublishClock(*buffer.stream, buffer.start, buffer.end, Now());
+    PublishClock(*buffer.stream, buffer.start, buffer.end, SoundSteadyNow());
+  }
+}
+
+void SoundQueuedBufferHeard(const SoundQueuedBuffer& buffer, std::int64_t heard, std::int64_t limit,
+                            std::int64_t time) {
+  std::lock_guard<std::mutex> lock(Music.playLock);
+  if (buffer.stream != nullptr && buffer.stream == Music.playing && buffer.play == Music.plays) {
+    PublishClock(*buffer.stream, heard, std::max(heard, limit), time);
   }
 }
 
@@ -177,7 +192,7 @@ bool SoundSetOutput(int output) {
   if (Music.initialised) {
     return Fail(SoundErrorAlreadyInitialised);
   }
-  if (output != SoundOutputPlatform && output != SoundOutputManual) {
+  if (output < SoundOutputPlatform || output > SoundOutputSdl) {
     return Fail(SoundErrorInvalidParameter);
   }
   Music.output = output;
@@ -203,8 +218,8 @@ bool SoundInit(int mixRate, int maxChannels, unsigned flags) {
   if (mixRate != SoundMixRate || maxChannels < 1 || maxChannels > MaxChannels) {
     return Fail(SoundErrorInvalidParameter);
   }
-  if (Music.output == SoundOutputPlatform) {
-    int error = OpenOutputDevice(Music.driver);
+  if (Music.output != SoundOutputManual) {
+    int error = OpenOutputDevice(Music.output, Music.driver);
     if (error != SoundErrorNone) {
       return Fail(error);
     }
@@ -217,6 +232,11 @@ bool SoundInit(int mixRate, int maxChannels, unsigned flags) {
 }
 
 int SoundGetError() { return Music.lastError; }
+
+const char* SoundOutputName() {
+  if (!Music.initialised) return "";
+  return Music.output == SoundOutputManual ? "manual" : OutputDeviceName();
+}
 
 SoundStream* SoundStreamOpenFile(const char* path, unsigned mode, int offset) {
   (void)mode;
@@ -272,9 +292,14 @@ int SoundStreamPlay(int channel, SoundStream* stream) {
     Music.playing = stream;
     ++Music.plays;
   }
-  if (Music.output == SoundOutputPlatform && !Music.deviceStarted) {
-    StartOutputDevice();
-    Music.deviceStarted = true;
+  if (Music.output != SoundOutputManual) {
+    if (!Music.deviceStarted) {
+      StartOutputDevice();
+      Music.deviceStarted = true;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + FirstFrameWait;
+    while (PlayedFrames(*stream) == 0 && stream->frames > 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return channel < 0 ? 0 : channel;
 }
@@ -309,7 +334,7 @@ bool SoundStreamClose(SoundStream* stream) {
 }
 
 void SoundClose() {
-  if (Music.initialised && Music.output == SoundOutputPlatform) {
+  if (Music.initialised && Music.output != SoundOutputManual) {
     CloseOutputDevice();
   }
   {

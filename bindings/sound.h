@@ -4,23 +4,28 @@
 // driver, initialise, open an MP3 stream, play it, poll its position in
 // milliseconds, close the stream, shut down, and read the code of the last
 // failure (turned into text by SoundErrorText). This module provides them over
-// our own pieces: a decoder (libmpg123) that turns the whole file into 16-bit
-// stereo PCM when the stream is opened, and an output device (SDL2 audio)
-// whose callback copies that PCM out in 1024-frame periods.
+// our own pieces: a decoder (libmpg123, or the Audio Compression Manager on
+// Windows) that turns the whole file into 16-bit stereo PCM when the stream is
+// opened, and an output that copies that PCM out in 1024-frame periods: on
+// Linux a sound server (PulseAudio, or PipeWire's pulse server), else ALSA,
+// else SDL2 audio; on Windows waveOut.
 //
-// All operations are called from one thread (the show's). The device plays on
+// All operations are called from one thread (the show's). The output plays on
 // its own thread; the two meet only in the fill calls (SoundFillOutput, or
-// SoundFillQueuedOutput and SoundQueuedBufferStarted) and the stream's
-// published clock record.
+// SoundFillQueuedOutput with SoundQueuedBufferStarted or SoundQueuedBufferHeard)
+// and the stream's published clock record.
 //
-// The position clock (SoundStreamGetTime) is smooth: each device buffer, as it
-// starts playing, publishes the frame at which it starts, the frame at which
-// it ends and the steady-clock time. A reader adds the time elapsed since
-// that call to the start frame, never going past the buffer's end, and never
-// answers less than it answered before. So the clock is 0 until the first
-// buffer of the stream is handed out (0 is the first audible sample: gapless
-// decoding drops the encoder's delay and padding), moves on smoothly between
-// callbacks, stalls with the device, and stops at the stream's length.
+// The position clock (SoundStreamGetTime) is the position being heard, and it
+// is smooth: the output publishes, from time to time, the stream frame being
+// heard, the frame up to which the listener may go on without further news,
+// and the steady-clock time. A reader adds the time elapsed since then to the
+// frame heard, never going past that limit, and never answers less than it
+// answered before. So the clock is 0 until the stream's first sample is heard
+// (0 is the first audible sample: gapless decoding drops the encoder's delay
+// and padding), moves on smoothly between publications, stalls with the
+// output, and stops at the stream's length. Outputs that know their latency
+// (the sound server, ALSA) publish what their listener hears; SDL and waveOut
+// know only when a buffer starts to be played, and publish that.
 //
 // Error codes are those of SoundErrorText's table; SoundGetError returns the
 // code of the last failure (0 when nothing has failed since SoundInit or
@@ -46,8 +51,15 @@ inline constexpr int SoundErrorInvalidParameter = 14;
 inline constexpr int SoundErrorNoChannel = 17;
 
 // Outputs for SoundSetOutput.
-inline constexpr int SoundOutputPlatform = 1;  // the system's audio output (default)
+inline constexpr int SoundOutputPlatform = 1;  // the system's audio output (default): the best one there is
 inline constexpr int SoundOutputManual = 2;    // no device: the caller drives SoundFillOutput (tests)
+// One output of the platform alone (Linux; elsewhere SoundInit fails with code
+// 3). SoundOutputPlatform tries them in this order, unless SDL_AUDIODRIVER is
+// set: then the user has chosen one of SDL's drivers (dummy, disk...), and SDL
+// is used alone.
+inline constexpr int SoundOutputServer = 3;    // PulseAudio's protocol (PulseAudio, PipeWire)
+inline constexpr int SoundOutputAlsa = 4;      // ALSA's default device
+inline constexpr int SoundOutputSdl = 5;       // SDL2 audio, SDL_AUDIODRIVER's driver or SDL's choice
 
 // The only mixing rate: the show's music and the device both run at 44.1 kHz.
 inline constexpr int SoundMixRate = 44100;
@@ -57,9 +69,8 @@ inline constexpr int SoundPeriodFrames = 1024;
 // Samples per frame of the decoded PCM and of the output (stereo).
 inline constexpr int SoundChannelsPerFrame = 2;
 
-// Chooses the output used by SoundInit: SoundOutputPlatform or
-// SoundOutputManual. False (code 1) after SoundInit, false (code 14) for any
-// other value.
+// Chooses the output used by SoundInit: one of the SoundOutput values above.
+// False (code 1) after SoundInit, false (code 14) for any other value.
 bool SoundSetOutput(int output);
 
 // Chooses the device of the output: 0 is the system's default device, the only
@@ -76,6 +87,10 @@ bool SoundInit(int mixRate, int maxChannels, unsigned flags);
 // The code of the last failure.
 int SoundGetError();
 
+// The output in use since SoundInit ("pulse", "alsa", "sdl dummy", "waveout",
+// "manual"...); an empty text before SoundInit. For reports and tests.
+const char* SoundOutputName();
+
 // Opens the MP3 file at path and decodes all of it (about 12 MB for 72 s).
 // mode bits are ignored: a stream always decodes to 16-bit stereo at the mix
 // rate and plays once. offset must be 0. Null on failure: code 2 before
@@ -85,9 +100,11 @@ int SoundGetError();
 SoundStream* SoundStreamOpenFile(const char* path, unsigned mode, int offset);
 
 // Starts the stream from position 0. channel is -1 (any free channel) or a
-// channel number below maxChannels. Returns the channel (>= 0), or -1 on
-// failure: code 2 before SoundInit, 14 for an unknown stream or channel, 17
-// while another stream is still playing. Playing a stream again restarts it.
+// channel number below maxChannels. Returns the channel (>= 0) once the first
+// frame is heard (at most 3 s: a device that does not start is left to the
+// caller's stall check), or -1 on failure: code 2 before SoundInit, 14 for an
+// unknown stream or channel, 17 while another stream is still playing.
+// Playing a stream again restarts it.
 int SoundStreamPlay(int channel, SoundStream* stream);
 
 // The stream's playing position in milliseconds: 0 before playback starts,
@@ -135,8 +152,17 @@ struct SoundQueuedBuffer {
 SoundQueuedBuffer SoundFillQueuedOutput(std::int16_t* out, int frames);
 void SoundQueuedBufferStarted(const SoundQueuedBuffer& buffer);
 
+// For outputs that know what is being heard (sound_heard.h): stream frame
+// heard of buffer's stream is heard at steady time (ns, SoundSetClock's clock),
+// and the clock may run on at real-time speed up to stream frame limit. Ignored
+// for a buffer of a stream closed or played again since.
+void SoundQueuedBufferHeard(const SoundQueuedBuffer& buffer, std::int64_t heard, std::int64_t limit,
+                            std::int64_t time);
+
 // A steady clock in nanoseconds. SoundSetClock replaces the module's clock
 // (std::chrono::steady_clock) for tests; null restores it. Kept across
 // SoundClose.
 using SoundNowFunction = std::int64_t (*)();
 void SoundSetClock(SoundNowFunction now);
+// That clock's time now, for outputs that publish what is heard.
+std::int64_t SoundSteadyNow();

@@ -1,6 +1,10 @@
-// The music module's output device over SDL2 audio.
+// The music module's output over SDL2 audio: the fallback where neither a sound
+// server nor ALSA can be opened, and the output of SDL_AUDIODRIVER's choice.
+// SDL tells only when it asks for data, not when that data is heard: the
+// clock counts each period from its callback and leads what is heard by SDL's
+// and the system's buffering.
 #include "sound.h"
-#include "sound_platform.h"
+#include "sound_linux_output.h"
 
 #include <SDL.h>
 
@@ -11,8 +15,7 @@ static void SDLCALL FillDeviceBuffer(void*, Uint8* buffer, int bytes) {
   SoundFillOutput(reinterpret_cast<std::int16_t*>(buffer), bytes / BytesPerFrame);
 }
 
-int OpenOutputDevice(int driver) {
-  (void)driver;  // only the default device
+int OpenSdlOutput() {
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     return SoundErrorOutputDevice;
   }
@@ -33,12 +36,17 @@ int OpenOutputDevice(int driver) {
   return SoundErrorNone;
 }
 
-void StartOutputDevice() { SDL_PauseAudioDevice(OutputDevice, 0); }
+void StartSdlOutput() { SDL_PauseAudioDevice(OutputDevice, 0); }
 
-void CloseOutputDevice() {
+void CloseSdlOutput() {
   if (OutputDevice != 0) {
     SDL_CloseAudioDevice(OutputDevice);  // waits for a running callback
     OutputDevice = 0;
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
   }
+}
+
+const char* SdlDriverName() {
+  const char* name = SDL_GetCurrentAudioDriver();
+  return name != nullptr ? name : "";
 }

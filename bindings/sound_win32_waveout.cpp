@@ -69,8 +69,9 @@ void Feed() {
 
 }  // namespace
 
-int OpenOutputDevice(int driver) {
-  (void)driver;  // only the default device (the wave mapper)
+int OpenOutputDevice(int output, int driver) {
+  // Only the default device (the wave mapper); the other outputs are Linux's.
+  if (output != SoundOutputPlatform || driver != 0) return SoundErrorOutputDevice;
   WAVEFORMATEX format{};
   format.wFormatTag = WAVE_FORMAT_PCM;
   format.nChannels = SoundChannelsPerFrame;
@@ -126,3 +127,5 @@ void CloseOutputDevice() {
     Device.bufferDone = nullptr;
   }
 }
+
+const char* OutputDeviceName() { return "waveout"; }

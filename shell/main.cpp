@@ -1,5 +1,6 @@
 // quenrik: the show, configured by its dialog.
 #include "desktop_host.h"
+#include "installed_data.h"
 #include "show_core.h"
 
 #ifdef _WIN32
@@ -9,6 +10,7 @@
 #endif
 
 int main() {
+  UseInstalledData(InstalledDataUse::Always);
   ShowHost host = DesktopHost();
 #ifdef _WIN32
   host.Configure = ShowWin32ConfigDialog;

@@ -7,19 +7,14 @@ target_compile_definitions(quenrik_show PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN)
 # opengl32 for the WGL calls only; GL and GLU are bound by name at run time.
 target_link_libraries(quenrik_show PUBLIC quenrik_core quenrik_sound quenrik_dialog_proc opengl32 gdi32 user32)
 
-# The program's icon (group 1): a few overlapping squares like the show's
-# logo stack, drawn with ImageMagick at 32 and 16 pixels.
+# The program's icon (group 1): resources/icon.cmake's drawing at 32 and 16
+# pixels.
 find_program(QUENRIK_IMAGEMAGICK NAMES convert REQUIRED)
 set(QUENRIK_ICON ${CMAKE_CURRENT_BINARY_DIR}/quenrik.ico)
+quenrik_icon_drawing(1 QUENRIK_ICON_DRAWING)
 add_custom_command(OUTPUT ${QUENRIK_ICON}
-  COMMAND ${QUENRIK_IMAGEMAGICK} -size 32x32 "xc:#0c0c14"
-          "(" -size 32x32 xc:none -fill "#b03a10" -draw "rectangle 7,7 24,24" -distort SRT 18 ")"
-          -compose plus -composite
-          "(" -size 32x32 xc:none -fill "#1a48b0" -draw "rectangle 9,9 22,22" -distort SRT -24 ")"
-          -compose plus -composite
-          "(" -size 32x32 xc:none -fill "#606060" -draw "rectangle 12,12 19,19" -distort SRT 40 ")"
-          -compose plus -composite
-          -define icon:auto-resize=32,16 ${QUENRIK_ICON}
+  COMMAND ${QUENRIK_IMAGEMAGICK} ${QUENRIK_ICON_DRAWING} -define icon:auto-resize=32,16 ${QUENRIK_ICON}
+  DEPENDS ${QUENRIK_RESOURCES_DIR}/icon.cmake
   VERBATIM
   COMMENT "Drawing the program icon")
 

@@ -11,8 +11,8 @@ packages=(
   libpng-dev libturbojpeg0-dev libfreetype-dev fonts-dejavu-core
   # music: decoding and encoding MP3
   libmpg123-dev libmp3lame-dev sox libsox-fmt-mp3
-  # window, GL, sound output
-  libsdl2-dev libgl1-mesa-dri libglu1-mesa-dev libegl-dev libgl-dev mesa-common-dev
+  # window, GL, sound output (a sound server, ALSA, SDL)
+  libpulse-dev libasound2-dev libsdl2-dev libgl1-mesa-dri libglu1-mesa-dev libegl-dev libgl-dev mesa-common-dev
   # dialog
   libgtk-3-dev
   # video capture
@@ -20,6 +20,8 @@ packages=(
   # headless displays and driving them in tests
   xvfb xauth xdotool imagemagick x11-utils x11-xserver-utils
   xserver-xorg-core xserver-xorg-video-dummy openbox
+  # packages (tools/package.sh) and their install tests: a fresh Debian root, checks
+  dpkg-dev lintian mmdebstrap desktop-file-utils unzip
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -31,12 +33,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q -o DPkg::Lock::Timeout=600 "${missing[@]}"
 fi
 
-# --- Windows build and its Wine tests (tests/windows) ---
-# Cross compiler, 64-bit Wine, a sound server for waveOut, and the X libraries
-# Wine's display driver loads at run time (only recommendations of wine, so
-# named here: these packages go in without their recommendations).
+# --- Windows build and its Wine tests (tests/windows), sound server tests ---
+# Cross compiler, 64-bit Wine, a sound server for waveOut and the music clock's
+# tests (with pactl and ALSA's plugin to reach it), and the X libraries Wine's
+# display driver loads at run time (only recommendations of wine, so named
+# here: these packages go in without their recommendations).
 windows_packages=(
-  g++-mingw-w64-x86-64 wine wine64 pulseaudio
+  g++-mingw-w64-x86-64 wine wine64 pulseaudio pulseaudio-utils libasound2-plugins
   libxrandr2 libxxf86vm1 libxrender1 libxi6 libgl1 libgl1-mesa-dri
 )
 missing=()

@@ -9,37 +9,6 @@
 #include <string>
 #include <thread>
 
-namespace {
-
-std::int64_t SteadyNanoseconds() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// Sets an environment variable for one scope.
-struct ScopedEnvironment {
-  ScopedEnvironment(const char* name, const char* value) : name(name) {
-    if (const char* old = std::getenv(name)) {
-      saved = old;
-      hadValue = true;
-    }
-    setenv(name, value, 1);
-  }
-  ~ScopedEnvironment() {
-    if (hadValue) {
-      setenv(name, saved.c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  const char* name;
-  std::string saved;
-  bool hadValue = false;
-};
-
-}  // namespace
-
 TEST(SdlOutput, NoSoundDeviceFailsWithCode3) {
   SoundClose();
   ScopedEnvironment driver("SDL_AUDIODRIVER", "quenrik-no-such-driver");

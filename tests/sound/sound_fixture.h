@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 inline std::int64_t FakeNow = 0;  // ns
@@ -17,6 +20,39 @@ inline constexpr std::int64_t FramesToNanoseconds(std::int64_t frames) {
   return frames * 1'000'000'000 / SoundMixRate;
 }
 inline constexpr std::int64_t Milliseconds(std::int64_t ms) { return ms * 1'000'000; }
+
+// The real steady clock (CLOCK_MONOTONIC on Linux) in nanoseconds.
+inline std::int64_t SteadyNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Sets (or, for a null value, removes) an environment variable for one scope.
+struct ScopedEnvironment {
+  ScopedEnvironment(const char* name, const char* value) : name(name) {
+    if (const char* old = std::getenv(name)) {
+      saved = old;
+      hadValue = true;
+    }
+    if (value != nullptr) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    if (hadValue) {
+      setenv(name, saved.c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+  const char* name;
+  std::string saved;
+  bool hadValue = false;
+};
 
 class ManualDevice : public ::testing::Test {
  protected:

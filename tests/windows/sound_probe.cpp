@@ -3,6 +3,11 @@
 // be compared on the same files.
 //   sound_probe decode IN.mp3 OUT.raw   the decoded 16-bit stereo PCM
 //   sound_probe clock IN.mp3 SECONDS    "wall_ms clock_ms" lines while playing
+//   sound_probe clock-log IN.mp3 SECONDS
+//                                       "clock_ms steady_ns" lines: each new reading
+//                                       and the steady clock's time then (on Linux
+//                                       CLOCK_MONOTONIC; under Wine the performance
+//                                       counter, CLOCK_MONOTONIC_RAW), for av_sync
 //   sound_probe compare IN.mp3 OTHER.raw MAX_FRAME_SHIFT MAX_SAMPLE_DIFF
 //                                       decodes IN here and compares it with
 //                                       the other build's decoding
@@ -51,9 +56,9 @@ int Decode(const char* in, const char* out) {
   return 0;
 }
 
-// The show's calls, then the clock polled about every half millisecond; a
-// line whenever it changed.
-int Clock(const char* in, double seconds) {
+// The show's calls, then the clock polled about every half millisecond
+// (steadyLog: every 0.2 ms); a line whenever it changed.
+int Clock(const char* in, double seconds, bool steadyLog) {
   SoundSetOutput(SoundOutputPlatform);
   SoundSetDriver(0);
   SoundStream* stream = nullptr;
@@ -67,6 +72,7 @@ int Clock(const char* in, double seconds) {
     SoundClose();
     return error;
   }
+  if (steadyLog) std::printf("# output %s\n", SoundOutputName());
   const auto end = start + std::chrono::duration<double>(seconds);
   std::int32_t last = -1;
   // The wall time is taken after each reading, so it is never behind it.
@@ -74,12 +80,16 @@ int Clock(const char* in, double seconds) {
     const std::int32_t clock = SoundStreamGetTime(stream);
     const auto now = std::chrono::steady_clock::now();
     if (now >= end) break;
-    if (clock != last) {
+    if (clock != last && steadyLog) {
+      std::printf("%d %lld\n", clock,
+                  static_cast<long long>(
+                      std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count()));
+    } else if (clock != last) {
       const auto wall = std::chrono::duration_cast<std::chrono::microseconds>(now - start).count();
       std::printf("%.3f %d\n", static_cast<double>(wall) / 1000.0, clock);
-      last = clock;
     }
-    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    last = clock;
+    std::this_thread::sleep_for(std::chrono::microseconds(steadyLog ? 200 : 500));
   }
   SoundStreamClose(stream);
   SoundClose();
@@ -153,7 +163,8 @@ int Make(const std::string& dir) {
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "decode") == 0) return Decode(argv[2], argv[3]);
-  if (argc == 4 && std::strcmp(argv[1], "clock") == 0) return Clock(argv[2], std::atof(argv[3]));
+  if (argc == 4 && std::strcmp(argv[1], "clock") == 0) return Clock(argv[2], std::atof(argv[3]), false);
+  if (argc == 4 && std::strcmp(argv[1], "clock-log") == 0) return Clock(argv[2], std::atof(argv[3]), true);
   if (argc == 6 && std::strcmp(argv[1], "compare") == 0)
     return Compare(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]));
   if (argc == 3 && std::strcmp(argv[1], "wait") == 0) {
@@ -164,7 +175,7 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "make") == 0) return Make(argv[2]);
 #endif
   std::fprintf(stderr,
-               "usage: sound_probe decode IN.mp3 OUT.raw | clock IN.mp3 SECONDS |"
+               "usage: sound_probe decode IN.mp3 OUT.raw | clock IN.mp3 SECONDS | clock-log IN.mp3 SECONDS |"
                " compare IN.mp3 OTHER.raw MAX_FRAME_SHIFT MAX_SAMPLE_DIFF | make DIR | wait SECONDS\n");
   return 64;
 }

@@ -4,9 +4,9 @@
 # change) and a PulseAudio null sink (so that waveOut has a device).
 #   wine_e2e.sh prefix PREFIX
 #       makes the Wine prefix the other cases share (virtual desktop 1024x768)
-#   wine_e2e.sh CASE PREFIX WINDOWS_BUILD LINUX_PROBE MAKE_SHOW_DATA REPO_DATA
+#   wine_e2e.sh CASE PREFIX WINDOWS_BUILD LINUX_PROBE MAKE_SHOW_DATA REPO_DATA [ZIP]
 # Cases: decode clock cancel windowed fullscreen32 fullscreen16 missing-file
-#        no-audio no-glu
+#        no-audio no-glu, and zip (needs ZIP: the packaged quenrik.exe)
 # Every case needs the program itself to answer (its dialog, its stderr), so
 # an exe that Wine cannot load (which exits 0) never passes.
 set -u  # no pipefail: "grep -q" ends pipelines early on purpose
@@ -47,6 +47,7 @@ EOF
 fi
 
 WINDOWS_BUILD=$(realpath "$3") LINUX_PROBE=$(realpath "$4") MAKE_SHOW_DATA=$(realpath "$5") REPO_DATA=$(realpath -m "$6")
+ZIP=${7:+$(realpath -m "$7")}
 QUENRIK=$WINDOWS_BUILD/shell/quenrik.exe
 PROBE=$WINDOWS_BUILD/tests/windows/sound_probe.exe
 [ -f "$PREFIX/user.reg" ] || Fail "no Wine prefix at $PREFIX"
@@ -86,7 +87,7 @@ KeepDesktop() {
 
 # quenrik in the work directory; its exit code goes to a file once it ends.
 StartShow() {
-  (cd "$TMP/work" && wine "$QUENRIK" >"$TMP/stdout" 2>"$TMP/stderr"; echo $? >"$TMP/rc") &
+  (cd "${WORK:-$TMP/work}" && wine "$QUENRIK" >"$TMP/stdout" 2>"$TMP/stderr"; echo $? >"$TMP/rc") &
   PIDS+=($!)
 }
 Running() { [ ! -s "$TMP/rc" ]; }
@@ -310,6 +311,24 @@ case $CASE in
     DismissErrorBox
     [ "$RC" = 1 ] || Fail "exit code $RC, expected 1"
     ExpectStderr '^Error: OpenGL entry point gluPerspective not found in glu32\.dll$'
+    WaitForDesktop "$DesktopSize"
+    ;;
+  zip)
+    # The zip unpacked into a folder with a space in its name, quenrik.exe
+    # started from another folder (no data\ there): it finds its own data\.
+    unpacked="$TMP/un packed"
+    mkdir -p "$unpacked" "$TMP/elsewhere"
+    unzip -q "$ZIP" -d "$unpacked" || Fail "cannot unpack $ZIP"
+    QUENRIK=$(find "$unpacked" -name quenrik.exe | head -1)
+    [ -n "$QUENRIK" ] && [ -d "$(dirname "$QUENRIK")/data" ] || Fail "the zip has no quenrik.exe beside a data folder"
+    StartX
+    StartPulse
+    WORK=$TMP/elsewhere StartShow
+    WaitForDialog
+    KeepDesktop
+    Key Return
+    WaitForStderr "^quenrik: display mode 640 x 480 x 32" 30
+    PlayAndEnd
     WaitForDesktop "$DesktopSize"
     ;;
   *)

@@ -26,6 +26,7 @@
 #include "frame_queue.h"
 #include "gl.h"
 #include "headless_gl.h"
+#include "installed_data.h"
 #include "show_core.h"
 #include "show_errors.h"
 #include "timeline.h"
@@ -150,7 +151,8 @@ void EncodeFrames() {
 
 // --- the host record ----------------------------------------------------------
 
-constexpr const char* DataHint = " (quenrik-capture reads data/ below the folder it runs in)";
+constexpr const char* DataHint =
+    " (quenrik-capture reads data/ below the folder it runs in, else the installed show's data/)";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "quenrik-capture: %s\n", message.c_str());
@@ -372,6 +374,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  UseInstalledData(InstalledDataUse::UnlessDataHere);
   const int code = Run(argc, argv);
   // Release outputs (removing partial files on failure) and the context
   // before the process ends.

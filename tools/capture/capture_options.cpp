@@ -6,11 +6,14 @@
 #include <filesystem>
 #include <string_view>
 
+#include "installed_data.h"
+
 const char* const CaptureUsage =
     "usage: quenrik-capture OUT [--size WxH] [--fps N] [--seed S] [--frames-log FILE]\n"
     "                           [--from MS] [--to MS]\n"
     "       quenrik-capture --render-only [--size WxH] [--fps N] [--from MS] [--to MS]\n"
-    "Renders the show headless on a virtual music clock (run from the folder that holds data/).\n"
+    "Renders the show headless on a virtual music clock. It reads data/ in the folder it runs\n"
+    "in, or the installed show's data/ when there is none.\n"
     "  OUT               a .mp4 or .mkv file (H.264 and the show's MP3), or a folder for\n"
     "                    numbered PNG frames (an existing folder, or a name ending in '/')\n"
     "  --size WxH        frame size (default 1280x720; even sizes for video)\n"
@@ -137,7 +140,7 @@ std::string ParseCaptureOptions(std::span<const char* const> args, CaptureOption
       } else if (name == "--frames-log") {
         if (!once(seenLog)) return "--frames-log given twice";
         if (value.empty()) return "--frames-log needs a file name";
-        options.framesLog = value;
+        options.framesLog = FromStartFolder(std::string(value));
       } else if (name == "--from") {
         if (!once(seenFrom)) return "--from given twice";
         error = ParseMs("--from", value, options.fromMs);
@@ -152,7 +155,7 @@ std::string ParseCaptureOptions(std::span<const char* const> args, CaptureOption
     }
     if (haveOutput) return "more than one OUT: \"" + options.output + "\" and \"" + std::string(arg) + "\"";
     if (arg.empty()) return "OUT is empty";
-    options.output = arg;
+    options.output = FromStartFolder(std::string(arg));
     haveOutput = true;
   }
 

@@ -43,7 +43,8 @@ constexpr std::int64_t CaptureMinFps = 1;
 
 // Reads argv[1...] into options. Returns the reason when the command line is
 // wrong (empty on success). Does not touch the file system except to ask
-// whether OUT is an existing folder.
+// whether OUT is an existing folder. OUT and --frames-log name paths relative
+// to the folder the program was started in (FromStartFolder).
 std::string ParseCaptureOptions(std::span<const char* const> args, CaptureOptions& options);
 
 extern const char* const CaptureUsage;
