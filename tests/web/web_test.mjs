@@ -40,6 +40,22 @@ async function OpenDialog(page, server, query = '') {
 const State = 'JSON.stringify({state: quenrik.state, reason: quenrik.reason, exitCode: quenrik.exitCode, ' +
               'error: quenrik.error, frames: quenrik.frames.length})';
 
+// "Go!" on a copy of the site without one data file; the page's end state.
+async function RunWithout(page, file) {
+  const server = await Serve(SiteWithout(file));
+  try {
+    await OpenDialog(page, server);
+    await page.click('#fullscreen');
+    await page.click('#go');
+    await page.waitFor('quenrik.state === "ended"', 60000, 'the error');
+    const state = JSON.parse(await page.eval(State));
+    state.box = await page.eval('document.getElementById("error-box").classList.contains("shown")');
+    return state;
+  } finally {
+    server.close();
+  }
+}
+
 const Cases = {
   // The form's controls, texts and defaults; Tab order; Escape does nothing;
   // Enter on "Cancel" is "Cancel" (the closing text, no show).
@@ -155,34 +171,16 @@ const Cases = {
 
   // A picture that is not there: the run-time error in the "Error" box.
   async missing_picture(page) {
-    const server = await Serve(SiteWithout('text_5.hwl'));
-    try {
-      await OpenDialog(page, server);
-      await page.click('#fullscreen');
-      await page.click('#go');
-      await page.waitFor('quenrik.state === "ended"', 60000, 'the error');
-      const state = JSON.parse(await page.eval(State));
-      Check(/^Runtime error 2 at 0x[0-9A-F]{8}$/.test(state.error) && state.exitCode === 2 &&
-                state.reason === 'error' && state.frames === 0, JSON.stringify(state));
-      Check(await page.eval('document.getElementById("error-box").classList.contains("shown")'), 'no box');
-    } finally {
-      server.close();
-    }
+    const state = await RunWithout(page, 'text_5.hwl');
+    Check(/^Runtime error 2 at 0x[0-9A-F]{8}$/.test(state.error) && state.exitCode === 2 &&
+              state.reason === 'error' && state.frames === 0 && state.box, JSON.stringify(state));
   },
 
   // No music file: the sound error text, before any show frame.
   async missing_music(page) {
-    const server = await Serve(SiteWithout('run_away.mp3'));
-    try {
-      await OpenDialog(page, server);
-      await page.click('#fullscreen');
-      await page.click('#go');
-      await page.waitFor('quenrik.state === "ended"', 60000, 'the error');
-      const state = JSON.parse(await page.eval(State));
-      Check(state.error === 'File not found' && state.exitCode === 1 && state.frames === 0, JSON.stringify(state));
-    } finally {
-      server.close();
-    }
+    const state = await RunWithout(page, 'run_away.mp3');
+    Check(state.error === 'File not found' && state.exitCode === 1 && state.frames === 0 && state.box,
+          JSON.stringify(state));
   },
 
   // Not a test (numbers for README.md): "Go!" to the first show frame, and
