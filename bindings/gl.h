@@ -80,6 +80,16 @@ constexpr GLenum GL_UNPACK_ALIGNMENT = 0x0CF5;
 constexpr GLenum GL_VIEWPORT = 0x0BA2;
 constexpr GLenum GL_MODELVIEW_MATRIX = 0x0BA6;
 constexpr GLenum GL_PROJECTION_MATRIX = 0x0BA7;
+// Used by the fixed-function layer (gl_fixed.h) and its tests.
+constexpr GLenum GL_TRIANGLES = 0x0004;
+constexpr GLenum GL_FLAT = 0x1D00;
+constexpr GLenum GL_NEAREST = 0x2600;
+constexpr GLenum GL_CLAMP = 0x2900;
+constexpr GLenum GL_INVALID_ENUM = 0x0500;
+constexpr GLenum GL_INVALID_VALUE = 0x0501;
+constexpr GLenum GL_INVALID_OPERATION = 0x0502;
+constexpr GLenum GL_STACK_OVERFLOW = 0x0503;
+constexpr GLenum GL_STACK_UNDERFLOW = 0x0504;
 
 // One pointer per entry point, null until resolved.
 #define QUENRIK_GL(use, ret, name, params, args) extern ret(QUENRIK_GLAPI *name) params;

@@ -1,12 +1,14 @@
-// Headless GL context: EGL surfaceless display, compatibility context, one
-// framebuffer object. The system's GL headers are not included here either:
-// the framebuffer entry points are resolved with eglGetProcAddress under
-// their own types, and the drawing table comes from LoadGL.
+// Headless GL context: EGL surfaceless display, a compatibility or an
+// OpenGL ES 2.0 context, one framebuffer object. The system's GL headers are
+// not included here either: the framebuffer entry points are resolved with
+// eglGetProcAddress under their own types, and the desktop context's drawing
+// table comes from LoadGL.
 #include "headless_gl.h"
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -93,10 +95,10 @@ bool HasExtension(const char* list, const char* name) {
   return false;
 }
 
-std::string EglFailure(const char* step) {
+std::string EglFailure(const std::string& step) {
   char code[16];
   std::snprintf(code, sizeof code, "0x%04X", static_cast<unsigned>(eglGetError()));
-  return std::string(step) + " failed (EGL error " + code + ")";
+  return step + " failed (EGL error " + code + ")";
 }
 
 }  // namespace
@@ -128,7 +130,28 @@ void HeadlessGlCloser::operator()(HeadlessGl* c) const {
   delete c;
 }
 
-HeadlessGlHandle OpenHeadlessGl(int width, int height, std::string& error) {
+namespace {
+
+// What differs between the two kinds of context.
+struct ApiChoice {
+  EGLenum api;
+  EGLint renderableType;
+  const char* name;
+  std::array<EGLint, 3> contextAttributes;
+};
+
+// No version asked for on the desktop: a legacy context, which is the
+// compatibility profile, so immediate mode works.
+ApiChoice Choice(HeadlessApi api) {
+  if (api == HeadlessApi::Gles2)
+    return {EGL_OPENGL_ES_API, EGL_OPENGL_ES2_BIT, "OpenGL ES 2.0", {EGL_CONTEXT_CLIENT_VERSION, 2, EGL_NONE}};
+  return {EGL_OPENGL_API, EGL_OPENGL_BIT, "desktop OpenGL", {EGL_NONE, 0, 0}};
+}
+
+}  // namespace
+
+HeadlessGlHandle OpenHeadlessGl(int width, int height, std::string& error, HeadlessApi api) {
+  const ApiChoice choice = Choice(api);
   if (width <= 0 || height <= 0 || width > HeadlessMaxSize || height > HeadlessMaxSize) {
     error = "render target size out of range: " + std::to_string(width) + " x " + std::to_string(height);
     return nullptr;
@@ -157,23 +180,21 @@ HeadlessGlHandle OpenHeadlessGl(int width, int height, std::string& error) {
     error = EglFailure("eglInitialize");
     return nullptr;
   }
-  if (!eglBindAPI(EGL_OPENGL_API)) {
-    error = EglFailure("eglBindAPI(EGL_OPENGL_API)");
+  if (!eglBindAPI(choice.api)) {
+    error = EglFailure(std::string("eglBindAPI (") + choice.name + ")");
     return nullptr;
   }
   // No surface is ever made, so any surface type will do (the default asks for windows).
-  const EGLint configAttributes[] = {EGL_SURFACE_TYPE, 0, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
+  const EGLint configAttributes[] = {EGL_SURFACE_TYPE, 0, EGL_RENDERABLE_TYPE, choice.renderableType, EGL_NONE};
   EGLConfig config = nullptr;
   EGLint configCount = 0;
   if (!eglChooseConfig(c->display, configAttributes, &config, 1, &configCount) || configCount < 1) {
-    error = EglFailure("eglChooseConfig (desktop OpenGL)");
+    error = EglFailure(std::string("eglChooseConfig (") + choice.name + ")");
     return nullptr;
   }
-  // No version asked for: a legacy context, which is the compatibility
-  // profile, so immediate mode works.
-  c->context = eglCreateContext(c->display, config, EGL_NO_CONTEXT, nullptr);
+  c->context = eglCreateContext(c->display, config, EGL_NO_CONTEXT, choice.contextAttributes.data());
   if (c->context == EGL_NO_CONTEXT) {
-    error = EglFailure("eglCreateContext");
+    error = EglFailure(std::string("eglCreateContext (") + choice.name + ")");
     return nullptr;
   }
   if (!eglMakeCurrent(c->display, EGL_NO_SURFACE, EGL_NO_SURFACE, c->context)) {
@@ -203,6 +224,7 @@ HeadlessGlHandle OpenHeadlessGl(int width, int height, std::string& error) {
   }
 
   // The drawing table, bound the same way as in the show.
+  if (api == HeadlessApi::Gles2) return c;  // the fixed-function layer's user binds it
   if (!LoadGL(GlLibraryName)) {
     error = std::string("cannot load ") + GlLibraryName;
     return nullptr;

@@ -1,7 +1,9 @@
 // A GL context without any window system: EGL on Mesa's surfaceless
-// platform, a compatibility-profile context and a framebuffer object of a
-// chosen size as the render target. Opening it also binds the GL and GLU
-// tables (LoadGL / LoadGLU), so all drawing goes through them as in the show.
+// platform, a context and a framebuffer object of a chosen size as the
+// render target. A desktop context is a compatibility-profile one, and
+// opening it also binds the GL and GLU tables (LoadGL / LoadGLU), so all
+// drawing goes through them as in the show. An OpenGL ES 2.0 context binds
+// nothing: its user sets up and binds the fixed-function layer (gl_fixed.h).
 #pragma once
 
 #include <cstdint>
@@ -20,9 +22,11 @@ using HeadlessGlHandle = std::unique_ptr<HeadlessGl, HeadlessGlCloser>;
 // Largest render target accepted (well inside what llvmpipe offers).
 constexpr int HeadlessMaxSize = 4096;
 
+enum class HeadlessApi { DesktopGl, Gles2 };
+
 // Create the context, make it current on this thread with its framebuffer
 // bound for drawing and reading. Null on failure, with the reason in error.
-HeadlessGlHandle OpenHeadlessGl(int width, int height, std::string& error);
+HeadlessGlHandle OpenHeadlessGl(int width, int height, std::string& error, HeadlessApi api = HeadlessApi::DesktopGl);
 
 // The framebuffer's pixels as RGBA bytes, top row first (glReadPixels order
 // flipped), width x height x 4 bytes. Waits for drawing to finish.

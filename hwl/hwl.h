@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -32,10 +33,11 @@ struct HwlHeader {
 
 // Error codes, chosen to match the run-time error report of the show.
 // A file is checked completely before any pixel is written, in this order:
-// header length (100), header fields (201), file length against what the
-// header announces (100), band scales and streams (201).
+// header length (100), header fields (201), the caller's pixel limit (201),
+// file length against what the header announces (100), band scales and
+// streams (201).
 constexpr int HwlOk = 0;
-constexpr int HwlFileNotFound = 2;     // the file cannot be opened or read
+constexpr int HwlFileNotFound = 2;     // the file cannot be opened or read (the message gives the system's reason)
 constexpr int HwlReadPastEnd = 100;    // the file ends before what its header announces
 // The file breaks the format's requirements: levels above 16, valueBits 0 or
 // above 8, width or height zero or not a multiple of 2^(levels + 1), a value
@@ -45,14 +47,57 @@ constexpr int HwlReadPastEnd = 100;    // the file ends before what its header a
 // or streams that describe fewer or more than width x height coefficients or
 // leave symbols or values unused.
 constexpr int HwlFormatError = 201;
+// The image has more pixels than the caller's limit (HwlDecodeOptions). It
+// shares the range-check code with HwlFormatError: either way the file holds
+// no picture the caller can use. The message says which.
+constexpr int HwlTooLarge = 201;
 constexpr int HwlOutOfMemory = 203;    // the image's buffers could not be allocated
 constexpr int HwlBufferTooSmall = 204; // allocate not set and the caller's buffer is too small
+constexpr int HwlCancelled = 217;      // the caller's cancel flag was set (a control break)
 
 struct HwlStatus {
   int code = HwlOk;
   std::string message;  // names the file and the reason; empty when ok
   explicit operator bool() const { return code == HwlOk; }
 };
+
+// The largest image a decode accepts unless the caller chooses otherwise:
+// 2^28 pixels, 16384 x 16384, the largest texture that common GL
+// implementations take. A square picture that large needs about 2.5 GB of
+// working memory (grey) or 3.4 GB (colour), and no file can make a decode
+// ask for more than 20 bytes per pixel of it (below). The format itself
+// allows 65535 x 65535 (about 2^32 pixels).
+constexpr std::uint64_t HwlDefaultMaxPixels = std::uint64_t{1} << 28;
+constexpr std::uint64_t HwlFormatMaxPixels = std::uint64_t{65535} * 65535;
+
+// Working memory of one decode, the output buffer included: the file's bytes
+// (LoadHwlImage holds them; a file is read only as far as its header
+// announces) plus at most HwlMaxBytesPerPixel per pixel: one plane of doubles
+// (8), the output (1 grey, 4 colour) and the synthesis's copies of rows and
+// strips (at most 8, reached only by images a few rows high). A well-formed
+// file describes at most HwlMaxPixelsPerFileByte pixels per byte (a ZeroRun
+// of 256 zeros costs 2 + 8 bits, one such run per plane), so a grey file
+// costs at most about 3,500 times its size and a colour file 1,400 times,
+// and the pixel limit bounds every decode whatever its file.
+constexpr int HwlMaxBytesPerPixel = 20;
+constexpr double HwlMaxPixelsPerFileByte = 256 * 8 / 10.0;
+
+struct HwlDecodeOptions {
+  // Images of more pixels fail with HwlTooLarge before anything of their
+  // size is allocated or read.
+  std::uint64_t maxPixels = HwlDefaultMaxPixels;
+  // When set (from any thread, or a signal handler: the flag is lock-free),
+  // the decode stops within milliseconds and returns HwlCancelled; the pixel
+  // buffer may then hold part of the picture.
+  const std::atomic<bool>* cancel = nullptr;
+};
+static_assert(std::atomic<bool>::is_always_lock_free, "the cancel flag must be safe to set from a signal handler");
+
+// HwlTooLarge, with the sizes in the message, when a width x height picture
+// has more than maxPixels pixels; callers that read a size elsewhere (a PNG
+// header) apply the same limit with it.
+HwlStatus CheckHwlPixelLimit(std::uint64_t width, std::uint64_t height, std::uint64_t maxPixels,
+                             const std::string& name);
 
 // Read the first 34 bytes of a file into the header.
 HwlStatus ReadHwlHeader(const std::string& fileName, HwlHeader& header);
@@ -63,17 +108,19 @@ HwlStatus ReadHwlHeader(const std::string& fileName, HwlHeader& header);
 // bytes (colour: 32-bit words 0x00RRGGBB, bytes blue, green, red, 0);
 // without it the buffer must already be large enough. Any bitsPerPixel
 // other than 8 and 24 fills the header and leaves the pixels untouched.
-// On failure the pixel buffer is left as it was.
+// On failure (other than HwlCancelled) the pixel buffer is left as it was.
 HwlStatus LoadHwlImage(std::vector<std::uint8_t>& pixels, HwlHeader& header, const std::string& fileName,
-                       bool allocate);
+                       bool allocate, const HwlDecodeOptions& options = {});
 
 // The same from bytes already in memory (the name is only used in messages).
 HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& pixels,
-                         HwlHeader& header, const std::string& name, bool allocate);
+                         HwlHeader& header, const std::string& name, bool allocate,
+                         const HwlDecodeOptions& options = {});
 // The same with a chosen number of threads (0: the machine's cores). The
 // result does not depend on it.
 HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& pixels,
-                         HwlHeader& header, const std::string& name, bool allocate, int threads);
+                         HwlHeader& header, const std::string& name, bool allocate, int threads,
+                         const HwlDecodeOptions& options = {});
 
 // Encoder. Input pixels are row-major, channels = 1 (grey) or 3 (R, G, B
 // interleaved). Width and height must be non-zero multiples of 2^(levels + 1).
@@ -85,3 +132,13 @@ struct HwlEncodeOptions {
 };
 HwlStatus EncodeHwlImage(std::span<const std::uint8_t> pixels, int width, int height, int channels,
                          const HwlEncodeOptions& options, std::vector<std::uint8_t>& file);
+// The encoder's working memory is at most HwlEncodeBytesPerPixel per pixel
+// plus one row of doubles (8 bytes per column), the file it returns included
+// and the caller's pixels not: one plane of doubles (8), the quantised
+// integers (2), the coarser steps' targets (8/3) and the coded streams of
+// the planes done so far (1.25 each), or while refining one step the
+// dequantised block (8), a mark per pixel (1) and a row.
+constexpr double HwlEncodeBytesPerPixel = 16;
+// The checks EncodeHwlImage makes on its input's shape, for callers that
+// want them before they read or allocate the pixels.
+HwlStatus CheckHwlEncodeInput(int width, int height, int channels, const HwlEncodeOptions& options);

@@ -8,35 +8,55 @@
 //
 // Arithmetic: every synthesis result is the extended-precision (64-bit
 // significand) evaluation rounded to double when stored, so the output is
-// the same on every machine with such a long double. Where the CPU has AVX2
-// and FMA, inner pairs are computed in double precision with error-free sums
-// and products and a check that the double result is the one the extended
-// evaluation gives; lanes that fail the check use extended precision.
+// the same on every machine. The x87 evaluates it where there is one
+// (hwl_precision.h), the software type of hwl_extended.h elsewhere. In
+// front of either, vector rows (AVX2 with FMA on x86-64, NEON on ARM64)
+// compute inner pairs in double precision with error-free sums and products
+// and a check that the double result is the one the extended evaluation
+// gives (hwl_lanes.h); lanes that fail the check go to the extended
+// arithmetic. Without the x87 the same check runs on single pairs too.
 #pragma once
 
-#include <cfloat>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 
 #include "hwl_format.h"
 
-static_assert(LDBL_MANT_DIG >= 64,
-              "the HWL decoder needs a long double with a 64-bit significand (x87 extended precision: "
-              "GCC or Clang on x86, MinGW-w64); this compiler's long double is narrower");
-
-// The AVX2/FMA paths run when the processor has them and this is true; tests
-// clear it to check the plain path against the reference on the same machine.
-// The output is the same either way.
+// The vector rows run when the processor has them and this is true; tests
+// and benchmarks clear it to check the other paths on the same machine.
 extern bool HwlUseCpuExtensions;
+// The x87 evaluates the extended arithmetic where the build has it and this
+// is true; cleared, the codec takes the path of machines without an x87.
+// The output is the same in every setting of both.
+extern bool HwlUseX87;
+
+// The four settings of the two, named for tests and benchmarks.
+struct HwlPath {
+  const char* name;
+  bool x87, cpuExtensions;
+};
+constexpr HwlPath HwlPaths[] = {{"x87 + vector rows", true, true},
+                                {"x87 alone", true, false},
+                                {"software + vector rows", false, true},
+                                {"software + double-double pairs", false, false}};
 
 // Reads the band-scale tables of all planes and locates each plane's streams,
 // checking the file length (HwlReadPastEnd), the band scales and that every
 // plane's streams describe exactly width x height coefficients with no symbol
 // or value left over (HwlFormatError). Allocates nothing; the header must have
-// passed CheckHwlHeader.
+// passed CheckHwlHeader. Returns HwlCancelled when `cancel` is set meanwhile.
 HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlHeader& header,
-                                  const std::string& name, HwlBody& body);
+                                  const std::string& name, HwlBody& body,
+                                  const std::atomic<bool>* cancel = nullptr);
+
+// True when the flag exists and is set; cheap enough to test every
+// millisecond or so of work.
+inline bool HwlCancelRequested(const std::atomic<bool>* cancel) {
+  return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+}
 
 // What ExpandSymbols found in one plane's streams.
 struct HwlExpansion {
@@ -45,6 +65,7 @@ struct HwlExpansion {
   std::uint32_t valuesUsed = 0;
   bool valueMissing = false;  // a symbol needed a value and none was left
   bool runOverflow = false;   // a run reached past the last coefficient
+  bool cancelled = false;     // stopped early by the cancel flag: the counts are partial
   bool Exact(std::uint64_t count, const HwlPlaneStreams& s) const {
     return coefficients == count && symbolsUsed == s.symbolCount && valuesUsed == s.valueCount &&
            !valueMissing && !runOverflow;
@@ -56,8 +77,9 @@ struct HwlExpansion {
 // not empty (it must then hold coefficientCount entries) each coefficient is
 // written as a double; positions the streams never reach are left alone.
 // With an empty plane it only counts (used to check a file before allocating).
+// The cancel flag, when given, is tested every few thousand symbols.
 HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
-                           std::span<double> plane);
+                           std::span<double> plane, const std::atomic<bool>* cancel = nullptr);
 
 // A place in one plane's streams: symbol index, value index and the
 // coefficient position reached there.
@@ -69,13 +91,15 @@ struct HwlStreamCursor {
 
 // Moves a cursor of a checked plane forward to symbol `symbol` (a multiple of
 // 4, at most the symbol count rounded down), one table lookup per 4 symbols.
+// A set cancel flag stops it early (the cursor is then of no use).
 HwlStreamCursor AdvanceCursor(const HwlPlaneStreams& streams, int valueBits, HwlStreamCursor cursor,
-                              std::uint32_t symbol);
+                              std::uint32_t symbol, const std::atomic<bool>* cancel = nullptr);
 
 // ExpandSymbols for the symbols [from.symbol, endSymbol) only, so that
 // threads can expand disjoint parts of a plane.
 HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
-                           std::span<double> plane, HwlStreamCursor from, std::uint32_t endSymbol);
+                           std::span<double> plane, HwlStreamCursor from, std::uint32_t endSymbol,
+                           const std::atomic<bool>* cancel = nullptr);
 
 // Multiplies every coefficient of the plane (width x height, in place) by its
 // band's factor HwlBandFactor(scale). Coefficients are integers of at most
@@ -91,6 +115,17 @@ void DequantiseBands(std::span<double> plane, int width, int height, int levels,
 // threads >= 1; the result does not depend on it.
 constexpr int HwlStripWidth = 64;  // columns per strip of the vertical pass: 8 cache lines per row
 void SynthesisePlane(std::span<double> plane, int width, int height, int levels, int threads);
+
+// The pair rule for pair j of a line of half length p, as SynthesisePlane
+// computes it: s and d point at the approximation value S(j) and the detail
+// value D(j), neighbouring pairs sStep and dStep elements away; even and odd
+// receive the two samples. It reads S(j - 2) ... S(j + 2) and D(j - 1) ...
+// D(j + 1) only where they lie inside the line. For the encoder, which
+// rebuilds what the decoder will make.
+void HwlSynthesisePair(const double* s, std::ptrdiff_t sStep, const double* d, std::ptrdiff_t dStep, int j, int p,
+                       double& even, double& odd);
+// Its plain case, (s + d) x k and (s - d) x k, for any d.
+void HwlPlainPair(double s, double d, double& even, double& odd);
 
 // Sample to byte: <= 0 (and NaN) gives 0, >= 255 gives 255, otherwise the
 // nearest integer with ties to even.

@@ -11,39 +11,47 @@
 #include <new>
 
 #include "hwl.h"
+#include "hwl_arithmetic.h"
+#include "hwl_decode.h"
 #include "hwl_precision.h"
 
 namespace {
 
-constexpr double HaarK = 0.7071067811865476;  // 1 / sqrt(2), as the decoder uses it
-constexpr int MaxEncodeLevels = 16;           // a band-scale table holds at most 18 entries
-constexpr int MaxValueBits = 8;               // a value is a byte
-constexpr long MaxDimension = 0xFFFF;         // width and height are 16-bit header fields
 // Coefficients this small are left-overs of floating-point cancellation, not
 // image content (the smallest real detail of 8-bit samples is far larger).
 constexpr double CancellationNoise = 1e-9;
 
-enum class Symbol : std::uint8_t { Zero = 0, ZeroRun = 1, Positive = 2, Negative = 3 };
-
 HwlStatus InvalidInput(const std::string& reason) { return {HwlFormatError, "encoder input: " + reason}; }
 
-HwlStatus ValidateInput(std::span<const std::uint8_t> pixels, int width, int height, int channels,
-                        const HwlEncodeOptions& options) {
+}  // namespace
+
+HwlStatus CheckHwlEncodeInput(int width, int height, int channels, const HwlEncodeOptions& options) {
   if (channels != 1 && channels != 3)
     return InvalidInput("channels is " + std::to_string(channels) + ", must be 1 (grey) or 3 (R, G, B)");
-  if (options.levels < 0 || options.levels > MaxEncodeLevels)
-    return InvalidInput("levels is " + std::to_string(options.levels) + ", must be 0 to 16");
-  if (options.valueBits < 1 || options.valueBits > MaxValueBits)
-    return InvalidInput("valueBits is " + std::to_string(options.valueBits) + ", must be 1 to 8");
+  if (options.levels < 0 || options.levels > HwlMaxLevels)
+    return InvalidInput("levels is " + std::to_string(options.levels) + ", must be 0 to " +
+                        std::to_string(HwlMaxLevels));
+  if (options.valueBits < 1 || options.valueBits > HwlMaxValueBits)
+    return InvalidInput("valueBits is " + std::to_string(options.valueBits) + ", must be 1 to " +
+                        std::to_string(HwlMaxValueBits));
   const long unit = 1L << (options.levels + 1);
   for (auto [name, size] : {std::pair{"width", width}, std::pair{"height", height}}) {
-    if (size <= 0 || size > MaxDimension)
-      return InvalidInput(std::string(name) + " is " + std::to_string(size) + ", must be 1 to 65535");
+    if (size <= 0 || size > HwlMaxSide)
+      return InvalidInput(std::string(name) + " is " + std::to_string(size) + ", must be 1 to " +
+                          std::to_string(HwlMaxSide));
     if (size % unit != 0)
       return InvalidInput(std::string(name) + " " + std::to_string(size) + " is not a multiple of " +
                           std::to_string(unit) + " (2^(levels + 1) with levels " +
                           std::to_string(options.levels) + ")");
   }
+  return {};
+}
+
+namespace {
+
+HwlStatus ValidateInput(std::span<const std::uint8_t> pixels, int width, int height, int channels,
+                        const HwlEncodeOptions& options) {
+  if (HwlStatus status = CheckHwlEncodeInput(width, height, channels, options); !status) return status;
   const std::uint64_t expected = std::uint64_t(width) * std::uint64_t(height) * std::uint64_t(channels);
   if (pixels.size() != expected)
     return InvalidInput("pixel buffer holds " + std::to_string(pixels.size()) + " bytes, " +
@@ -51,6 +59,10 @@ HwlStatus ValidateInput(std::span<const std::uint8_t> pixels, int width, int hei
                         std::to_string(channels) + " = " + std::to_string(expected) + " expected");
   return {};
 }
+
+// Columns of the vertical analysis pass done together: the scratch holds
+// their differences only.
+constexpr std::size_t AnalysisStrip = 64;
 
 // One analysis step on the upper-left w x h block of a plane with the given
 // stride: horizontal pairs to (a + b) k | (a - b) k, then vertical pairs of
@@ -61,25 +73,30 @@ void AnalyseBlock(std::vector<double>& plane, std::vector<double>& line, std::si
   for (std::size_t r = 0; r < h; ++r) {
     double* row = &plane[r * stride];
     for (std::size_t j = 0; j < halfW; ++j) {
-      line[j] = (row[2 * j] + row[2 * j + 1]) * HaarK;
-      line[halfW + j] = (row[2 * j] - row[2 * j + 1]) * HaarK;
+      line[j] = (row[2 * j] + row[2 * j + 1]) * HwlHaarK;
+      line[halfW + j] = (row[2 * j] - row[2 * j + 1]) * HwlHaarK;
     }
     std::copy_n(line.begin(), w, row);
   }
-  // Vertical pass row-wise: one pair of source rows makes one sum row and one
-  // difference row, kept in a scratch block of h rows.
-  std::vector<double> block(w * h);
-  for (std::size_t j = 0; j < halfH; ++j) {
-    const double* a = &plane[2 * j * stride];
-    const double* b = &plane[(2 * j + 1) * stride];
-    double* sum = &block[j * w];
-    double* diff = &block[(halfH + j) * w];
-    for (std::size_t c = 0; c < w; ++c) {
-      sum[c] = (a[c] + b[c]) * HaarK;
-      diff[c] = (a[c] - b[c]) * HaarK;
+  // Vertical pass in strips of columns: source rows 2j and 2j + 1 make sum
+  // row j, written in place (rows up to 2j have been read by then), and
+  // difference row j, kept in a scratch and copied to the lower half last.
+  std::vector<double> diffs(halfH * std::min(w, AnalysisStrip));
+  for (std::size_t c0 = 0; c0 < w; c0 += AnalysisStrip) {
+    const std::size_t cw = std::min(AnalysisStrip, w - c0);
+    for (std::size_t j = 0; j < halfH; ++j) {
+      const double* a = &plane[2 * j * stride + c0];
+      const double* b = &plane[(2 * j + 1) * stride + c0];
+      double* sum = &plane[j * stride + c0];
+      double* diff = &diffs[j * cw];
+      for (std::size_t c = 0; c < cw; ++c) {
+        const double x = a[c], y = b[c];
+        diff[c] = (x - y) * HwlHaarK;
+        sum[c] = (x + y) * HwlHaarK;
+      }
     }
+    for (std::size_t j = 0; j < halfH; ++j) std::copy_n(&diffs[j * cw], cw, &plane[(halfH + j) * stride + c0]);
   }
-  for (std::size_t r = 0; r < h; ++r) std::copy_n(&block[r * w], w, &plane[r * stride]);
 }
 
 // Band index of a coefficient position: detail level i (0 finest) or
@@ -90,9 +107,30 @@ int BandOf(std::size_t x, std::size_t y, std::size_t width, std::size_t height, 
   return levels + 1;
 }
 
+// Fields of `bits` bits packed least significant bit first, as the file
+// holds them: field n is stream bits n x bits ... n x bits + bits - 1, and
+// stream bit m is bit m mod 8 of byte m div 8.
+struct PackedStream {
+  int bits = 0;
+  std::uint64_t count = 0;
+  std::vector<std::uint8_t> bytes;
+};
+
+void Put(PackedStream& stream, unsigned field) {
+  const std::uint64_t bit = stream.count++ * unsigned(stream.bits);
+  const std::size_t end = std::size_t((bit + unsigned(stream.bits) + 7) / 8);
+  if (stream.bytes.size() < end) stream.bytes.resize(end, 0);
+  const unsigned spread = field << (bit % 8);  // at most 15 bits: two bytes
+  stream.bytes[bit / 8] |= std::uint8_t(spread);
+  if (spread > 0xFF) stream.bytes[bit / 8 + 1] |= std::uint8_t(spread >> 8);
+}
+
+constexpr int SymbolBits = 2;
+
+// One plane's two streams, packed as they are made.
 struct PlaneCode {
-  std::vector<std::uint8_t> symbols;  // one symbol per byte
-  std::vector<std::uint8_t> values;   // one value per byte
+  PackedStream symbols;
+  PackedStream values;
 };
 
 // Zero runs: a ZeroRun costs 2 + valueBits bits for up to 2^valueBits
@@ -102,39 +140,28 @@ void EmitZeros(PlaneCode& code, std::size_t count, int valueBits) {
   const std::size_t runWorthIt = std::size_t(valueBits) / 2 + 2;  // 2n > 2 + valueBits
   while (count >= runWorthIt) {
     const std::size_t run = std::min(count, maxRun);
-    code.symbols.push_back(std::uint8_t(Symbol::ZeroRun));
-    code.values.push_back(std::uint8_t(run - 1));
+    Put(code.symbols, unsigned(HwlSymbol::ZeroRun));
+    Put(code.values, unsigned(run - 1));
     count -= run;
   }
-  code.symbols.insert(code.symbols.end(), count, std::uint8_t(Symbol::Zero));
+  for (; count > 0; --count) Put(code.symbols, unsigned(HwlSymbol::Zero));
 }
 
 // ---- The decoder's synthesis step, simulated so that quantisation can see
 // what the reader will rebuild. Where a detail is exactly zero the reader
 // may pull the pair's samples towards their neighbours (a ramp instead of a
-// step); at a sharp edge that smears light into the black around it.
+// step); at a sharp edge that smears light into the black around it. The
+// pairs are the decoder's own (HwlSynthesisePair), with its arithmetic.
 
-using Extended = long double;  // the reader's 64-bit-significand arithmetic
-constexpr Extended SmoothNear = 0.8L, SmoothFar = 0.2L;
-
-// Result of one pair of a line: S(i) and D(i) give the approximation and
-// detail values, p is the half length, odd selects the second sample.
-template <class Approx, class Detail>
-double PairResult(Approx S, Detail D, std::size_t p, std::size_t j, bool odd) {
-  const Extended k = HaarK;
-  const Extended s = S(j);
-  if (D(j) != 0 || j == 0 || j + 1 == p) {
-    const Extended d = D(j);
-    return double(odd ? (s - d) * k : (s + d) * k);
-  }
-  if (!odd) {
-    if (D(j - 1) == 0 && S(j) != S(j + 1) && (j + 2 == p || S(j + 1) != S(j + 2)))
-      return double((s * SmoothNear + Extended(S(j - 1)) * SmoothFar) * k);
-    return double(s * k);
-  }
-  if (D(j + 1) == 0 && S(j) != S(j - 1) && (j == 1 || S(j - 1) != S(j - 2)))
-    return double((s * SmoothNear + Extended(S(j + 1)) * SmoothFar) * k);
-  return double(s * k);
+// Pair j of a line with its approximation values at s and details at d,
+// step elements apart.
+struct PairSamples {
+  double even = 0, odd = 0;
+};
+PairSamples Pair(const double* s, const double* d, std::size_t step, std::size_t j, std::size_t p) {
+  PairSamples samples;
+  HwlSynthesisePair(s, std::ptrdiff_t(step), d, std::ptrdiff_t(step), int(j), int(p), samples.even, samples.odd);
+  return samples;
 }
 
 // A w x h block (stride w) in band layout: approximation upper left, details around it.
@@ -143,48 +170,76 @@ struct StepBlock {
   std::size_t w = 0, h = 0;
 };
 
+// The block an analysis step started from, which refinement aims at: the
+// source plane itself for step 0, a copy for coarser steps.
+struct Target {
+  const double* values = nullptr;        // w x h, row-major
+  const std::uint8_t* pixels = nullptr;  // or the source plane's samples, `stride` bytes apart
+  std::size_t stride = 1;
+  double operator[](std::size_t i) const { return values != nullptr ? values[i] : double(pixels[i * stride]); }
+};
+
 // Sample r of column c after the vertical pass.
 double VerticalValue(const StepBlock& b, std::size_t r, std::size_t c) {
-  const std::size_t p = b.h / 2;
-  const double* col = &b.x[c];
-  return PairResult([&](std::size_t i) { return col[i * b.w]; }, [&](std::size_t i) { return col[(p + i) * b.w]; },
-                    p, r / 2, r % 2 == 1);
+  const std::size_t p = b.h / 2, j = r / 2;
+  const double* s = &b.x[j * b.w + c];
+  const auto [even, odd] = Pair(s, s + p * b.w, b.w, j, p);
+  return r % 2 == 1 ? odd : even;
 }
 
-// The whole step: vertical pass over every column, then horizontal pass.
+// A row after the horizontal pass, from the row's vertical-pass samples.
+void HorizontalRow(const std::vector<double>& row, double* out) {
+  const std::size_t p = row.size() / 2;
+  for (std::size_t j = 0; j < p; ++j) {
+    const auto [even, odd] = Pair(&row[j], &row[p + j], 1, j, p);
+    out[2 * j] = even;
+    out[2 * j + 1] = odd;
+  }
+}
+
+// The whole step, row by row: vertical pass, then horizontal pass.
 std::vector<double> SynthesiseStep(const StepBlock& b) {
-  std::vector<double> v(b.w * b.h), out(b.w * b.h);
-  for (std::size_t r = 0; r < b.h; ++r)
-    for (std::size_t c = 0; c < b.w; ++c) v[r * b.w + c] = VerticalValue(b, r, c);
-  const std::size_t p = b.w / 2;
+  std::vector<double> v(b.w), out(b.w * b.h);
   for (std::size_t r = 0; r < b.h; ++r) {
-    const double* row = &v[r * b.w];
-    for (std::size_t q = 0; q < b.w; ++q)
-      out[r * b.w + q] = PairResult([&](std::size_t i) { return row[i]; }, [&](std::size_t i) { return row[p + i]; },
-                                    p, q / 2, q % 2 == 1);
+    for (std::size_t c = 0; c < b.w; ++c) v[c] = VerticalValue(b, r, c);
+    HorizontalRow(v, &out[r * b.w]);
   }
   return out;
 }
 
-// The same step without smoothing: what the block would be if every pair
-// took the plain sum and difference.
-std::vector<double> SynthesisePlain(const StepBlock& b) {
-  const Extended k = HaarK;
+// A pair without smoothing: the plain sum or difference.
+double PlainPair(double s, double d, bool odd) {
+  double even = 0, oddSample = 0;
+  HwlPlainPair(s, d, even, oddSample);
+  return odd ? oddSample : even;
+}
+
+// Outputs of the step where the reader's smoothing lands further from the
+// target than plain synthesis (every pair the plain sum and difference)
+// would, by more than the threshold; `any` tells whether there is one.
+std::vector<std::uint8_t> Harmed(const StepBlock& b, const Target& target, double threshold, bool& any) {
+  std::vector<std::uint8_t> harmed(b.w * b.h);
+  std::vector<double> v(b.w);
   const std::size_t pw = b.w / 2, ph = b.h / 2;
-  std::vector<double> v(b.w * b.h), out(b.w * b.h);
-  for (std::size_t j = 0; j < ph; ++j)
-    for (std::size_t c = 0; c < b.w; ++c) {
-      const Extended s = b.x[j * b.w + c], d = b.x[(ph + j) * b.w + c];
-      v[2 * j * b.w + c] = double((s + d) * k);
-      v[(2 * j + 1) * b.w + c] = double((s - d) * k);
-    }
-  for (std::size_t r = 0; r < b.h; ++r)
+  any = false;
+  for (std::size_t r = 0; r < b.h; ++r) {
+    for (std::size_t c = 0; c < b.w; ++c) v[c] = VerticalValue(b, r, c);
+    // Column c of the plain vertical pass.
+    const auto plain = [&](std::size_t c) {
+      return PlainPair(b.x[r / 2 * b.w + c], b.x[(ph + r / 2) * b.w + c], r % 2 == 1);
+    };
     for (std::size_t j = 0; j < pw; ++j) {
-      const Extended s = v[r * b.w + j], d = v[r * b.w + pw + j];
-      out[r * b.w + 2 * j] = double((s + d) * k);
-      out[r * b.w + 2 * j + 1] = double((s - d) * k);
+      const auto [even, odd] = Pair(&v[j], &v[pw + j], 1, j, pw);
+      for (const std::size_t q : {2 * j, 2 * j + 1}) {
+        const std::size_t i = r * b.w + q;
+        const double current = q == 2 * j ? even : odd;
+        const double flat = PlainPair(plain(j), plain(pw + j), q % 2 == 1);
+        harmed[i] = std::fabs(current - target[i]) > std::fabs(flat - target[i]) + threshold;
+        any = any || harmed[i];
+      }
     }
-  return out;
+  }
+  return harmed;
 }
 
 // Output rows [r0, r1] and columns [c0, c1] of a step (inclusive).
@@ -194,7 +249,7 @@ struct Window {
 
 // Squared error of the step's output against the target inside a window,
 // computing only the vertical-pass samples that window depends on.
-double WindowError(const StepBlock& b, const std::vector<double>& target, const Window& win) {
+double WindowError(const StepBlock& b, const Target& target, const Window& win) {
   const std::size_t p = b.w / 2;
   const std::size_t ja = win.c0 / 2, jb = win.c1 / 2;
   const std::size_t sLo = ja >= 2 ? ja - 2 : 0, sHi = std::min(jb + 2, p - 1);
@@ -204,11 +259,13 @@ double WindowError(const StepBlock& b, const std::vector<double>& target, const 
   for (std::size_t r = win.r0; r <= win.r1; ++r) {
     for (std::size_t q = sLo; q <= sHi; ++q) sv[q - sLo] = VerticalValue(b, r, q);
     for (std::size_t q = dLo; q <= dHi; ++q) dv[q - dLo] = VerticalValue(b, r, p + q);
-    for (std::size_t c = win.c0; c <= win.c1; ++c) {
-      const double z = PairResult([&](std::size_t i) { return sv[i - sLo]; }, [&](std::size_t i) { return dv[i - dLo]; },
-                                  p, c / 2, c % 2 == 1);
-      const double e = z - target[r * b.w + c];
-      error += e * e;
+    for (std::size_t j = win.c0 / 2; j <= win.c1 / 2; ++j) {
+      const auto [even, odd] = Pair(&sv[j - sLo], &dv[j - dLo], 1, j, p);
+      for (const std::size_t c : {2 * j, 2 * j + 1}) {
+        if (c < win.c0 || c > win.c1) continue;
+        const double e = (c == 2 * j ? even : odd) - target[r * b.w + c];
+        error += e * e;
+      }
     }
   }
   return error;
@@ -233,8 +290,8 @@ Window AffectedWindow(const StepBlock& b, std::size_t x, std::size_t y) {
 struct BandPlane {
   std::size_t width = 0, height = 0;
   int levels = 0;
-  std::vector<std::int32_t> q;       // quantised coefficients, band layout
-  std::vector<double> factors;       // dequantisation factor per band, as the reader forms it
+  std::vector<std::int16_t> q;  // quantised coefficients, band layout; |q| < 2^valueBits
+  std::vector<double> factors;  // dequantisation factor per band, as the reader forms it
 };
 
 double Dequantised(const BandPlane& plane, std::size_t x, std::size_t y) {
@@ -259,8 +316,11 @@ constexpr int RefinePasses = 2;
 // neighbours can make two opposite details cancel into a zero. A change is
 // kept when it lowers squared error plus RefineGainPerBit per coded bit.
 // Magnitudes at the band's top stay, so the band's scale stays exact.
-// targets[s] is the block that analysis step s started from.
-void RefineAgainstReader(BandPlane& plane, const std::vector<std::vector<double>>& targets, int valueBits) {
+// coarse[s] is the block that analysis step s >= 1 started from; step 0
+// aims at the source plane, `source` (samples sourceStride bytes apart).
+// Each step's target is released once the step is done.
+void RefineAgainstReader(BandPlane& plane, std::vector<std::vector<double>> coarse, const std::uint8_t* source,
+                         std::size_t sourceStride, int valueBits) {
   const int top = (1 << valueBits) - 1;
   const double valueCost = RefineGainPerBit * double(valueBits + 2);  // one symbol and one value
   auto cost = [&](double error, int q) { return error + (q != 0 ? valueCost : 0.0); };
@@ -277,22 +337,18 @@ void RefineAgainstReader(BandPlane& plane, const std::vector<std::vector<double>
         const bool approx = x < b.w / 2 && y < b.h / 2;
         b.x[y * b.w + x] = approx && step < levels ? rebuilt[y * (b.w / 2) + x] : Dequantised(plane, x, y);
       }
-    const std::vector<double>& target = targets[step];
+    rebuilt = std::vector<double>();
+    const Target target = step == 0 ? Target{nullptr, source, sourceStride} : Target{coarse[step].data()};
     const double factor = plane.factors[step];
     const double threshold = RefineThresholdGrey * double(std::size_t(1) << step);  // samples are pixel x 2^step
     for (int pass = 0; pass < RefinePasses && factor != 0.0; ++pass) {
-      const std::vector<double> current = SynthesiseStep(b), plain = SynthesisePlain(b);
-      std::vector<std::uint8_t> harmed(b.w * b.h);
       bool any = false;
-      for (std::size_t i = 0; i < harmed.size(); ++i) {
-        harmed[i] = std::fabs(current[i] - target[i]) > std::fabs(plain[i] - target[i]) + threshold;
-        any = any || harmed[i];
-      }
+      const std::vector<std::uint8_t> harmed = Harmed(b, target, threshold, any);
       if (!any) break;
       bool changed = false;
       for (std::size_t y = 0; y < b.h; ++y)
         for (std::size_t x = 0; x < b.w; ++x) {
-          std::int32_t& q = plane.q[y * width + x];
+          std::int16_t& q = plane.q[y * width + x];
           if ((x < b.w / 2 && y < b.h / 2) || q == top || q == -top) continue;
           const Window win = AffectedWindow(b, x, y);
           bool off = false;
@@ -301,13 +357,13 @@ void RefineAgainstReader(BandPlane& plane, const std::vector<std::vector<double>
               off = harmed[r * b.w + c] != 0;
           if (!off) continue;
           double& sample = b.x[y * b.w + x];
-          const std::int32_t original = q;
+          const std::int16_t original = q;
           double bestCost = cost(WindowError(b, target, win), q);
-          for (std::int32_t candidate : {original + 1, original - 1}) {
+          for (const int candidate : {original + 1, original - 1}) {
             sample = double(candidate) * factor;
             const double c = cost(WindowError(b, target, win), candidate);
             if (c < bestCost) {
-              q = candidate;
+              q = std::int16_t(candidate);
               bestCost = c;
             }
           }
@@ -316,20 +372,28 @@ void RefineAgainstReader(BandPlane& plane, const std::vector<std::vector<double>
         }
       if (!changed) break;
     }
-    rebuilt = SynthesiseStep(b);
+    if (step > 0) rebuilt = SynthesiseStep(b);
+    coarse[step] = std::vector<double>();  // (= {} would keep the capacity)
   }
 }
 
-// Transform and quantise one plane; scales receives levels + 2 entries.
-BandPlane QuantisePlane(std::vector<double> plane, std::size_t width, std::size_t height, int levels, int valueBits,
-                        std::vector<double>& scales) {
-  std::vector<std::vector<double>> targets(levels + 1);
-  std::vector<double> line(width);
-  for (int step = 0; step <= levels; ++step) {
-    const std::size_t w = width >> step, h = height >> step;
-    targets[step].resize(w * h);
-    for (std::size_t y = 0; y < h; ++y) std::copy_n(&plane[y * width], w, &targets[step][y * w]);
-    AnalyseBlock(plane, line, width, w, h);
+// Transform and quantise one channel of interleaved pixels; scales receives
+// levels + 2 entries.
+BandPlane QuantisePlane(std::span<const std::uint8_t> pixels, int channels, int channel, std::size_t width,
+                        std::size_t height, int levels, int valueBits, std::vector<double>& scales) {
+  std::vector<double> plane(width * height);
+  for (std::size_t i = 0; i < plane.size(); ++i) plane[i] = pixels[i * channels + channel];
+  std::vector<std::vector<double>> coarse(levels + 1);  // the blocks steps 1 ... levels start from
+  {
+    std::vector<double> line(width);
+    for (int step = 0; step <= levels; ++step) {
+      const std::size_t w = width >> step, h = height >> step;
+      if (step > 0) {
+        coarse[step].resize(w * h);
+        for (std::size_t y = 0; y < h; ++y) std::copy_n(&plane[y * width], w, &coarse[step][y * w]);
+      }
+      AnalyseBlock(plane, line, width, w, h);
+    }
   }
 
   const int bandCount = levels + 2;
@@ -342,37 +406,42 @@ BandPlane QuantisePlane(std::vector<double> plane, std::size_t width, std::size_
       m = std::max(m, std::fabs(c));
     }
   const double top = double((1 << valueBits) - 1);
-  BandPlane bands{width, height, levels, std::vector<std::int32_t>(width * height), std::vector<double>(bandCount, 0.0)};
+  BandPlane bands{width, height, levels, std::vector<std::int16_t>(width * height), std::vector<double>(bandCount, 0.0)};
   scales.assign(bandCount, 0.0);
   for (int b = 0; b < bandCount; ++b)
     if (maxMagnitude[b] > 0.0) {
       scales[b] = top / maxMagnitude[b];
-      bands.factors[b] = double(Extended(1) / Extended(scales[b]));  // the reader's reciprocal
+      bands.factors[b] = HwlBandFactor(scales[b]);  // the reader's reciprocal
     }
   for (std::size_t y = 0; y < height; ++y)
     for (std::size_t x = 0; x < width; ++x) {
       const double scaled = plane[y * width + x] * scales[BandOf(x, y, width, height, levels)];
-      bands.q[y * width + x] = std::int32_t(std::clamp(std::nearbyint(scaled), -top, top));
+      bands.q[y * width + x] = std::int16_t(std::clamp(std::nearbyint(scaled), -top, top));
     }
-  RefineAgainstReader(bands, targets, valueBits);
+  plane = std::vector<double>();  // the transform is in the integers now: free it for refinement
+  RefineAgainstReader(bands, std::move(coarse), pixels.data() + channel, std::size_t(channels), valueBits);
   return bands;
 }
 
 // Coefficients in raster order of the whole plane, zeros gathered into runs.
 PlaneCode CodePlane(const BandPlane& plane, int valueBits) {
   PlaneCode code;
+  code.symbols.bits = SymbolBits;
+  code.values.bits = valueBits;
   std::size_t zeros = 0;
-  for (std::int32_t q : plane.q) {
+  for (const int q : plane.q) {
     if (q == 0) {
       ++zeros;
       continue;
     }
     EmitZeros(code, zeros, valueBits);
     zeros = 0;
-    code.symbols.push_back(std::uint8_t(q > 0 ? Symbol::Positive : Symbol::Negative));
-    code.values.push_back(std::uint8_t(q > 0 ? q : -q));
+    Put(code.symbols, unsigned(q > 0 ? HwlSymbol::Positive : HwlSymbol::Negative));
+    Put(code.values, unsigned(q > 0 ? q : -q));
   }
   EmitZeros(code, zeros, valueBits);
+  code.symbols.bytes.shrink_to_fit();
+  code.values.bytes.shrink_to_fit();
   return code;
 }
 
@@ -380,56 +449,41 @@ void PutLittleEndian(std::vector<std::uint8_t>& out, std::uint64_t value, int by
   for (int i = 0; i < bytes; ++i) out.push_back(std::uint8_t(value >> (8 * i)));
 }
 
-void PackSymbols(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& symbols) {
-  const std::size_t start = out.size();
-  out.resize(start + (symbols.size() + 3) / 4, 0);
-  for (std::size_t n = 0; n < symbols.size(); ++n) out[start + n / 4] |= std::uint8_t(symbols[n] << (2 * (n % 4)));
-}
-
-// Values least significant bit first: stream bit n is bit n mod 8 of byte n div 8.
-void PackValues(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& values, int valueBits) {
-  const std::size_t start = out.size();
-  out.resize(start + (values.size() * valueBits + 7) / 8, 0);
-  std::size_t bit = 0;
-  for (std::uint8_t v : values) {
-    const unsigned spread = unsigned(v) << (bit % 8);  // at most 15 bits: two bytes
-    out[start + bit / 8] |= std::uint8_t(spread);
-    if (spread > 0xFF) out[start + bit / 8 + 1] |= std::uint8_t(spread >> 8);
-    bit += valueBits;
-  }
-}
-
 HwlStatus EncodeValidated(std::span<const std::uint8_t> pixels, int width, int height, int channels,
                           const HwlEncodeOptions& options, std::vector<std::uint8_t>& file) {
   const HwlExtendedPrecision precision;
-  const std::size_t w = std::size_t(width), h = std::size_t(height), count = w * h;
+  const std::size_t w = std::size_t(width), h = std::size_t(height);
   const int levels = options.levels, valueBits = options.valueBits;
 
+  // One plane at a time: only its coded streams stay.
   std::array<PlaneCode, 3> codes;
   std::array<std::vector<double>, 3> scales;
   for (int p = 0; p < channels; ++p) {
-    std::vector<double> plane(count);
-    for (std::size_t i = 0; i < count; ++i) plane[i] = pixels[i * channels + p];
-    codes[p] = CodePlane(QuantisePlane(std::move(plane), w, h, levels, valueBits, scales[p]), valueBits);
+    codes[p] = CodePlane(QuantisePlane(pixels, channels, p, w, h, levels, valueBits, scales[p]), valueBits);
     // The reader forms the value stream's bit length as an unsigned 32-bit number.
-    if (std::uint64_t(codes[p].values.size()) * std::uint64_t(valueBits) > std::numeric_limits<std::uint32_t>::max())
+    if (codes[p].values.count * std::uint64_t(valueBits) > std::numeric_limits<std::uint32_t>::max())
       return InvalidInput("plane " + std::to_string(p + 1) + " needs more value bits than a 32-bit count holds");
   }
 
   std::vector<std::uint8_t> out;  // the caller's file changes only on success
+  std::size_t size = HwlHeaderSize;
+  for (int p = 0; p < channels; ++p)
+    size += scales[p].size() * sizeof(double) + codes[p].symbols.bytes.size() + codes[p].values.bytes.size();
+  out.reserve(size);
   for (char c : {'H', 'W', 'L'}) out.push_back(std::uint8_t(c));
   PutLittleEndian(out, w, 2);
   PutLittleEndian(out, h, 2);
   PutLittleEndian(out, channels == 3 ? 24 : 8, 1);
   PutLittleEndian(out, std::uint64_t(levels), 1);
-  for (const PlaneCode& code : codes) PutLittleEndian(out, code.symbols.size(), 4);
-  for (const PlaneCode& code : codes) PutLittleEndian(out, code.values.size(), 4);
+  for (const PlaneCode& code : codes) PutLittleEndian(out, code.symbols.count, 4);
+  for (const PlaneCode& code : codes) PutLittleEndian(out, code.values.count, 4);
   PutLittleEndian(out, std::uint64_t(valueBits), 1);
   for (int p = 0; p < channels; ++p)
     for (double s : scales[p]) PutLittleEndian(out, std::bit_cast<std::uint64_t>(s), 8);
   for (int p = 0; p < channels; ++p) {
-    PackSymbols(out, codes[p].symbols);
-    PackValues(out, codes[p].values, valueBits);
+    out.insert(out.end(), codes[p].symbols.bytes.begin(), codes[p].symbols.bytes.end());
+    out.insert(out.end(), codes[p].values.bytes.begin(), codes[p].values.bytes.end());
+    codes[p] = {};
   }
   file = std::move(out);
   return {};
@@ -443,7 +497,7 @@ HwlStatus EncodeHwlImage(std::span<const std::uint8_t> pixels, int width, int he
   try {
     return EncodeValidated(pixels, width, height, channels, options, file);
   } catch (const std::bad_alloc&) {
-    // Working memory is about 40 bytes per pixel of a plane.
+    // Working memory is at most HwlEncodeBytesPerPixel per pixel and a row.
     return {HwlOutOfMemory, "encoder: out of memory for a " + std::to_string(width) + " x " +
                                 std::to_string(height) + " picture"};
   }

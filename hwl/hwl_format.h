@@ -51,8 +51,14 @@ constexpr int HwlMaxValueBits = 8;
 // most a factor 2 per step (17 steps), so every intermediate stays below
 // 2^(8 + 960 + 17), far from the double range: no overflow, hence no infinity
 // and no NaN, can arise in the arithmetic. Real files have factors near
-// 2^(levels + 1).
-constexpr long double HwlMaxBandFactor = 0x1p960L;
+// 2^(levels + 1). For a double scale, "its reciprocal rounded to 64 bits is
+// above 2^960" is exactly "|scale| < 2^-960": the double just below 2^-960
+// has a reciprocal of at least 2^960 (1 + 2^-53).
+constexpr double HwlMaxBandFactor = 0x1p960;
+constexpr double HwlMinBandScale = 1 / HwlMaxBandFactor;  // for a non-zero scale
+
+// Width and height are 16-bit header fields.
+constexpr int HwlMaxSide = 0xFFFF;
 
 enum class HwlSymbol : std::uint8_t { Zero = 0, ZeroRun = 1, Positive = 2, Negative = 3 };
 
@@ -84,7 +90,11 @@ HwlStatus CheckHwlHeader(const HwlHeader& header, const std::string& name);
 std::uint64_t HwlAnnouncedSize(const HwlHeader& header);
 
 // The factor a band's integers are multiplied by: 1 / scale computed in
-// extended precision and rounded to double, or 0 for a zero scale.
+// extended precision and rounded to double, or 0 for a zero scale (an
+// infinite scale gives a zero of its sign).
 double HwlBandFactor(double scale);
 
 HwlStatus HwlError(int code, const std::string& name, const std::string& reason);
+// The same for a failed open or read: `what` followed by the system's reason
+// (errno's text) in parentheses, when errno holds one.
+HwlStatus HwlSystemError(int code, const std::string& name, const std::string& what);

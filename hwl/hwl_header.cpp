@@ -1,10 +1,11 @@
 // Header parsing and the checks on header fields.
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <system_error>
 
 #include "hwl_format.h"
-#include "hwl_precision.h"
 
 namespace {
 
@@ -21,6 +22,11 @@ std::uint32_t ReadU32(std::span<const std::uint8_t> b, std::size_t at) {
 
 HwlStatus HwlError(int code, const std::string& name, const std::string& reason) {
   return {code, name + ": " + reason};
+}
+
+HwlStatus HwlSystemError(int code, const std::string& name, const std::string& what) {
+  const int error = errno;
+  return HwlError(code, name, error != 0 ? what + " (" + std::generic_category().message(error) + ")" : what);
 }
 
 HwlHeader ParseHwlHeader(std::span<const std::uint8_t> bytes) {
@@ -64,6 +70,14 @@ HwlStatus CheckHwlHeader(const HwlHeader& h, const std::string& name) {
   return {};
 }
 
+HwlStatus CheckHwlPixelLimit(std::uint64_t width, std::uint64_t height, std::uint64_t maxPixels,
+                             const std::string& name) {
+  if (width * height <= maxPixels) return {};
+  return HwlError(HwlTooLarge, name,
+                  std::to_string(width) + " x " + std::to_string(height) + " is " + std::to_string(width * height) +
+                      " pixels, more than the limit of " + std::to_string(maxPixels));
+}
+
 std::uint64_t HwlAnnouncedSize(const HwlHeader& h) {
   const int planes = HwlPlaneCount(h);
   std::uint64_t size = HwlHeaderSize + std::uint64_t(planes) * (h.levels + 2) * sizeof(double);
@@ -74,18 +88,12 @@ std::uint64_t HwlAnnouncedSize(const HwlHeader& h) {
   return size;
 }
 
-double HwlBandFactor(double scale) {
-  if (scale == 0) return 0;
-  const HwlExtendedPrecision precision;
-  return static_cast<double>(1.0L / static_cast<long double>(scale));
-}
-
 HwlStatus ReadHwlHeader(const std::string& fileName, HwlHeader& header) {
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"), std::fclose);
-  if (!file) return HwlError(HwlFileNotFound, fileName, "cannot be opened");
+  if (!file) return HwlSystemError(HwlFileNotFound, fileName, "cannot be opened");
   std::array<std::uint8_t, HwlHeaderSize> bytes{};
   const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
-  if (std::ferror(file.get())) return HwlError(HwlFileNotFound, fileName, "cannot be read");
+  if (std::ferror(file.get())) return HwlSystemError(HwlFileNotFound, fileName, "cannot be read");
   if (got < bytes.size())
     return HwlError(HwlReadPastEnd, fileName, "file ends inside the 34-byte header");
   header = ParseHwlHeader(bytes);

@@ -20,6 +20,11 @@ namespace {
 // bytes arrive, so a header that announces gigabytes costs nothing unless
 // the bytes are really there.
 constexpr std::size_t ReadChunk = std::size_t{1} << 16;
+// And of at most this size, a few milliseconds of reading, so that a
+// cancelled load stops between two reads.
+constexpr std::size_t MaxReadChunk = std::size_t{1} << 22;
+
+HwlStatus Cancelled(const std::string& name) { return HwlError(HwlCancelled, name, "decoding cancelled"); }
 
 }  // namespace
 
@@ -69,12 +74,14 @@ int HwlThreadCount(int requested) {
 }
 
 HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& pixels,
-                         HwlHeader& header, const std::string& name, bool allocate) {
-  return DecodeHwlImage(file, pixels, header, name, allocate, 0);
+                         HwlHeader& header, const std::string& name, bool allocate,
+                         const HwlDecodeOptions& options) {
+  return DecodeHwlImage(file, pixels, header, name, allocate, 0, options);
 }
 
 HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& pixels,
-                         HwlHeader& header, const std::string& name, bool allocate, int threads) {
+                         HwlHeader& header, const std::string& name, bool allocate, int threads,
+                         const HwlDecodeOptions& options) {
   const HwlExtendedPrecision precision;
   if (file.size() < HwlHeaderSize) return HwlError(HwlReadPastEnd, name, "file ends inside the 34-byte header");
   const HwlHeader h = ParseHwlHeader(file);
@@ -82,11 +89,13 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
   const int planes = HwlPlaneCount(h);
   if (planes == 0) return {};
   if (HwlStatus s = CheckHwlHeader(h, name); !s) return s;
+  if (HwlStatus s = CheckHwlPixelLimit(h.width, h.height, options.maxPixels, name); !s) return s;
   HwlBody body;
-  if (HwlStatus s = DecodeCoefficientPlanes(file, h, name, body); !s) return s;
+  if (HwlStatus s = DecodeCoefficientPlanes(file, h, name, body, options.cancel); !s) return s;
 
   // From here on the file is known to be well formed: nothing below fails
-  // except an allocation, and that before the first pixel is written.
+  // except an allocation, and that before the first pixel is written, or a
+  // cancel.
   const std::size_t count = std::size_t{h.width} * h.height;
   const std::size_t bytes = count * (planes == 1 ? 1 : 4);
   if (!allocate && pixels.size() < bytes)
@@ -106,18 +115,23 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
   const int threadCount = HwlThreadCount(threads);
   const int parts = PartsFor(count, threadCount);
   HwlTeam team(parts);
+  team.cancel = options.cancel;
   for (int p = 0; p < planes; ++p) {
     // Each part of the symbol stream expands into its own range of the plane.
     const HwlPlaneStreams& streams = body.streams[p];
     std::array<HwlStreamCursor, HwlMaxThreads + 1> cursor{};
     for (int part = 1; part < parts; ++part)
       cursor[part] = AdvanceCursor(streams, h.valueBits, cursor[part - 1],
-                                   std::uint32_t(PartOf(streams.symbolCount / 4, part, parts).first * 4));
+                                   std::uint32_t(PartOf(streams.symbolCount / 4, part, parts).first * 4),
+                                   options.cancel);
+    if (team.Cancelled()) return Cancelled(name);
     team.Run(parts, [&](int part) {
       const std::uint32_t end = part + 1 < parts ? cursor[part + 1].symbol : streams.symbolCount;
-      ExpandSymbols(streams, h.valueBits, count, plane, cursor[part], end);
+      ExpandSymbols(streams, h.valueBits, count, plane, cursor[part], end, options.cancel);
     });
+    if (team.Cancelled()) return Cancelled(name);
     DequantiseBands(plane, h.width, h.height, h.levels, body.bandScales[p], team);
+    if (team.Cancelled()) return Cancelled(name);
     // Each row is packed as soon as it is synthesised.
     const auto pack = [&](int row, const double* samples) {
       const std::size_t first = std::size_t(row) * h.width;
@@ -132,29 +146,33 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
                        (*static_cast<const decltype(pack)*>(c))(row, samples);
                      },
                      &pack});
+    if (team.Cancelled()) return Cancelled(name);
   }
   return {};
 }
 
 HwlStatus LoadHwlImage(std::vector<std::uint8_t>& pixels, HwlHeader& header, const std::string& fileName,
-                       bool allocate) {
+                       bool allocate, const HwlDecodeOptions& options) {
   const HwlExtendedPrecision precision;
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"), std::fclose);
-  if (!file) return HwlError(HwlFileNotFound, fileName, "cannot be opened");
+  if (!file) return HwlSystemError(HwlFileNotFound, fileName, "cannot be opened");
   std::vector<std::uint8_t> bytes(HwlHeaderSize);
   std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
   // Read only as far as the header announces (a longer file's tail is never
-  // looked at); a header that fails its checks needs nothing more.
+  // looked at); a header that fails its checks or the pixel limit needs
+  // nothing more.
   std::uint64_t wanted = HwlHeaderSize;
   if (got == HwlHeaderSize) {
     const HwlHeader h = ParseHwlHeader(bytes);
-    if (HwlPlaneCount(h) != 0 && CheckHwlHeader(h, fileName)) wanted = HwlAnnouncedSize(h);
+    if (HwlPlaneCount(h) != 0 && CheckHwlHeader(h, fileName) &&
+        CheckHwlPixelLimit(h.width, h.height, options.maxPixels, fileName))
+      wanted = HwlAnnouncedSize(h);
   }
   // Where the file's length can be learnt, hold exactly the bytes needed.
   if (wanted > HwlHeaderSize && std::fseek(file.get(), 0, SEEK_END) == 0) {
     const long end = std::ftell(file.get());
     if (std::fseek(file.get(), long(HwlHeaderSize), SEEK_SET) != 0)
-      return HwlError(HwlFileNotFound, fileName, "cannot be read");
+      return HwlSystemError(HwlFileNotFound, fileName, "cannot be read");
     if (end > 0) {
       try {
         bytes.reserve(std::size_t(std::min<std::uint64_t>(wanted, std::uint64_t(end))));
@@ -164,8 +182,9 @@ HwlStatus LoadHwlImage(std::vector<std::uint8_t>& pixels, HwlHeader& header, con
     }
   }
   while (got == bytes.size() && got < wanted) {
-    const std::size_t chunk =
-        std::size_t(std::min<std::uint64_t>(wanted - got, std::max({got, ReadChunk, bytes.capacity() - got})));
+    if (HwlCancelRequested(options.cancel)) return Cancelled(fileName);
+    const std::size_t chunk = std::size_t(std::min<std::uint64_t>(
+        {wanted - got, std::max({got, ReadChunk, bytes.capacity() - got}), MaxReadChunk}));
     try {
       bytes.resize(got + chunk);
     } catch (const std::bad_alloc&) {
@@ -173,7 +192,7 @@ HwlStatus LoadHwlImage(std::vector<std::uint8_t>& pixels, HwlHeader& header, con
     }
     got += std::fread(bytes.data() + got, 1, chunk, file.get());
   }
-  if (std::ferror(file.get())) return HwlError(HwlFileNotFound, fileName, "cannot be read");
+  if (std::ferror(file.get())) return HwlSystemError(HwlFileNotFound, fileName, "cannot be read");
   bytes.resize(got);
-  return DecodeHwlImage(bytes, pixels, header, fileName, allocate);
+  return DecodeHwlImage(bytes, pixels, header, fileName, allocate, options);
 }

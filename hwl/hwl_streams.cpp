@@ -9,7 +9,6 @@
 #endif
 
 #include "hwl_decode.h"
-#include "hwl_precision.h"
 
 namespace {
 
@@ -21,11 +20,15 @@ double ReadDouble(std::span<const std::uint8_t> b, std::size_t at) {
 
 const char* const PlaneNames[HwlMaxPlanes] = {"plane 1", "plane 2", "plane 3"};
 
+// Work between two looks at the cancel flag, well under a millisecond:
+// symbol bytes counted, or coefficients expanded.
+constexpr std::uint32_t CancelCheckBytes = 1u << 14;
+constexpr std::uint64_t CancelCheckCoefficients = 1u << 18;
+
 }  // namespace
 
 HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlHeader& header,
-                                  const std::string& name, HwlBody& body) {
-  const HwlExtendedPrecision precision;
+                                  const std::string& name, HwlBody& body, const std::atomic<bool>* cancel) {
   const int planes = HwlPlaneCount(header);
   const int bands = header.levels + 2;
   body.planeCount = planes;
@@ -58,7 +61,7 @@ HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlH
       const std::string where = std::string("band scale ") + std::to_string(i) + " of " + PlaneNames[p];
       // An infinite scale is fine: its reciprocal is 0 and the band decodes as zeros.
       if (std::isnan(scale)) return HwlError(HwlFormatError, name, where + " is not a number");
-      if (scale != 0 && std::fabs(1.0L / static_cast<long double>(scale)) > HwlMaxBandFactor)
+      if (scale != 0 && std::fabs(scale) < HwlMinBandScale)
         return HwlError(HwlFormatError, name, where + " is too small: its reciprocal is out of range");
       body.bandScales[p][i] = scale;
     }
@@ -68,7 +71,8 @@ HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlH
   const std::uint64_t count = std::uint64_t{header.width} * header.height;
   for (int p = 0; p < planes; ++p) {
     const HwlPlaneStreams& s = body.streams[p];
-    const HwlExpansion e = ExpandSymbols(s, header.valueBits, count, {});
+    const HwlExpansion e = ExpandSymbols(s, header.valueBits, count, {}, cancel);
+    if (e.cancelled) return HwlError(HwlCancelled, name, "decoding cancelled");
     if (e.Exact(count, s)) continue;
     std::string reason;
     if (e.runOverflow)
@@ -139,12 +143,13 @@ bool HasShuffle() {
 
 // Expands whole symbol bytes of 8-bit values from symbol byte `q` on while
 // they hold no run, four values are left to read and four positions to
-// write; returns the number of bytes done.
+// write, and at most CancelCheckBytes of them; returns the number of bytes done.
 __attribute__((target("avx2"))) std::uint32_t ExpandBytes8(const std::uint8_t* symbols, std::uint32_t q,
                                                            std::uint32_t qEnd, const std::uint8_t* values,
                                                            std::uint32_t& value, std::uint32_t valueCount,
                                                            double* out, std::uint64_t room) {
   const std::uint32_t q0 = q;
+  qEnd = std::min(qEnd, q + CancelCheckBytes);
   for (; q < qEnd && room >= 4 && valueCount - value >= 4; ++q, room -= 4, out += 4) {
     const std::uint8_t b = symbols[q];
     if (SymbolBytes[b].runs != 0) break;
@@ -184,12 +189,15 @@ ValueReader ValuesOf(const HwlPlaneStreams& s, int valueBits) {
 
 // Counts the positions a plane's streams describe with one table lookup per
 // four symbols. True when they describe exactly coefficientCount positions
-// and consume exactly every value (then nothing needs a closer look).
-bool DescribesExactly(const HwlPlaneStreams& s, const ValueReader& values, std::uint64_t coefficientCount) {
+// and consume exactly every value (then nothing needs a closer look); false
+// too when the cancel flag is set.
+bool DescribesExactly(const HwlPlaneStreams& s, const ValueReader& values, std::uint64_t coefficientCount,
+                      const std::atomic<bool>* cancel) {
   std::uint64_t position = 0;
   std::uint64_t value = 0;
   const std::uint32_t wholeBytes = s.symbolCount / 4;
   for (std::uint32_t q = 0; q < wholeBytes; ++q) {
+    if (q % CancelCheckBytes == 0 && HwlCancelRequested(cancel)) return false;
     const SymbolByte& info = SymbolBytes[s.symbols[q]];
     if (value + info.values > s.valueCount) return false;
     for (unsigned runs = info.runs; runs != 0; runs &= runs - 1)
@@ -211,9 +219,10 @@ bool DescribesExactly(const HwlPlaneStreams& s, const ValueReader& values, std::
 }  // namespace
 
 HwlStreamCursor AdvanceCursor(const HwlPlaneStreams& streams, int valueBits, HwlStreamCursor cursor,
-                              std::uint32_t symbol) {
+                              std::uint32_t symbol, const std::atomic<bool>* cancel) {
   const ValueReader values = ValuesOf(streams, valueBits);
   for (std::uint32_t q = cursor.symbol / 4; q < symbol / 4; ++q) {
+    if (q % CancelCheckBytes == 0 && HwlCancelRequested(cancel)) return cursor;
     const SymbolByte& info = SymbolBytes[streams.symbols[q]];
     for (unsigned runs = info.runs; runs != 0; runs &= runs - 1)
       cursor.position += values.At(cursor.value + std::countr_zero(runs));
@@ -225,15 +234,17 @@ HwlStreamCursor AdvanceCursor(const HwlPlaneStreams& streams, int valueBits, Hwl
 }
 
 HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
-                           std::span<double> plane) {
+                           std::span<double> plane, const std::atomic<bool>* cancel) {
   const ValueReader values = ValuesOf(streams, valueBits);
-  if (plane.empty() && DescribesExactly(streams, values, coefficientCount))
+  if (plane.empty() && DescribesExactly(streams, values, coefficientCount, cancel))
     return {coefficientCount, streams.symbolCount, streams.valueCount, false, false};
-  return ExpandSymbols(streams, valueBits, coefficientCount, plane, {}, streams.symbolCount);
+  if (HwlCancelRequested(cancel)) return {.cancelled = true};
+  return ExpandSymbols(streams, valueBits, coefficientCount, plane, {}, streams.symbolCount, cancel);
 }
 
 HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
-                           std::span<double> plane, HwlStreamCursor from, std::uint32_t endSymbol) {
+                           std::span<double> plane, HwlStreamCursor from, std::uint32_t endSymbol,
+                           const std::atomic<bool>* cancel) {
   const ValueReader values = ValuesOf(streams, valueBits);
   const bool write = !plane.empty();
   const std::uint8_t* symbols = streams.symbols.data();
@@ -242,7 +253,16 @@ HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::u
   std::uint32_t value = from.value;
   endSymbol = std::min(endSymbol, streams.symbolCount);
   HwlExpansion e;
+  std::uint64_t nextCheck = position + CancelCheckCoefficients;
   while (position < coefficientCount && symbol < endSymbol) {
+    // A round below describes at most 4 x CancelCheckBytes positions.
+    if (position >= nextCheck) {
+      if (HwlCancelRequested(cancel)) {
+        e.cancelled = true;
+        break;
+      }
+      nextCheck = position + CancelCheckCoefficients;
+    }
 #if HWL_EXPAND_SIMD
     if (write && valueBits == 8 && (symbol & 3) == 0 && HasShuffle()) {
       const std::uint32_t first = symbol >> 2;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -26,6 +27,9 @@ struct HwlTeam {
   int pending = 0;
   std::uint64_t round = 0;
   bool stop = false;
+  // The decode's cancel flag: stages look at it every row or so and return
+  // early, leaving their output unfinished.
+  const std::atomic<bool>* cancel = nullptr;
 
   // Starts up to threads - 1 helpers; fewer when a thread cannot be started.
   explicit HwlTeam(int threads) {
@@ -46,6 +50,7 @@ struct HwlTeam {
     for (std::thread& t : helpers) t.join();
   }
   int Size() const { return int(helpers.size()) + 1; }
+  bool Cancelled() const { return cancel != nullptr && cancel->load(std::memory_order_relaxed); }
   HwlTeam(const HwlTeam&) = delete;
   HwlTeam& operator=(const HwlTeam&) = delete;
 

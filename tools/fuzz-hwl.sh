@@ -10,9 +10,13 @@ seconds=${1:-600}
 work=${2:-build-fuzz-hwl}
 mkdir -p "$work/corpus" "$work/findings"
 sources=(hwl/hwl_header.cpp hwl/hwl_streams.cpp hwl/hwl_synthesis.cpp hwl/hwl_load.cpp hwl/hwl_encode.cpp)
-flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -Ihwl -Itests/hwl -pthread)
-clang++ "${flags[@]}" -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  "${sources[@]}" tests/hwl/fuzz_hwl.cpp -o "$work/fuzz_hwl"
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -ffp-contract=off -Ihwl -Itests/hwl -pthread)
+checks=(-fsanitize=address,undefined -fno-sanitize-recover=undefined)
+# The AVX2 rows of the synthesis in their own object, compiled for AVX2 and FMA as in the build.
+clang++ "${flags[@]}" "${checks[@]}" -fsanitize=fuzzer-no-link -mavx2 -mfma -c hwl/hwl_lanes_avx2.cpp \
+  -o "$work/hwl_lanes_avx2.o"
+clang++ "${flags[@]}" "${checks[@]}" -fsanitize=fuzzer -DHWL_AVX2_ROWS=1 \
+  "${sources[@]}" "$work/hwl_lanes_avx2.o" tests/hwl/fuzz_hwl.cpp -o "$work/fuzz_hwl"
 clang++ "${flags[@]}" "${sources[@]}" tests/hwl/hwl_test_writer.cpp tests/hwl/fuzz_seeds.cpp -o "$work/fuzz_seeds"
 "$work/fuzz_seeds" "$work/corpus"
 # Inputs up to 4 KiB describe images of up to a few million pixels; the

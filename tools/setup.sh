@@ -11,8 +11,8 @@ packages=(
   libpng-dev libturbojpeg0-dev libfreetype-dev fonts-dejavu-core
   # music: decoding and encoding MP3
   libmpg123-dev libmp3lame-dev sox libsox-fmt-mp3
-  # window, GL, sound output (a sound server, ALSA, SDL)
-  libpulse-dev libasound2-dev libsdl2-dev libgl1-mesa-dri libglu1-mesa-dev libegl-dev libgl-dev mesa-common-dev
+  # window, GL (desktop, and GLES2 for the fixed-function layer), sound output (a sound server, ALSA, SDL)
+  libpulse-dev libasound2-dev libsdl2-dev libgl1-mesa-dri libglu1-mesa-dev libegl-dev libgl-dev libgles-dev mesa-common-dev
   # dialog
   libgtk-3-dev
   # video capture
@@ -95,4 +95,20 @@ if [ "$(cat "$mpg123_dir/.debian-version" 2>/dev/null)" != "$mpg123_version" ]; 
     $SUDO patch -s -p1 -d "$mpg123_dir" < "$mpg123_dir/debian/patches/$patch"
   done
   echo "$mpg123_version" | $SUDO tee "$mpg123_dir/.debian-version" >/dev/null
+fi
+
+# --- The image codec for ARM64, its tests run under qemu (tools/test-hwl-portable.sh) ---
+# The cross compiler, and libpng and GoogleTest built for arm64 from Debian's
+# arm64 architecture (linked statically into the test programs).
+arm64_packages=(g++-aarch64-linux-gnu qemu-user libpng-dev:arm64 libgtest-dev:arm64)
+missing=()
+for p in "${arm64_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  dpkg --print-foreign-architectures | grep -qx arm64 || $SUDO dpkg --add-architecture arm64
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 \
+    "${missing[@]}"
 fi

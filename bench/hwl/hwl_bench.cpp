@@ -12,6 +12,7 @@
 #include <map>
 
 #include "hwl.h"
+#include "hwl_decode.h"
 #include "hwl_oracle.h"
 #include "hwl_test_writer.h"
 #if HWL_BENCH_JPEG
@@ -182,6 +183,30 @@ BENCHMARK(ShowJpegDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRea
 BENCHMARK(ShowHwlDecode)->Args({0, 1})->Args({0, 2})->Args({1, 1})->Args({1, 2})
     ->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ShowReferenceDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The decoder's arithmetic paths on one thread (same output): argument 0
+// picks the picture (0 the natural 512 x 512, 1 text_5, 2 zem_logo), 1 the path.
+void HwlDecodePath(benchmark::State& state) {
+  const int picture = int(state.range(0));
+  HwlHeader h;
+  const Picture& p = picture == 0 ? PictureOfSize(512) : ShowPicture(picture - 1, h);
+  if (p.hwl.empty()) return state.SkipWithError("picture not found or not a colour picture");
+  const HwlPath& path = HwlPaths[state.range(1)];
+  state.SetLabel(std::string(picture == 0 ? "natural" : ShowPictures[picture - 1]) + ", " + path.name);
+  HwlUseX87 = path.x87;
+  HwlUseCpuExtensions = path.cpuExtensions;
+  std::vector<std::uint8_t> pixels;
+  HwlHeader header;
+  for (auto _ : state) {
+    const HwlStatus s = DecodeHwlImage(p.hwl, pixels, header, "bench", true, 1);
+    if (!s) state.SkipWithError(s.message.c_str());
+    benchmark::DoNotOptimize(pixels.data());
+  }
+  HwlUseX87 = HwlUseCpuExtensions = true;
+  state.counters["MP/s"] = benchmark::Counter(double(header.width) * header.height / 1e6,
+                                              benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(HwlDecodePath)->ArgsProduct({{0, 1, 2}, {0, 1, 2, 3}})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK(HwlDecode)->Args({512, 1})->Args({512, 2})->Args({2048, 1})->Args({2048, 2})
     ->Unit(benchmark::kMillisecond)->UseRealTime();

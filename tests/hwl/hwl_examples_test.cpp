@@ -112,8 +112,9 @@ std::vector<double> Line(std::vector<double> s, std::vector<double> d) {
   return oracle::SynthesiseLine(s);
 }
 
-double Smooth(double s, double n) { return double((s * 0.8L + n * 0.2L) * static_cast<long double>(K)); }
-double Times(double s) { return double(s * static_cast<long double>(K)); }
+using oracle::Real;
+double Smooth(double s, double n) { return double((Real(s) * oracle::Heavy + Real(n) * oracle::Light) * Real(K)); }
+double Times(double s) { return double(Real(s) * Real(K)); }
 
 TEST(HwlSynthesis, ZeroDetailsMakeARamp) {
   const std::vector<double> out = Line({10, 20, 30, 40}, {0, 0, 0, 0});
@@ -124,8 +125,8 @@ TEST(HwlSynthesis, ZeroDetailsMakeARamp) {
   EXPECT_EQ(out[0], Times(10));
   // Pair 1 plain; pair 2's even stays because its left detail is not zero.
   const std::vector<double> mixed = Line({10, 20, 30, 40}, {0, 5, 0, 0});
-  EXPECT_EQ(mixed[2], double((20.0L + 5) * static_cast<long double>(K)));
-  EXPECT_EQ(mixed[3], double((20.0L - 5) * static_cast<long double>(K)));
+  EXPECT_EQ(mixed[2], double(Real(20 + 5) * Real(K)));
+  EXPECT_EQ(mixed[3], double(Real(20 - 5) * Real(K)));
   EXPECT_EQ(mixed[4], Times(30));
   EXPECT_EQ(mixed[5], Smooth(30, 40));
   // An equal right neighbour keeps pair 1's even flat; -0 counts as zero.
@@ -164,7 +165,7 @@ TEST(HwlSynthesis, ZeroScaleZeroesItsBand) {
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 4; ++x) EXPECT_EQ(plane[y * 4 + x], x < 2 && y < 2 ? 14.0 : 0.0) << x << "," << y;
   // A factor is the reciprocal rounded once from extended precision.
-  EXPECT_EQ(HwlBandFactor(3.0), double(1.0L / 3.0L));
+  EXPECT_EQ(HwlBandFactor(3.0), double(Real(1.0) / Real(3.0)));
   EXPECT_EQ(HwlBandFactor(-0.0), 0.0);
 }
 

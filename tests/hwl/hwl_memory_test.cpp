@@ -8,41 +8,13 @@
 #include <fstream>
 #include <new>
 
+#include "counting_allocator.h"
 #include "hwl_decode.h"
 #include "hwl_test_writer.h"
 
 namespace {
 
-std::atomic<std::size_t> Current{0};
-std::atomic<std::size_t> Peak{0};
-
-// Each block carries its size in front, kept 16-byte aligned.
-constexpr std::size_t Prefix = 16;
-
-void* Allocate(std::size_t n) {
-  void* raw = std::malloc(n + Prefix);
-  if (!raw) throw std::bad_alloc();
-  *static_cast<std::size_t*>(raw) = n;
-  const std::size_t now = Current += n;
-  std::size_t peak = Peak;
-  while (now > peak && !Peak.compare_exchange_weak(peak, now)) {
-  }
-  return static_cast<char*>(raw) + Prefix;
-}
-
-void Free(void* p) {
-  if (!p) return;
-  void* raw = static_cast<char*>(p) - Prefix;
-  Current -= *static_cast<std::size_t*>(raw);
-  std::free(raw);
-}
-
-// Peak bytes allocated above the level at the start of the measurement.
-struct Measure {
-  std::size_t base = Current;
-  Measure() { Peak = base; }
-  std::size_t Extra() const { return Peak - base; }
-};
+using counting::PeakMeter;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -52,7 +24,7 @@ TEST(HwlMemory, ColourWorkingMemoryPerPixel) {
   Bytes pixels(std::size_t(w) * h * 4);  // the output already exists
   HwlHeader header;
   for (const int threads : {1, 2}) {
-    Measure m;
+    PeakMeter m;
     ASSERT_TRUE(DecodeHwlImage(file, pixels, header, "m", true, threads));
     const double perPixel = double(m.Extra()) / (w * h);
     std::printf("working memory, %d thread(s): %.2f bytes per pixel (file %.2f bytes per pixel)\n", threads,
@@ -63,7 +35,7 @@ TEST(HwlMemory, ColourWorkingMemoryPerPixel) {
   // From disk the file's bytes are held too.
   const std::filesystem::path path = std::filesystem::temp_directory_path() / "hwl_memory_colour.hwl";
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
-  Measure m;
+  PeakMeter m;
   ASSERT_TRUE(LoadHwlImage(pixels, header, path.string(), true));
   const double perPixel = double(m.Extra()) / (w * h);
   std::printf("working memory of LoadHwlImage: %.2f bytes per pixel\n", perPixel);
@@ -72,8 +44,9 @@ TEST(HwlMemory, ColourWorkingMemoryPerPixel) {
 }
 
 TEST(HwlMemory, TinyFileCannotAskForALargeImage) {
-  // 65520 x 65520 grey announced by a 60-byte file: rejected from the streams
-  // before anything of the image's size is allocated.
+  // 65520 x 65520 grey announced by a 60-byte file: above the default pixel
+  // limit, and with no limit rejected from the streams; either way before
+  // anything of the image's size is allocated.
   testhwl::File f;
   f.width = f.height = 65520;
   f.levels = 3;
@@ -81,9 +54,78 @@ TEST(HwlMemory, TinyFileCannotAskForALargeImage) {
   const Bytes file = testhwl::Write(f);
   Bytes pixels;
   HwlHeader header;
-  Measure m;
-  EXPECT_EQ(DecodeHwlImage(file, pixels, header, "t", true).code, HwlFormatError);
-  EXPECT_LT(m.Extra(), 4096u);
+  for (const std::uint64_t limit : {HwlDefaultMaxPixels, HwlFormatMaxPixels}) {
+    PeakMeter m;
+    const HwlStatus s = DecodeHwlImage(file, pixels, header, "t", true, {.maxPixels = limit});
+    EXPECT_EQ(s.code, limit == HwlDefaultMaxPixels ? HwlTooLarge : HwlFormatError);
+    EXPECT_NE(s.message.find(limit == HwlDefaultMaxPixels ? "more than the limit of 268435456" : "describe"),
+              std::string::npos)
+        << s.message;
+    EXPECT_LT(m.Extra(), 4096u);
+  }
+}
+
+// The pixel limit holds whatever the file: an image above it is refused
+// after its header, before its bytes are read or anything of its size is
+// allocated, and an image of exactly the limit decodes.
+TEST(HwlMemory, PixelLimitRefusesBeforeReadingOrAllocating) {
+  const Bytes file = testhwl::Write(testhwl::AllZeroRuns(256, 128, 24, 2));
+  const std::filesystem::path path = std::filesystem::temp_directory_path() / "hwl_memory_limit.hwl";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+  const Bytes sentinel(7, 0x33);
+  for (const bool fromDisk : {false, true}) {
+    SCOPED_TRACE(fromDisk ? "LoadHwlImage" : "DecodeHwlImage");
+    const auto decode = [&](std::uint64_t limit, Bytes& pixels, HwlHeader& header) {
+      return fromDisk ? LoadHwlImage(pixels, header, path.string(), true, {.maxPixels = limit})
+                      : DecodeHwlImage(file, pixels, header, "m", true, {.maxPixels = limit});
+    };
+    Bytes pixels = sentinel;
+    HwlHeader header;
+    PeakMeter m;
+    const HwlStatus s = decode(256 * 128 - 1, pixels, header);
+    EXPECT_EQ(s.code, HwlTooLarge);
+    EXPECT_NE(s.message.find("256 x 128 is 32768 pixels, more than the limit of 32767"), std::string::npos) << s.message;
+    EXPECT_EQ(header.width, 256);
+    EXPECT_EQ(pixels, sentinel);
+    EXPECT_LT(m.Extra(), 4096u) << "only the header is read";
+    EXPECT_TRUE(decode(256 * 128, pixels, header));
+    EXPECT_EQ(pixels, Bytes(256 * 128 * 4, 0));
+  }
+  std::filesystem::remove(path);
+}
+
+// The worst files for the decoder's memory, made of nothing but zero runs,
+// in the shapes that weigh most: square, one or two rows high (each thread
+// copies whole rows), two columns wide (one strip holds half the plane).
+// From disk, so that the file's own bytes count; the output is allocated
+// by the decode.
+TEST(HwlMemory, WorstCaseFilesStayWithinTheStatedBound) {
+  struct Shape {
+    int width, height, bitsPerPixel;
+  };
+  const Shape shapes[] = {{2048, 2048, 8}, {1024, 1024, 24}, {65534, 2, 8}, {2, 65534, 8}, {65534, 2, 24}};
+  const std::filesystem::path path = std::filesystem::temp_directory_path() / "hwl_memory_worst.hwl";
+  double worstPerFileByte = 0;
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(std::to_string(shape.width) + " x " + std::to_string(shape.height));
+    const Bytes file = testhwl::Write(testhwl::AllZeroRuns(shape.width, shape.height, shape.bitsPerPixel, 0));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    const double pixels = double(shape.width) * shape.height;
+    Bytes output;
+    HwlHeader header;
+    PeakMeter m;
+    ASSERT_TRUE(LoadHwlImage(output, header, path.string(), true));
+    const double extra = double(m.Extra());
+    std::printf("%5d x %-5d %s: file %7zu bytes, working memory %9.0f bytes: %5.2f per pixel, %6.0f per file byte\n",
+                shape.width, shape.height, shape.bitsPerPixel == 8 ? "grey  " : "colour", file.size(), extra,
+                extra / pixels, extra / double(file.size()));
+    EXPECT_LE(pixels, HwlMaxPixelsPerFileByte * double(file.size()));
+    EXPECT_LE(extra, double(file.size()) + HwlMaxBytesPerPixel * pixels + 65536);
+    worstPerFileByte = std::max(worstPerFileByte, extra / double(file.size()));
+  }
+  RecordProperty("worst_bytes_per_file_byte", std::to_string(worstPerFileByte));
+  std::filesystem::remove(path);
 }
 
 TEST(HwlMemory, ReadingGrowsOnlyWithTheBytesPresent) {
@@ -99,25 +141,10 @@ TEST(HwlMemory, ReadingGrowsOnlyWithTheBytesPresent) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
   Bytes pixels;
   HwlHeader header;
-  Measure m;
+  PeakMeter m;
   EXPECT_EQ(LoadHwlImage(pixels, header, path.string(), true).code, HwlReadPastEnd);
   EXPECT_LT(m.Extra(), 256u * 1024);
   std::filesystem::remove(path);
 }
 
 }  // namespace
-
-void* operator new(std::size_t n) { return Allocate(n); }
-void* operator new[](std::size_t n) { return Allocate(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-  try {
-    return Allocate(n);
-  } catch (...) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { Free(p); }
-void operator delete[](void* p) noexcept { Free(p); }
-void operator delete(void* p, std::size_t) noexcept { Free(p); }
-void operator delete[](void* p, std::size_t) noexcept { Free(p); }

@@ -6,8 +6,6 @@
 namespace oracle {
 namespace {
 
-constexpr long double K = 0.7071067811865476;
-
 struct Reader {
   std::span<const std::uint8_t> bytes;
   std::size_t at = 0;
@@ -104,38 +102,36 @@ void DecodePlane(Reader& r, const Header& h, int p, std::vector<std::int32_t>& p
 
 void DequantiseBands(const std::vector<std::int32_t>& c, std::vector<double>& sample, int W, int H, int L,
                      const double* scales) {
-  auto factor = [](double scale) { return scale != 0 ? double(1.0L / scale) : 0.0; };
+  auto factor = [](double scale) { return scale != 0 ? double(Real(1.0) / Real(scale)) : 0.0; };
   for (int i = 0; i <= L; ++i) {
     const double f = factor(scales[i]);
     for (int y = 0; y < (H >> i); ++y)
       for (int x = (y < (H >> (i + 1))) ? (W >> (i + 1)) : 0; x < (W >> i); ++x)
-        sample[y * W + x] = double(static_cast<long double>(c[y * W + x]) * f);
+        sample[y * W + x] = double(Real(c[y * W + x]) * Real(f));
   }
   const double f = factor(scales[L + 1]);
   for (int y = 0; y < (H >> (L + 1)); ++y)
-    for (int x = 0; x < (W >> (L + 1)); ++x) sample[y * W + x] = double(static_cast<long double>(c[y * W + x]) * f);
+    for (int x = 0; x < (W >> (L + 1)); ++x) sample[y * W + x] = double(Real(c[y * W + x]) * Real(f));
 }
 
 // The pair rule for pair j of a line given by accessors S and D.
 template <typename S, typename D>
 void PairRule(const S& s, const D& d, int j, int p, double& even, double& odd) {
   if (d(j) != 0 || j == 0 || j == p - 1) {
-    even = double((static_cast<long double>(s(j)) + d(j)) * K);
-    odd = double((static_cast<long double>(s(j)) - d(j)) * K);
+    even = double((Real(s(j)) + Real(d(j))) * Real(K));
+    odd = double((Real(s(j)) - Real(d(j))) * Real(K));
     return;
   }
   bool smoothEven = false;
   if (d(j - 1) == 0)
     if (s(j) != s(j + 1))
       if (j == p - 2 || s(j + 1) != s(j + 2)) smoothEven = true;
-  even = smoothEven ? double((static_cast<long double>(s(j)) * 0.8L + static_cast<long double>(s(j - 1)) * 0.2L) * K)
-                    : double(static_cast<long double>(s(j)) * K);
+  even = smoothEven ? double((Real(s(j)) * Heavy + Real(s(j - 1)) * Light) * Real(K)) : double(Real(s(j)) * Real(K));
   bool smoothOdd = false;
   if (d(j + 1) == 0)
     if (s(j) != s(j - 1))
       if (j == 1 || s(j - 1) != s(j - 2)) smoothOdd = true;
-  odd = smoothOdd ? double((static_cast<long double>(s(j)) * 0.8L + static_cast<long double>(s(j + 1)) * 0.2L) * K)
-                  : double(static_cast<long double>(s(j)) * K);
+  odd = smoothOdd ? double((Real(s(j)) * Heavy + Real(s(j + 1)) * Light) * Real(K)) : double(Real(s(j)) * Real(K));
 }
 
 void SynthesisePlane(std::vector<double>& X, std::vector<double>& Y, int w, int h, int stride, int fullHeight,
@@ -157,11 +153,9 @@ void SynthesisePlane(std::vector<double>& X, std::vector<double>& Y, int w, int 
 std::uint8_t ToByte(double s) {
   if (s <= 0) return 0;
   if (s >= 255) return 255;
-  long double t = s;
-  long double fl = static_cast<long double>(static_cast<int>(t));
-  long double frac = t - fl;
-  int r = static_cast<int>(fl);
-  if (frac > 0.5L || (frac == 0.5L && r % 2 == 1)) ++r;
+  int r = static_cast<int>(s);
+  const double frac = s - r;  // exact below 256
+  if (frac > 0.5 || (frac == 0.5 && r % 2 == 1)) ++r;
   return std::uint8_t(r);
 }
 

@@ -10,8 +10,20 @@
 #include <vector>
 
 #include "hwl.h"
+#include "hwl_precision.h"
 
 namespace oracle {
+
+// Its extended precision: the x87's long double where the build has it,
+// else the software type (a build without the x87 has no other).
+#if HWL_X87
+using Real = long double;
+constexpr Real Heavy = 0.8L, Light = 0.2L;
+#else
+using Real = HwlExtended;
+constexpr Real Heavy = HwlHeavyWeight, Light = HwlLightWeight;
+#endif
+constexpr double K = 0.7071067811865476;
 
 // Decodes a well-formed file. Returns false for a bitsPerPixel other than
 // 8 and 24 (pixels untouched).

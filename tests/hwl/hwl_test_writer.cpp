@@ -100,6 +100,25 @@ void CodeCoefficients(const std::vector<int>& c, int bits, Plane& plane, std::mt
   }
 }
 
+File AllZeroRuns(int width, int height, int bitsPerPixel, int levels) {
+  File f;
+  f.width = width;
+  f.height = height;
+  f.bitsPerPixel = bitsPerPixel;
+  f.levels = levels;
+  f.valueBits = 8;
+  Plane plane;
+  plane.scales.assign(levels + 2, 1.0);
+  for (std::size_t left = std::size_t(width) * height; left > 0;) {
+    const std::size_t run = std::min<std::size_t>(left, 256);
+    plane.symbols.push_back(1);
+    plane.values.push_back(std::uint8_t(run - 1));
+    left -= run;
+  }
+  f.planes.assign(bitsPerPixel == 24 ? 3 : 1, plane);
+  return f;
+}
+
 namespace {
 
 constexpr double K = 0.7071067811865476;

@@ -45,6 +45,11 @@ std::vector<std::size_t> RegionEnds(const File& file);
 // (2^bits - 1) / largest magnitude, rounding to integers.
 File Analyse(const std::vector<std::vector<double>>& planes, int width, int height, int levels, int bits);
 
+// The file that describes the most pixels per byte, the worst case for the
+// decoder's memory: every plane all zero, coded as ZeroRuns of 256 with
+// 8-bit values (10 bits per 256 pixels).
+File AllZeroRuns(int width, int height, int bitsPerPixel, int levels);
+
 // A natural-looking colour picture (R, G, B planes, 0..255): sky gradient,
 // hills, a sun, textured ground and some sharp edges.
 std::vector<std::vector<double>> Picture(int width, int height);

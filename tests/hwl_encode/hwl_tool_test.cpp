@@ -13,21 +13,15 @@
 
 #include "hwl.h"
 #include "test_pictures.h"
+#include "tool_test_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace test_pictures;
 
-std::vector<std::uint8_t> ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteFile(const fs::path& path, std::span<const std::uint8_t> bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
+using tool_test::ReadFile;
+using tool_test::WriteFile;
 
 void WritePngFile(const fs::path& path, int width, int height, png_uint_32 format, const void* pixels,
                   const void* colormap = nullptr, png_uint_32 colormapEntries = 0) {
@@ -59,17 +53,11 @@ struct ToolRun {
 
 class HwlTool : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "hwl_tool_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir); }
 
   ToolRun Hwl(const std::string& args) {
     const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-    const std::string command = std::string("'") + HWL_TOOL_PATH + "' " + args + " >'" + out.string() + "' 2>'" +
-                                err.string() + "'";
+    const std::string command =
+        std::string(HWL_TOOL_COMMAND) + " " + args + " >'" + out.string() + "' 2>'" + err.string() + "'";
     const int status = std::system(command.c_str());
     ToolRun run;
     run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -83,13 +71,7 @@ class HwlTool : public testing::Test {
 
   std::string P(const std::string& name) const { return "'" + (dir / name).string() + "'"; }
 
-  // Names in the directory, so that a leftover temporary shows up.
-  std::vector<std::string> Listing() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> Listing() const { return scratch.Listing(); }
 
   fs::path WriteHwl(const std::string& name, std::span<const std::uint8_t> pixels, int width, int height,
                     int channels, HwlEncodeOptions options = {}) {
@@ -99,7 +81,8 @@ class HwlTool : public testing::Test {
     return dir / name;
   }
 
-  fs::path dir;
+  tool_test::ScratchDir scratch{"hwl_tool"};
+  const fs::path dir = scratch.path;
 };
 
 TEST_F(HwlTool, InfoPrintsEveryHeaderField) {

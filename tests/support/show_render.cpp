@@ -3,6 +3,9 @@
 #include <filesystem>
 
 #include "gl.h"
+#ifdef QUENRIK_HAVE_GL_FIXED
+#include "gl_fixed.h"
+#endif
 #include "image_textures.h"
 #include "layers.h"
 #include "render_state.h"
@@ -22,13 +25,36 @@ void StartShowState() {
   SeedShakeRandom(FixedShakeSeed);
 }
 
-std::string OpenShowRender(ShowRender& show, int width, int height, const std::string& dataRoot) {
+std::string BindShowDrawing(ShowDrawing drawing) {
+  if (drawing == ShowDrawing::FixedOverGles2) {
+#ifdef QUENRIK_HAVE_GL_FIXED
+    BindFixedFunctionGl();
+    return {};
+#else
+    return "this build has no fixed-function layer (GLESv2 was not found)";
+#endif
+  }
+  if (!LoadGL(GlLibraryName)) return std::string("cannot load ") + GlLibraryName;
+  if (!LoadGLU(GluLibraryName)) return std::string("cannot load ") + GluLibraryName;
+  return {};
+}
+
+std::string OpenShowRender(ShowRender& show, int width, int height, const std::string& dataRoot, ShowDrawing drawing) {
   std::string error;
   show.context.reset();  // one EGL display at a time
-  show.context = OpenHeadlessGl(width, height, error);
+  const bool fixed = drawing == ShowDrawing::FixedOverGles2;
+  show.context = OpenHeadlessGl(width, height, error, fixed ? HeadlessApi::Gles2 : HeadlessApi::DesktopGl);
   if (!show.context) return "headless GL: " + error;
   show.width = width;
   show.height = height;
+  show.drawing = drawing;
+  if (fixed) {  // the desktop context bound its own table
+#ifdef QUENRIK_HAVE_GL_FIXED
+    if (!SetUpFixedFunctionGl(error)) return error;
+#endif
+    error = BindShowDrawing(drawing);
+    if (!error.empty()) return error;
+  }
   std::error_code ec;
   std::filesystem::current_path(dataRoot, ec);
   if (ec) return "cannot change to " + dataRoot + ": " + ec.message();

@@ -1,27 +1,25 @@
 // hwl: inspect, decode and encode HWL images from the command line.
 //
-// Exit codes: 0 success; 2, 100, 201, 203 the codec's status (file cannot be
-// opened, file ends early, file breaks the format or the encoder rejects the
-// picture, out of memory); 1 any other failure (unreadable PNG, output not writable, a file
-// whose bitsPerPixel holds no pixels); 64 a bad command line.
-// Output files are written to a temporary beside the target and renamed into
-// place only when complete, so a failure leaves no file and never clobbers
-// an existing one.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// Exit codes: 0 success; 2, 100, 201, 203 the codec's status (an input
+// cannot be opened or read, file ends early, file breaks the format, the
+// picture is above the pixel limit or the encoder rejects it, out of
+// memory); 1 any other failure (unreadable PNG, output not writable or the
+// same file as the input, a file whose bitsPerPixel holds no pixels); 64 a
+// bad command line. Outputs never destroy what was there (output_file.h).
 #include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <iostream>
 #include <new>
 #include <string>
 #include <string_view>
 #include <vector>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "hwl.h"
+#include "output_file.h"
 #include "png_io.h"
 
 namespace {
@@ -32,17 +30,20 @@ constexpr int ExitUsage = 64;  // sysexits.h EX_USAGE
 const std::string UsageText =
     "usage:\n"
     "  hwl info FILE.hwl                  print the header fields, one per line\n"
-    "  hwl decode FILE.hwl OUT            decode to OUT: a PNG when OUT ends in .png (grey or RGB),\n"
+    "  hwl decode FILE.hwl OUT [--max-pixels N]\n"
+    "                                     decode to OUT: a PNG when OUT ends in .png (grey or RGB),\n"
     "                                     else the raw pixel buffer (W*H bytes grey, W*H*4 bytes\n"
     "                                     blue, green, red, 0 colour)\n"
-    "  hwl encode IN.png OUT.hwl [--levels L] [--bits B] [--grey]\n"
+    "  hwl encode IN.png OUT.hwl [--levels L] [--bits B] [--grey] [--max-pixels N]\n"
     "                                     encode a PNG (alpha composited onto black); --grey stores\n"
     "                                     one luma plane; defaults: levels " +
     std::to_string(HwlEncodeOptions{}.levels) + ", bits " + std::to_string(HwlEncodeOptions{}.valueBits) + "\n"
     "  hwl --help                         this text\n"
-    "exit codes: 0 ok, 2 file cannot be opened, 100 file ends early, 201 bad HWL file or picture\n"
-    "            the encoder cannot take, 203 out of memory, 1 other failures (unreadable PNG,\n"
-    "            output not writable, a file with no pixels), 64 bad command line\n";
+    "--max-pixels: the largest picture taken, default " + std::to_string(HwlDefaultMaxPixels) + " (16384 x 16384)\n"
+    "exit codes: 0 ok, 2 an input cannot be opened or read, 100 file ends early, 201 bad HWL file or\n"
+    "            picture the encoder cannot take, or above the pixel limit, 203 out of memory,\n"
+    "            1 other failures (unreadable PNG, output not writable or the same file as the\n"
+    "            input, a file with no pixels), 64 bad command line\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "hwl: " << problem << "\n" << UsageText;
@@ -54,6 +55,11 @@ int Fail(int code, const std::string& message) {
   return code;
 }
 
+// A picture above the pixel limit, told with the way to raise it.
+int FailAboveLimit(const HwlStatus& status) { return Fail(status.code, status.message + " (--max-pixels N raises it)"); }
+
+bool HasPixels(const HwlHeader& header) { return header.bitsPerPixel == 8 || header.bitsPerPixel == 24; }
+
 bool EndsWith(std::string_view text, std::string_view tail) {
   if (text.size() < tail.size()) return false;
   std::string lower(text.substr(text.size() - tail.size()));
@@ -61,28 +67,53 @@ bool EndsWith(std::string_view text, std::string_view tail) {
   return lower == tail;
 }
 
-// Writes a file through a temporary in the target's directory; returns an
-// empty string on success, else the reason (and no file is left behind).
-std::string WriteAtomically(const std::string& target, const std::function<std::string(std::FILE*)>& write) {
-  std::string temp = target + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) return target + ": cannot create a temporary file beside it";
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);  // the permissions an ordinary create would give
-  std::FILE* out = fdopen(fd, "wb");
-  if (out == nullptr) {
-    close(fd);
-    unlink(temp.c_str());
-    return target + ": cannot write";
-  }
-  std::string reason = write(out);
-  if (std::ferror(out) && reason.empty()) reason = "write error";
-  if (std::fclose(out) != 0 && reason.empty()) reason = "write error";
-  if (reason.empty() && std::rename(temp.c_str(), target.c_str()) != 0) reason = "cannot rename into place";
-  if (!reason.empty()) {
-    unlink(temp.c_str());
-    return target + ": " + reason;
+// What a command line holds once parsed.
+struct CommandLine {
+  std::vector<std::string> files;
+  HwlEncodeOptions encode;
+  bool grey = false;
+  std::uint64_t maxPixels = HwlDefaultMaxPixels;
+};
+
+// An option: a flag, or one taking a number within [low, high].
+struct Option {
+  std::string_view name;
+  bool number;
+  std::uint64_t low, high;
+  void (*set)(CommandLine& line, std::uint64_t value);
+};
+constexpr Option MaxPixels{"--max-pixels", true, 1, HwlFormatMaxPixels,
+                           [](CommandLine& l, std::uint64_t v) { l.maxPixels = v; }};
+constexpr Option DecodeOptions[] = {MaxPixels};
+constexpr Option EncodeOptions[] = {
+    {"--levels", true, 0, 16, [](CommandLine& l, std::uint64_t v) { l.encode.levels = int(v); }},
+    {"--bits", true, 1, 8, [](CommandLine& l, std::uint64_t v) { l.encode.valueBits = int(v); }},
+    {"--grey", false, 0, 0, [](CommandLine& l, std::uint64_t) { l.grey = true; }},
+    MaxPixels,
+};
+
+// Options may stand anywhere among the files. Returns an empty string or the problem.
+std::string Parse(const std::vector<std::string>& args, std::span<const Option> options, CommandLine& line) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!arg.starts_with("--")) {
+      line.files.push_back(arg);
+      continue;
+    }
+    const Option* option = nullptr;
+    for (const Option& o : options)
+      if (o.name == arg) option = &o;
+    if (option == nullptr) return "unknown option " + arg;
+    std::uint64_t value = 0;
+    if (option->number) {
+      if (i + 1 == args.size()) return arg + " needs a number";
+      const std::string& text = args[++i];
+      const auto [at, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+      if (error != std::errc() || at != text.data() + text.size() || value < option->low || value > option->high)
+        return arg + " must be " + std::to_string(option->low) + " to " + std::to_string(option->high) + ", not '" +
+               text + "'";
+    }
+    option->set(line, value);
   }
   return {};
 }
@@ -106,9 +137,9 @@ std::string MagicText(const std::array<std::uint8_t, 3>& magic) {
   return text;
 }
 
-int Info(const std::vector<std::string>& args) {
-  if (args.size() != 1) return Usage("info takes one file");
-  const std::string& name = args[0];
+int Info(const CommandLine& line) {
+  if (line.files.size() != 1) return Usage("info takes one file");
+  const std::string& name = line.files[0];
   HwlHeader header;
   if (HwlStatus status = ReadHwlHeader(name, header); !status) return Fail(status.code, status.message);
   std::error_code error;
@@ -125,14 +156,29 @@ int Info(const std::vector<std::string>& args) {
   return 0;
 }
 
-int Decode(const std::vector<std::string>& args) {
-  if (args.size() != 2) return Usage("decode takes an HWL file and an output file");
-  const std::string& name = args[0];
-  const std::string& target = args[1];
+// decode and encode take one input and one output, which must not be the
+// input; 0 when they are as they should be, else the exit code.
+int CheckFiles(const CommandLine& line, const std::string& usage) {
+  if (line.files.size() != 2) return Usage(usage);
+  if (std::string reason = CheckOutputName(line.files[1], std::span(line.files).first(1)); !reason.empty())
+    return Fail(ExitFailure, reason);
+  return 0;
+}
+
+int Decode(const CommandLine& line) {
+  if (int code = CheckFiles(line, "decode takes an HWL file and an output file"); code != 0) return code;
+  const std::string& name = line.files[0];
+  const std::string& target = line.files[1];
+  const std::span<const std::string> inputs = std::span(line.files).first(1);
   HwlHeader header;
+  if (HwlStatus status = ReadHwlHeader(name, header); !status) return Fail(status.code, status.message);
+  if (HwlStatus status = CheckHwlPixelLimit(header.width, header.height, line.maxPixels, name);
+      HasPixels(header) && !status)
+    return FailAboveLimit(status);
   std::vector<std::uint8_t> pixels;
-  if (HwlStatus status = LoadHwlImage(pixels, header, name, true); !status) return Fail(status.code, status.message);
-  if (header.bitsPerPixel != 8 && header.bitsPerPixel != 24)
+  if (HwlStatus status = LoadHwlImage(pixels, header, name, true, {.maxPixels = line.maxPixels}); !status)
+    return Fail(status.code, status.message);
+  if (!HasPixels(header))
     return Fail(ExitFailure, name + ": bitsPerPixel " + std::to_string(header.bitsPerPixel) +
                                  " holds no pixels; nothing written");
 
@@ -146,66 +192,69 @@ int Decode(const std::vector<std::string>& args) {
       picture.pixels.resize(count * 3);
       for (std::size_t i = 0; i < count; ++i)  // buffer bytes blue, green, red, 0
         for (int c = 0; c < 3; ++c) picture.pixels[i * 3 + c] = pixels[i * 4 + 2 - c];
+      pixels = std::vector<std::uint8_t>();
     }
-    reason = WriteAtomically(target, [&](std::FILE* out) { return WritePng(out, picture); });
+    reason = WriteOutput(target, inputs, [&](std::FILE* out) { return WritePng(out, picture); });
   } else {
-    reason = WriteAtomically(target, [&](std::FILE* out) { return WriteBytes(out, pixels); });
+    reason = WriteOutput(target, inputs, [&](std::FILE* out) { return WriteBytes(out, pixels); });
   }
   return reason.empty() ? 0 : Fail(ExitFailure, reason);
 }
 
-bool ParseInt(const std::string& text, int low, int high, int& value) {
-  const char* end = text.data() + text.size();
-  auto [at, error] = std::from_chars(text.data(), end, value);
-  return error == std::errc() && at == end && value >= low && value <= high;
-}
+int Encode(const CommandLine& line) {
+  if (int code = CheckFiles(line, "encode takes a PNG file and an output file"); code != 0) return code;
+  const std::string& name = line.files[0];
+  const std::string& target = line.files[1];
+  const std::span<const std::string> inputs = std::span(line.files).first(1);
 
-int Encode(const std::vector<std::string>& args) {
-  std::vector<std::string> files;
-  HwlEncodeOptions options;
-  bool grey = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--grey") {
-      grey = true;
-    } else if (arg == "--levels" || arg == "--bits") {
-      if (i + 1 == args.size()) return Usage(arg + " needs a number");
-      const bool levels = arg == "--levels";
-      if (!ParseInt(args[++i], levels ? 0 : 1, levels ? 16 : 8, levels ? options.levels : options.valueBits))
-        return Usage(arg + " must be " + (levels ? "0 to 16" : "1 to 8") + ", not '" + args[i] + "'");
-    } else if (arg.starts_with("--")) {
-      return Usage("unknown option " + arg);
-    } else {
-      files.push_back(arg);
-    }
-  }
-  if (files.size() != 2) return Usage("encode takes a PNG file and an output file");
-
+  std::error_code error;
+  if (std::filesystem::is_directory(name, error)) return Fail(HwlFileNotFound, name + ": cannot be read (Is a directory)");
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(name.c_str(), "rb"), std::fclose);
+  if (!in) return Fail(HwlFileNotFound, name + ": cannot be opened (" + std::generic_category().message(errno) + ")");
+  // The size is checked against every limit before the pixels are read.
+  PngReading reading;
+  int width = 0, height = 0;
+  if (std::string reason = BeginPng(in.get(), reading, width, height); !reason.empty())
+    return Fail(ExitFailure, name + ": " + reason);
+  if (HwlStatus status = CheckHwlPixelLimit(width, height, line.maxPixels, name); !status)
+    return FailAboveLimit(status);
+  if (HwlStatus status = CheckHwlEncodeInput(width, height, line.grey ? 1 : 3, line.encode); !status)
+    return Fail(status.code, name + ": " + status.message);
   PngPicture picture;
-  std::FILE* in = std::fopen(files[0].c_str(), "rb");
-  if (in == nullptr) return Fail(HwlFileNotFound, files[0] + ": cannot open");
-  const std::string pngError = ReadPng(in, picture);
-  std::fclose(in);
-  if (!pngError.empty()) return Fail(ExitFailure, files[0] + ": " + pngError);
-  if (grey) ConvertToLuma(picture);
+  if (std::string reason = FinishPng(reading, picture); !reason.empty()) {
+    if (std::ferror(in.get()))
+      return Fail(HwlFileNotFound, name + ": cannot be read (" + std::generic_category().message(errno) + ")");
+    return Fail(ExitFailure, name + ": " + reason);
+  }
+  reading.reset();
+  if (line.grey) ConvertToLuma(picture);
 
   std::vector<std::uint8_t> file;
-  if (HwlStatus status = EncodeHwlImage(picture.pixels, picture.width, picture.height, picture.channels, options, file);
+  if (HwlStatus status = EncodeHwlImage(picture.pixels, picture.width, picture.height, picture.channels, line.encode, file);
       !status)
-    return Fail(status.code, files[0] + ": " + status.message);
-  const std::string reason = WriteAtomically(files[1], [&](std::FILE* out) { return WriteBytes(out, file); });
+    return Fail(status.code, name + ": " + status.message);
+  picture.pixels = std::vector<std::uint8_t>();
+  const std::string reason = WriteOutput(target, inputs, [&](std::FILE* out) { return WriteBytes(out, file); });
   return reason.empty() ? 0 : Fail(ExitFailure, reason);
 }
 
 struct Command {
   std::string_view name;
-  int (*run)(const std::vector<std::string>& args);
+  int (*run)(const CommandLine& line);
+  std::span<const Option> options;
 };
-constexpr Command Commands[] = {{"info", Info}, {"decode", Decode}, {"encode", Encode}};
+const Command Commands[] = {{"info", Info, {}}, {"decode", Decode, DecodeOptions}, {"encode", Encode, EncodeOptions}};
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(__GLIBC__)
+  // Buffers of a picture's size come straight from the system and go back
+  // when freed (glibc would otherwise keep up to 64 MB of them), so that the
+  // memory in use is the codec's working memory.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
+  RemoveOutputsOnSignals();
   if (argc < 2) return Usage("no command");
   const std::string_view command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
@@ -220,8 +269,10 @@ int main(int argc, char** argv) {
     }
   for (const Command& entry : Commands)
     if (entry.name == command) {
+      CommandLine line;
+      if (std::string problem = Parse(args, entry.options, line); !problem.empty()) return Usage(problem);
       try {
-        return entry.run(args);
+        return entry.run(line);
       } catch (const std::bad_alloc&) {  // e.g. a huge PNG
         return Fail(HwlOutOfMemory, "out of memory");
       }

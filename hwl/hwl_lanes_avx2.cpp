@@ -1,0 +1,53 @@
+// The vector rows of the pair rule on x86-64 with AVX2 and FMA, four pairs
+// at a time. This file alone is compiled for AVX2 and FMA; the decoder calls
+// into it only after checking that the processor has both. Nothing here may
+// use the scalar helpers of other files: an inline function compiled here
+// would carry AVX2 instructions, and the linker could pick that copy for
+// every file.
+#include <immintrin.h>
+
+#include "hwl_lanes.h"
+
+namespace {
+
+// A mask lane counts by its sign bit (blendv, movemask and testz read only that).
+struct Avx2Lanes {
+  using V = __m256d;
+  using M = __m256d;
+  static constexpr int Width = 4;
+  static V Load(const double* p) { return _mm256_loadu_pd(p); }
+  static void Store(double* p, V v) { _mm256_storeu_pd(p, v); }
+  static void StoreInterleaved(double* out, V even, V odd) {
+    const V lo = _mm256_unpacklo_pd(even, odd), hi = _mm256_unpackhi_pd(even, odd);
+    _mm256_storeu_pd(out, _mm256_permute2f128_pd(lo, hi, 0x20));
+    _mm256_storeu_pd(out + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
+  }
+  static V Set(double x) { return _mm256_set1_pd(x); }
+  static V Add(V a, V b) { return _mm256_add_pd(a, b); }
+  static V Sub(V a, V b) { return _mm256_sub_pd(a, b); }
+  static V Mul(V a, V b) { return _mm256_mul_pd(a, b); }
+  static V ProductError(V a, V b, V p) { return _mm256_fmsub_pd(a, b, p); }
+  static V MulAdd(V a, V b, V c) { return _mm256_fmadd_pd(a, b, c); }
+  static M Equal(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
+  static M NotEqual(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_NEQ_UQ); }
+  static M AtMost(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_LE_OQ); }
+  static M AtLeast(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_GE_OQ); }
+  static V Abs(V a) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), a); }
+  static M And(M a, M b) { return _mm256_and_pd(a, b); }
+  static M Or(M a, M b) { return _mm256_or_pd(a, b); }
+  static M Not(M a) { return _mm256_xor_pd(a, _mm256_castsi256_pd(_mm256_set1_epi64x(-1))); }
+  static M NoLanes() { return _mm256_setzero_pd(); }
+  static V Select(M m, V a, V b) { return _mm256_blendv_pd(b, a, m); }
+  static M SignsDiffer(V a, V b) { return _mm256_xor_pd(a, b); }
+  static bool Any(M m) { return !_mm256_testz_pd(m, m); }
+  static int Bits(M m) { return _mm256_movemask_pd(m); }
+  static bool AllZero(V a, V b, V c, V d) {
+    const __m256i bits = _mm256_castpd_si256(Abs(_mm256_or_pd(_mm256_or_pd(a, b), _mm256_or_pd(c, d))));
+    return _mm256_testz_si256(bits, bits) != 0;
+  }
+};
+
+}  // namespace
+
+extern const HwlLaneRows HwlAvx2Rows[2];
+const HwlLaneRows HwlAvx2Rows[2] = {HwlLaneRowsOf<Avx2Lanes>(false), HwlLaneRowsOf<Avx2Lanes>(true)};
