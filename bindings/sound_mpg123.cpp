@@ -1,9 +1,6 @@
-// The music module's MP3 decoder over libmpg123.
-//
-// The whole file is decoded when the stream is opened, before playback: the
-// device callback then only copies PCM (no decoding, allocation or file access
-// on the audio thread), and a damaged file fails at open, where the show can
-// report it, instead of mid-show. 72 s of 44.1 kHz 16-bit stereo is 12.7 MB.
+// The music module's MP3 decoder over libmpg123: piece by piece as the stream
+// plays (OpenMp3Decoder, DecodeMp3Piece), or the whole file at once
+// (DecodeMp3File, for tools and tests).
 #include "sound.h"
 #include "sound_platform.h"
 
@@ -11,21 +8,21 @@
 
 #include <array>
 #include <filesystem>
-#include <memory>
+#include <new>
 
-// Longest stream we decode: 10 minutes (106 MB of PCM). The show's music is
-// 72 s; anything far longer is not our file and would only eat memory.
-constexpr std::int64_t MaxDecodedFrames = std::int64_t{10} * 60 * SoundMixRate;
-// Bytes asked from the decoder per read.
-constexpr std::size_t ReadChunkBytes = 64 * 1024;
-
-struct DecoderDeleter {
-  void operator()(mpg123_handle* decoder) const {
-    mpg123_close(decoder);
-    mpg123_delete(decoder);
-  }
+struct Mp3Decoder {
+  mpg123_handle* handle = nullptr;
+  std::array<unsigned char, Mp3PieceFrames * SoundChannelsPerFrame * sizeof(std::int16_t)> chunk;
 };
-using Decoder = std::unique_ptr<mpg123_handle, DecoderDeleter>;
+
+void CloseMp3Decoder(Mp3Decoder* decoder) {
+  if (!decoder) return;
+  if (decoder->handle) {
+    mpg123_close(decoder->handle);
+    mpg123_delete(decoder->handle);
+  }
+  delete decoder;
+}
 
 // Missing file 9, present but not a readable regular file 11.
 static int CheckFile(const char* path) {
@@ -40,50 +37,70 @@ static int CheckFile(const char* path) {
   return SoundErrorNone;
 }
 
-static int Decode(const char* path, std::vector<std::int16_t>& pcm) {
-  int error = CheckFile(path);
-  if (error != SoundErrorNone) {
+int OpenMp3Decoder(const char* path, Mp3DecoderHandle& decoder) {
+  decoder.reset();
+  if (int error = CheckFile(path); error != SoundErrorNone) {
     return error;
   }
   static const int initialised = mpg123_init();  // a no-op in new versions, required in old ones
   if (initialised != MPG123_OK) {
     return SoundErrorUnknownFormat;
   }
+  Mp3DecoderHandle opened(new (std::nothrow) Mp3Decoder);
+  if (!opened) {
+    return SoundErrorOutOfMemory;
+  }
   int status = MPG123_OK;
-  Decoder decoder(mpg123_new(nullptr, &status));
-  if (!decoder) {
+  opened->handle = mpg123_new(nullptr, &status);
+  if (!opened->handle) {
     return status == MPG123_OUT_OF_MEM ? SoundErrorOutOfMemory : SoundErrorUnknownFormat;
   }
   // Gapless: the LAME header's encoder delay and padding are cut, so the first
   // decoded sample is the first one the encoder was given.
-  mpg123_param(decoder.get(), MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
+  mpg123_param(opened->handle, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
   // One output format only: mpg123 converts mono to stereo and resamples.
-  mpg123_format_none(decoder.get());
-  if (mpg123_format(decoder.get(), SoundMixRate, MPG123_STEREO, MPG123_ENC_SIGNED_16) != MPG123_OK) {
+  mpg123_format_none(opened->handle);
+  if (mpg123_format(opened->handle, SoundMixRate, MPG123_STEREO, MPG123_ENC_SIGNED_16) != MPG123_OK) {
     return SoundErrorUnknownFormat;
   }
-  if (mpg123_open(decoder.get(), path) != MPG123_OK) {
+  if (mpg123_open(opened->handle, path) != MPG123_OK) {
     return SoundErrorLoadingFile;
   }
-  off_t expected = mpg123_length(decoder.get());  // from the header; only a size hint
-  if (expected > 0 && expected <= MaxDecodedFrames) {
-    pcm.reserve(static_cast<std::size_t>(expected) * SoundChannelsPerFrame);
+  // From the header (exact with a LAME tag), an estimate otherwise.
+  if (mpg123_length(opened->handle) > MaxDecodedFrames) {
+    return SoundErrorOutOfMemory;
   }
-  std::array<unsigned char, ReadChunkBytes> chunk;
+  decoder = std::move(opened);
+  return SoundErrorNone;
+}
+
+Mp3Piece DecodeMp3Piece(Mp3Decoder& decoder, std::vector<std::int16_t>& pcm) {
+  std::size_t bytes = 0;
+  const int status = mpg123_read(decoder.handle, decoder.chunk.data(), decoder.chunk.size(), &bytes);
+  if (status != MPG123_OK && status != MPG123_DONE && status != MPG123_NEW_FORMAT) {
+    return Mp3Piece::Damaged;
+  }
+  const std::size_t samples = bytes / sizeof(std::int16_t);
+  const auto* first = reinterpret_cast<const std::int16_t*>(decoder.chunk.data());
+  pcm.insert(pcm.end(), first, first + samples);
+  return status == MPG123_DONE ? Mp3Piece::End : Mp3Piece::Decoded;
+}
+
+static int Decode(const char* path, std::vector<std::int16_t>& pcm) {
+  Mp3DecoderHandle decoder;
+  if (int error = OpenMp3Decoder(path, decoder); error != SoundErrorNone) {
+    return error;
+  }
   for (;;) {
-    std::size_t bytes = 0;
-    status = mpg123_read(decoder.get(), chunk.data(), chunk.size(), &bytes);
-    if (status != MPG123_OK && status != MPG123_DONE && status != MPG123_NEW_FORMAT) {
+    const Mp3Piece piece = DecodeMp3Piece(*decoder, pcm);
+    if (piece == Mp3Piece::Damaged) {
       // Nothing decoded: not MPEG audio at all. Otherwise a damaged file.
       return pcm.empty() ? SoundErrorUnknownFormat : SoundErrorLoadingFile;
     }
-    std::size_t samples = bytes / sizeof(std::int16_t);
-    if (static_cast<std::int64_t>((pcm.size() + samples) / SoundChannelsPerFrame) > MaxDecodedFrames) {
+    if (static_cast<std::int64_t>(pcm.size() / SoundChannelsPerFrame) > MaxDecodedFrames) {
       return SoundErrorOutOfMemory;
     }
-    const auto* first = reinterpret_cast<const std::int16_t*>(chunk.data());
-    pcm.insert(pcm.end(), first, first + samples);
-    if (status == MPG123_DONE) {
+    if (piece == Mp3Piece::End) {
       break;
     }
   }
@@ -95,7 +112,12 @@ static int Decode(const char* path, std::vector<std::int16_t>& pcm) {
 
 int DecodeMp3File(const char* path, std::vector<std::int16_t>& pcm) {
   pcm.clear();
-  int error = Decode(path, pcm);
+  int error = SoundErrorNone;
+  try {
+    error = Decode(path, pcm);
+  } catch (const std::bad_alloc&) {
+    error = SoundErrorOutOfMemory;
+  }
   if (error != SoundErrorNone) {
     pcm.clear();
     pcm.shrink_to_fit();

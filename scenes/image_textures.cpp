@@ -3,11 +3,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "gl.h"
+#include "hwl_threads.h"
 #include "image_textures.h"
 
 using namespace gl;
@@ -19,17 +22,51 @@ namespace {
 constexpr int ColourBitsPerPixel = 24;  // the only depth the BGRA upload can read
 constexpr std::size_t UploadBytesPerPixel = 4;
 
-// A WebAssembly build without threads has none to decode on: the calling
-// thread decodes each picture just before it uploads it.
-#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
-constexpr bool HaveThreads = false;
-#else
-constexpr bool HaveThreads = true;
-#endif
+// Pictures decoded ahead of the show, by file: the loading picture first,
+// then ShowPictureFiles.
+struct DecodedAhead {
+  std::optional<HwlStatus> status;  // set once decoded, until taken
+  ImageTexture picture;
+};
+struct DecodeAheadState {
+  std::mutex mutex;
+  std::array<DecodedAhead, ShowPictureFiles.size() + 1> pictures;
+  std::size_t next = 0;
+};
+DecodeAheadState Ahead;
+
+const char* AheadFileName(std::size_t index) {
+  return index == 0 ? LoadingPictureFile : ShowPictureFiles[index - 1].fileName;
+}
+
+std::optional<HwlStatus> TakeDecodedAhead(const char* fileName, ImageTexture& record) {
+  std::lock_guard lock(Ahead.mutex);
+  for (std::size_t index = 0; index < Ahead.next; ++index) {
+    DecodedAhead& ahead = Ahead.pictures[index];
+    if (!ahead.status || std::strcmp(AheadFileName(index), fileName) != 0) continue;
+    std::optional<HwlStatus> status = std::move(ahead.status);
+    ahead.status.reset();
+    record = std::move(ahead.picture);
+    return status;
+  }
+  return std::nullopt;
+}
 
 }  // namespace
 
+bool DecodeNextPictureAhead() {
+  if (Ahead.next == Ahead.pictures.size()) return false;
+  const std::size_t index = Ahead.next;
+  DecodedAhead decoded;
+  decoded.status = DecodePicture(AheadFileName(index), decoded.picture);
+  std::lock_guard lock(Ahead.mutex);
+  Ahead.pictures[index] = std::move(decoded);
+  ++Ahead.next;
+  return true;
+}
+
 HwlStatus DecodePicture(const char* fileName, ImageTexture& record) {
+  if (std::optional<HwlStatus> ahead = TakeDecodedAhead(fileName, record)) return std::move(*ahead);
   HwlHeader header;
   std::vector<std::uint8_t> pixels;
   HwlStatus status = LoadHwlImage(pixels, header, fileName, true);
@@ -102,7 +139,10 @@ void DecodeWorker(DecodeQueue& queue) {
 
 HwlStatus LoadImageTextures() {
   DecodeQueue queue;
-  const unsigned threadCount = HaveThreads ? std::clamp(std::thread::hardware_concurrency(), 1u, MaxDecodeThreads) : 0;
+  // Without threads (HwlHaveThreads) the calling thread decodes each picture
+  // just before it uploads it.
+  const unsigned threadCount =
+      HwlHaveThreads ? std::clamp(std::thread::hardware_concurrency(), 1u, MaxDecodeThreads) : 0;
   std::vector<std::jthread> workers;
   workers.reserve(threadCount);
   for (unsigned i = 0; i < threadCount; ++i) workers.emplace_back(DecodeWorker, std::ref(queue));

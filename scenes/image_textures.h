@@ -58,6 +58,15 @@ constexpr const char* LoadingPictureFile = QUENRIK_DATA_FILE("loading.hwl");
 // colour pictures are accepted: the upload reads four bytes per pixel.
 HwlStatus DecodePicture(const char* fileName, ImageTexture& record);
 
+// Decoding ahead, for a host with idle time before its show starts and no
+// thread to decode on meanwhile (a web page while its dialog is open): each
+// call decodes the next picture not yet decoded (the loading picture, then
+// ShowPictureFiles in order) and keeps the result; false when none was left.
+// DecodePicture then hands out a kept result once instead of decoding the
+// file, errors included, so a failure is still reported where the show meets
+// it. Call it only while nothing else decodes.
+bool DecodeNextPictureAhead();
+
 // Upload a decoded record as a texture: glGenTextures, glBindTexture,
 // glTexImage2D (level 0, internal format 3, BGRA bytes), linear filters and
 // repeat wrapping. The name is stored in the record.

@@ -8,13 +8,16 @@
 //   reason     why it ended: 'end', 'key', 'cancel' or 'error'; exitCode
 //   error      the error box's text, or null
 //   frames     [music clock ms, performance.now() ms] of every show frame
-//   times      performance.now() at 'go' (the dialog's end) and 'firstFrame'
+//   times      performance.now() at 'dialog' (it shows), 'ahead' (decoding
+//              ahead is done), 'go' (the dialog's end) and 'firstFrame'
 //   grabs      test mode: the grabbed frames, PNG data URLs by music clock
+//   recording  record mode: what the music played, see Recorder
 //
 // Query parameters (tests): test=frames runs the show on a virtual clock
 // (15 ms of music per frame, as fast as the page can draw) with the shake's
 // seed seed=N (default 20240607), grabbing the frames at the music clocks of
-// grab=MS,MS,... and drawing only those; configure=W,H,F,C with "Go!".
+// grab=MS,MS,... and drawing only those with draw=grabbed; record=S records
+// the first S seconds of the music as the page plays it.
 'use strict';
 
 (function() {
@@ -23,8 +26,12 @@
   const seed = Number(params.get('seed') || 20240607) >>> 0;
   const grabClocks = new Set((params.get('grab') || '').split(',').filter(Boolean).map(Number));
   const drawAll = params.get('draw') !== 'grabbed';
+  const recordSeconds = Number(params.get('record') || 0);
   // Virtual clock: frames per animation frame, at most this long a batch.
   const VirtualBatchMs = 30;
+  // The music is fed from a timer too, for a page that gets no animation
+  // frames (a hidden tab).
+  const MusicFeedMs = 250;
 
   const $ = id => document.getElementById(id);
   const StatusTexts = {
@@ -55,25 +62,19 @@
     fullscreen: false,
 
     setState(state) {
+      if (state === 'dialog') page.times.dialog = performance.now();
       page.state = state;
       document.body.dataset.state = state;
       $('status').textContent = StatusTexts[state];
     },
 
     // The dialog has ended; with "Go!" this click (or key) is the gesture
-    // that lets the page play sound, so the audio output is made now.
+    // that lets the page play sound, so the audio output is resumed now.
     dialogEnded(quit) {
       if (quit) return;
       page.times.go = performance.now();
       page.setState('starting');
-      if (virtualClock) return;
-      try {
-        const Context = window.AudioContext || window.webkitAudioContext;
-        page.audioContext = new Context({sampleRate: 44100, latencyHint: 'interactive'});
-      } catch (e) {
-        console.error('quenrik: no audio output:', e);
-        page.audioContext = null;
-      }
+      if (page.audioContext && page.audioContext.state === 'suspended') page.audioContext.resume();
     },
 
     takeAudioContext() {
@@ -156,6 +157,85 @@
     return canvas.toDataURL('image/png');
   }
 
+  // The music's output, made at once (suspended until "Go!" resumes it).
+  function MakeAudioContext() {
+    try {
+      const Context = window.AudioContext || window.webkitAudioContext;
+      return new Context({sampleRate: 44100, latencyHint: 'interactive'});
+    } catch (e) {
+      console.error('quenrik: no audio output:', e);
+      return null;
+    }
+  }
+
+  // Record mode: a pass-through node between the music and the output that
+  // keeps the first recordSeconds of the stream as 16-bit stereo, placed by
+  // the context frame where the stream starts (Module.onMusicStart), and
+  // counts what should not be there: sound before the start, samples that
+  // are not 16-bit values.
+  async function Recorder(context) {
+    const source = `registerProcessor('quenrik-recorder', class extends AudioWorkletProcessor {
+      process(inputs, outputs) {
+        const input = inputs[0], output = outputs[0];
+        for (let c = 0; c < output.length && c < input.length; ++c) output[c].set(input[c]);
+        this.port.postMessage([currentFrame, input.length ? input[0].slice() : null, input.length ? input[1].slice() : null]);
+        return true;
+      }
+    });`;
+    await context.audioWorklet.addModule(URL.createObjectURL(new Blob([source], {type: 'text/javascript'})));
+    const node = new AudioWorkletNode(context, 'quenrik-recorder', {
+      numberOfInputs: 1, numberOfOutputs: 1, outputChannelCount: [2],
+      channelCount: 2, channelCountMode: 'explicit', channelInterpretation: 'discrete'});
+    node.connect(context.destination);
+    const frames = Math.round(recordSeconds * 44100);
+    const recording = page.recording = {startFrame: -1, frames, filled: 0, beforeStart: 0, notSixteenBit: 0,
+                                        pcm: new Int16Array(2 * frames), done: false};
+    node.port.onmessage = event => {
+      const [at, left, right] = event.data;
+      if (!left || recording.done) return;
+      for (let i = 0; i < left.length; ++i) {
+        const f = at + i - recording.startFrame;
+        if (recording.startFrame < 0 || f < 0) {
+          if (left[i] !== 0 || right[i] !== 0) ++recording.beforeStart;
+        } else if (f < frames) {
+          const l = left[i] * 32768, r = right[i] * 32768;
+          if (!Number.isInteger(l) || !Number.isInteger(r)) ++recording.notSixteenBit;
+          recording.pcm[2 * f] = l;
+          recording.pcm[2 * f + 1] = r;
+          recording.filled = Math.max(recording.filled, f + 1);
+        }
+      }
+      recording.done = recording.filled === frames;
+    };
+    return node;
+  }
+
+  // The recording as base64 of its 16-bit samples (for the tests).
+  page.recordingBase64 = () => {
+    const bytes = new Uint8Array(page.recording.pcm.buffer);
+    let text = '';
+    for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+    return btoa(text);
+  };
+
+  // While the dialog is open: the pictures and the music, a slice at a time
+  // between the page's events.
+  function DecodeAhead(Module) {
+    if (page.state !== 'dialog') return;
+    let more;
+    try {
+      more = Module._WebDecodeAhead();
+    } catch (e) {
+      console.error('quenrik: decoding ahead:', e);
+      return;
+    }
+    if (more) {
+      setTimeout(() => DecodeAhead(Module), 0);
+    } else {
+      page.times.ahead = performance.now();
+    }
+  }
+
   // Fetches every data file into the module's file system; a file the server
   // does not have stays missing, and the show reports it when it opens it.
   async function FetchData(Module) {
@@ -228,6 +308,18 @@
   QuenrikModule({page: page, takeAudioContext: page.takeAudioContext}).then(async Module => {
     page.module = Module;
     page.dataReady = FetchData(Module);
+    if (!virtualClock) {
+      page.audioContext = MakeAudioContext();
+      if (recordSeconds > 0 && page.audioContext) {
+        const recorder = await Recorder(page.audioContext);
+        Module.audioOutput = () => recorder;
+        Module.onMusicStart = frame => page.recording.startFrame = frame;
+      }
+      setInterval(() => {
+        if (page.state === 'playing') Module._WebFeedMusic();
+      }, MusicFeedMs);
+    }
+    page.dataReady.then(() => DecodeAhead(Module));
     let started;
     try {
       started = await Module.ccall('WebStartShow', 'number', ['number', 'number', 'number'],

@@ -20,6 +20,12 @@
 // browser shows it before the pictures decode. Every other call returns at
 // once; frames are presented when the animation frame callback returns.
 //
+// The page has one thread, and a viewer takes a while to choose in the
+// dialog: meanwhile the page decodes ahead (WebDecodeAhead), a slice at a
+// time, the pictures and then the music, and start-up uses what is done.
+// While the show runs, each animation frame decodes what the music needs
+// next (WebAudioFeed).
+//
 // A test mode (the page's ?test=frames) replaces the music by a virtual clock
 // that moves FrameSpacingMs per presented frame, with a fixed seed, as the
 // capture does; the page then steps as fast as it likes and grabs frames.
@@ -286,9 +292,27 @@ EMSCRIPTEN_KEEPALIVE int WebStartShow(int mode, unsigned seed, int drawAll) {
   return StartShow(WebHost()) ? 1 : 0;
 }
 
+// One slice of the work done ahead while the dialog is open: one picture,
+// or some 20 ms of the music. 1 while there is more.
+EMSCRIPTEN_KEEPALIVE int WebDecodeAhead() {
+  constexpr double MusicSliceMs = 20;
+  if (DecodeNextPictureAhead()) return 1;
+  if (Web.mode != WebMode::Show || WebAudioPrepare(MusicFile) != SoundErrorNone) return 0;
+  return WebAudioDecodeAhead(MusicSliceMs) ? 1 : 0;
+}
+
+// The music decoded as far as the listener needs it soon: from every
+// animation frame, and from a timer for a page that gets none.
+EMSCRIPTEN_KEEPALIVE void WebFeedMusic() {
+  if (Web.mode == WebMode::Show) WebAudioFeed();
+}
+
 // One animation frame: a show frame if the pacing rule says one is due.
 // 0 once the show is over.
-EMSCRIPTEN_KEEPALIVE int WebStepShow() { return StepShow() ? 1 : 0; }
+EMSCRIPTEN_KEEPALIVE int WebStepShow() {
+  WebFeedMusic();
+  return StepShow() ? 1 : 0;
+}
 
 // The shutdown; the exit code.
 EMSCRIPTEN_KEEPALIVE int WebEndShow() { return EndShow(); }

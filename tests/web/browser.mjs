@@ -75,16 +75,43 @@ function Connect(url) {
   });
 }
 
+// True while any process of the group is alive.
+function GroupAlive(pid) {
+  try {
+    process.kill(-pid, 0);
+    return true;
+  } catch (e) {
+    return false;
+  }
+}
+
+// Ends Chromium with every process it started (its own process group, so
+// that none is left writing into the profile), then removes the profile.
+async function EndBrowser(child, profile) {
+  const deadline = Date.now() + 10000;
+  for (const signal of ['SIGTERM', 'SIGKILL']) {
+    if (!GroupAlive(child.pid)) break;
+    process.kill(-child.pid, signal);
+    while (GroupAlive(child.pid) && Date.now() < deadline) await new Promise(resolve => setTimeout(resolve, 50));
+  }
+  rmSync(profile, {recursive: true, force: true, maxRetries: 10, retryDelay: 100});
+}
+
 // Starts Chromium and opens one page; page.close() ends both.
 export async function OpenBrowser() {
   const profile = mkdtempSync(join(tmpdir(), 'quenrik-chromium-'));
   const child = spawn('chromium', [...ChromiumFlags, '--user-data-dir=' + profile, 'about:blank'],
-                      {stdio: ['ignore', 'ignore', 'pipe']});
-  const match = await WaitForOutput(child, 'stderr', /DevTools listening on (ws:\/\/[^\s]+)/, 'chromium');
-  const port = new URL(match[1]).port;
-  const targets = await (await fetch('http://127.0.0.1:' + port + '/json/list')).json();
-  const target = targets.find(t => t.type === 'page');
-  const cdp = await Connect(target.webSocketDebuggerUrl);
+                      {stdio: ['ignore', 'ignore', 'pipe'], detached: true});
+  let cdp;
+  try {
+    const match = await WaitForOutput(child, 'stderr', /DevTools listening on (ws:\/\/[^\s]+)/, 'chromium');
+    const port = new URL(match[1]).port;
+    const targets = await (await fetch('http://127.0.0.1:' + port + '/json/list')).json();
+    cdp = await Connect(targets.find(t => t.type === 'page').webSocketDebuggerUrl);
+  } catch (e) {
+    await EndBrowser(child, profile);
+    throw e;
+  }
   const console = [];
   cdp.on(message => {
     if (message.method === 'Runtime.consoleAPICalled')
@@ -98,9 +125,7 @@ export async function OpenBrowser() {
     console,
     async close() {
       cdp.socket.close();
-      child.kill();
-      await new Promise(resolve => child.once('exit', resolve));
-      rmSync(profile, {recursive: true, force: true, maxRetries: 10, retryDelay: 100});
+      await EndBrowser(child, profile);
     },
     async goto(url) {
       await cdp.send('Page.navigate', {url});

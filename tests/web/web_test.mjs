@@ -1,15 +1,16 @@
 // The show's page in headless Chromium (SwiftShader's WebGL), one case per run:
-//   node --experimental-websocket web_test.mjs CASE WEB_BUILD SOURCE_ROOT COMPARE_FRAME MP3_DIGEST WORK_DIR
+//   node --experimental-websocket web_test.mjs CASE WEB_BUILD SOURCE_ROOT COMPARE_FRAME MP3_DIGEST HWL_DIGEST WORK_DIR
 // WEB_BUILD is a tools/build-web.sh build (its site/ is served with python3's
-// http.server); COMPARE_FRAME and MP3_DIGEST are the native tools beside this
-// file; WORK_DIR takes the grabbed frames and copies of the site.
+// http.server, its test programs run in tests/web/tool.html); COMPARE_FRAME,
+// MP3_DIGEST and HWL_DIGEST are the native programs; WORK_DIR takes the
+// grabbed frames, the decoded music and the folders served.
 import {execFileSync} from 'node:child_process';
-import {cpSync, mkdirSync, readFileSync, rmSync, writeFileSync} from 'node:fs';
-import {join} from 'node:path';
+import {cpSync, mkdirSync, readdirSync, readFileSync, rmSync, writeFileSync} from 'node:fs';
+import {basename, join} from 'node:path';
 
 import {OpenBrowser, Serve} from './browser.mjs';
 
-const [caseName, webBuild, sourceRoot, compareFrame, mp3Digest, workDir] = process.argv.slice(2);
+const [caseName, webBuild, sourceRoot, compareFrame, mp3Digest, hwlDigest, workDir] = process.argv.slice(2);
 const site = join(webBuild, 'site');
 
 // The six reference frames of the rendered-frame tests, by music clock.
@@ -35,6 +36,36 @@ function SiteWithout(file) {
 async function OpenDialog(page, server, query = '') {
   await page.goto(server.url + 'index.html' + query);
   await page.waitFor('window.quenrik && quenrik.state === "dialog"', 60000, 'the dialog');
+}
+
+// The bytes of a program's output file fetched at a time.
+const OutputPartBytes = 1 << 20;
+
+// Runs a test program of the browser build in the page tool.html, with the
+// files (name in the page: local path) fetched into its file system; resolves
+// with its exit code, what it printed and the bytes of output, when named.
+async function RunInBrowser(page, program, files, args, output = null) {
+  const folder = join(workDir, 'run-' + program);
+  rmSync(folder, {recursive: true, force: true});
+  for (const file of ['tool.html', program + '.js', program + '.wasm'])
+    cpSync(join(webBuild, 'tests/web', file), join(folder, file));
+  for (const [name, path] of Object.entries(files)) cpSync(path, join(folder, name));
+  const server = await Serve(folder);
+  try {
+    await page.goto(server.url + 'tool.html');
+    await page.waitFor('window.RunTool', 30000, 'the test page');
+    const result = await page.eval(`RunTool(${JSON.stringify(program)}, ${JSON.stringify(Object.keys(files))}, ` +
+                                   `${JSON.stringify(args)}, ${JSON.stringify(output)})`);
+    if (result.size >= 0) {
+      const parts = [];
+      for (let offset = 0; offset < result.size; offset += OutputPartBytes)
+        parts.push(Buffer.from(await page.eval(`OutputPart(${offset}, ${OutputPartBytes})`), 'base64'));
+      result.bytes = Buffer.concat(parts);
+    }
+    return result;
+  } finally {
+    server.close();
+  }
 }
 
 const State = 'JSON.stringify({state: quenrik.state, reason: quenrik.reason, exitCode: quenrik.exitCode, ' +
@@ -200,19 +231,24 @@ const Cases = {
                 ' ms, longest ' + gaps[gaps.length - 1] + ' ms');
   },
 
-  // The browser's MP3 decoder (libmpg123 in WebAssembly, the portable C
-  // decoder) against the desktop's libmpg123 (an assembly decoder): the same
-  // gapless length and alignment, samples at most one step apart, as two
-  // decoders of the desktop library differ.
-  async mp3_samples() {
+  // The music. Its decoder, libmpg123 in WebAssembly (the portable C
+  // decoder), against the desktop's (an assembly decoder chosen at run time):
+  // the same gapless length and alignment, samples at most one step apart,
+  // as two decoders of the desktop library differ. Then as the page plays it
+  // (decoded a piece at a time, scheduled source after source): the first
+  // RecordSeconds, recorded between the sources and the output, are that
+  // decode sample for sample from the frame where the stream starts, with
+  // silence before it.
+  async music(page, server) {
+    const RecordSeconds = 3;
     const mp3 = join(sourceRoot, 'data/run_away.mp3');
-    const nativePcm = join(workDir, 'native.pcm'), webPcm = join(workDir, 'web.pcm');
+    const nativePcm = join(workDir, 'native.pcm');
     execFileSync(mp3Digest, [mp3, nativePcm], {stdio: 'pipe'});
-    // Emscripten 3.1.6's loader predates node's fetch.
-    execFileSync('node', ['--no-experimental-fetch', join(webBuild, 'tests/web/mp3_digest.js'), mp3, webPcm],
-                 {stdio: 'pipe'});
+    const decoded = await RunInBrowser(page, 'mp3_digest', {'data/run_away.mp3': mp3},
+                                       ['data/run_away.mp3', 'web.pcm'], 'web.pcm');
+    Check(decoded.code === 0 && decoded.bytes, 'the browser decode: ' + decoded.printed);
     const a = new Int16Array(readFileSync(nativePcm).buffer.slice(0));
-    const b = new Int16Array(readFileSync(webPcm).buffer.slice(0));
+    const b = new Int16Array(decoded.bytes.buffer.slice(decoded.bytes.byteOffset, decoded.bytes.byteOffset + decoded.bytes.length));
     Check(a.length === b.length && a.length === 3175200 * 2, 'lengths ' + a.length + ', ' + b.length);
     let differ = 0, largest = 0;
     for (let i = 0; i < a.length; ++i) {
@@ -222,6 +258,43 @@ const Cases = {
     }
     console.log('web: ' + differ + ' of ' + a.length + ' samples differ, by at most ' + largest);
     Check(largest <= 1 && differ <= a.length * 0.002, differ + ' samples differ, by up to ' + largest);
+
+    await OpenDialog(page, server, '?record=' + RecordSeconds);
+    await page.click('#fullscreen');
+    await page.click('#go');
+    await page.waitFor('quenrik.recording.done || quenrik.state === "ended"', 60000, 'the recording');
+    const recording = await page.eval('({beforeStart: quenrik.recording.beforeStart, ' +
+                                      'notSixteenBit: quenrik.recording.notSixteenBit, pcm: quenrik.recordingBase64()})');
+    const heard = new Int16Array(Buffer.from(recording.pcm, 'base64').buffer.slice(0));
+    let first = -1;
+    for (let i = 0; i < heard.length && first < 0; ++i)
+      if (heard[i] !== b[i]) first = i;
+    Check(recording.beforeStart === 0 && recording.notSixteenBit === 0 && first < 0,
+          'played: ' + recording.beforeStart + ' samples before the start, ' + recording.notSixteenBit +
+              ' not 16-bit values' + (first < 0 ? '' : ', first difference at frame ' + (first >> 1)));
+  },
+
+  // The pictures: the show's fourteen and a corpus of unusual files (every
+  // shape, band scales across the whole double range, analysed pictures)
+  // decode in the browser to the same pixels and the same sample planes, bit
+  // for bit, as in the x86 build.
+  async pictures(page) {
+    const corpus = join(workDir, 'corpus');
+    rmSync(corpus, {recursive: true, force: true});
+    mkdirSync(corpus);
+    execFileSync(hwlDigest, ['corpus', corpus]);
+    const files = {};
+    for (const folder of [join(sourceRoot, 'data'), corpus])
+      for (const name of readdirSync(folder).filter(n => n.endsWith('.hwl')).sort())
+        files[basename(folder) + '/' + name] = join(folder, name);
+    const native = execFileSync(hwlDigest, Object.values(files)).toString().trim();
+    const browser = await RunInBrowser(page, 'hwl_digest', files, Object.keys(files));
+    const lines = [native.split('\n'), browser.printed.trim().split('\n')];
+    const differ = lines[0].filter((line, i) => line !== lines[1][i]);
+    Check(browser.code === 0 && lines[0].length === Object.keys(files).length && lines[1].length === lines[0].length &&
+              differ.length === 0,
+          'decoded differently in the browser:\n' + differ.join('\n') + '\n' + browser.printed.slice(0, 2000));
+    console.log('web: ' + lines[0].length + ' files decode alike');
   },
 };
 
@@ -232,25 +305,16 @@ if (!run) {
 }
 mkdirSync(workDir, {recursive: true});
 let failed = false;
-if (caseName === 'mp3_samples') {
-  try {
-    await run();
-  } catch (e) {
-    console.error('web_test ' + caseName + ': ' + e.message);
-    failed = true;
-  }
-} else {
-  const server = await Serve(site);
-  const page = await OpenBrowser();
-  try {
-    await run(page, server);
-  } catch (e) {
-    console.error('web_test ' + caseName + ': ' + e.message + '\npage console:\n' + page.console.join('\n'));
-    failed = true;
-  } finally {
-    await page.close();
-    server.close();
-  }
+const server = await Serve(site);
+const page = await OpenBrowser();
+try {
+  await run(page, server);
+} catch (e) {
+  console.error('web_test ' + caseName + ': ' + e.message + '\npage console:\n' + page.console.join('\n'));
+  failed = true;
+} finally {
+  await page.close();
+  server.close();
 }
 console.log(caseName + ': ' + (failed ? 'FAILED' : 'passed'));
 process.exit(failed ? 1 : 0);
