@@ -9,7 +9,10 @@
 //   error      the error box's text, or null
 //   frames     [music clock ms, performance.now() ms] of every show frame
 //   times      performance.now() at 'dialog' (it shows), 'ahead' (decoding
-//              ahead is done), 'go' (the dialog's end) and 'firstFrame'
+//              ahead is done), 'go' (the dialog's end), 'loading' (the
+//              loading screen is shown), 'music' (the music is started)
+//              and 'firstFrame'
+//   stepMs     how long each animation frame that drew a show frame took
 //   grabs      test mode: the grabbed frames, PNG data URLs by music clock
 //   recording  record mode: what the music played, see Recorder
 //
@@ -54,6 +57,7 @@
     exitCode: null,
     error: null,
     frames: [],
+    stepMs: [],
     times: {},
     grabs: {},
     module: null,
@@ -109,7 +113,10 @@
 
     // Resolves once the browser has put the drawn frame on the screen.
     showFrame() {
-      return new Promise(resolve => requestAnimationFrame(() => setTimeout(resolve, 0)));
+      return new Promise(resolve => requestAnimationFrame(() => setTimeout(() => {
+        page.times.loading = performance.now();
+        resolve();
+      }, 0)));
     },
 
     frameWanted(clock) { return grabClocks.has(clock); },
@@ -267,9 +274,11 @@
   }
 
   function Step(Module) {
+    const start = performance.now(), framesBefore = page.frames.length;
     let running;
     try {
       running = Module._WebStepShow();
+      if (page.frames.length > framesBefore) page.stepMs.push(performance.now() - start);
       if (virtualClock) {
         const until = performance.now() + VirtualBatchMs;
         while (running && performance.now() < until) running = Module._WebStepShow();
@@ -313,8 +322,11 @@
       if (recordSeconds > 0 && page.audioContext) {
         const recorder = await Recorder(page.audioContext);
         Module.audioOutput = () => recorder;
-        Module.onMusicStart = frame => page.recording.startFrame = frame;
       }
+      Module.onMusicStart = frame => {
+        page.times.music = performance.now();
+        if (page.recording) page.recording.startFrame = frame;
+      };
       setInterval(() => {
         if (page.state === 'playing') Module._WebFeedMusic();
       }, MusicFeedMs);

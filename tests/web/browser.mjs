@@ -13,6 +13,8 @@ const ChromiumFlags = [
   '--disable-features=MediaRouter,OptimizationHints,Translate', '--mute-audio',
   '--disable-background-timer-throttling', '--disable-renderer-backgrounding',
   '--window-size=1280,900', '--remote-debugging-port=0',
+  // More for a measurement, say --disable-gpu-vsync --disable-frame-rate-limit.
+  ...(process.env.QUENRIK_CHROMIUM_FLAGS || '').split(' ').filter(Boolean),
 ];
 
 // Resolves with the first match of pattern in the process's output.
