@@ -63,6 +63,7 @@ constexpr GLenum GL_RGB = 0x1907;
 constexpr GLenum GL_RGBA = 0x1908;
 constexpr GLenum GL_BGRA_EXT = 0x80E1;
 constexpr GLenum GL_TEXTURE_ENV = 0x2300;
+constexpr GLenum GL_MAX_TEXTURE_SIZE = 0x0D33;
 constexpr GLenum GL_TEXTURE_ENV_MODE = 0x2200;
 constexpr GLenum GL_MODULATE = 0x2100;
 constexpr GLenum GL_TEXTURE_MAG_FILTER = 0x2800;

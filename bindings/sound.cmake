@@ -24,7 +24,7 @@ if(WIN32)
   add_library(quenrik_sound STATIC sound.cpp sound_errors.cpp sound_win32_acm.cpp sound_win32_waveout.cpp)
   target_include_directories(quenrik_sound PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_definitions(quenrik_sound PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN)
-  target_link_libraries(quenrik_sound PRIVATE quenrik_mp3_frames msacm32 winmm)
+  target_link_libraries(quenrik_sound PRIVATE quenrik_mp3_frames quenrik_thread_priority msacm32 winmm)
   return()
 endif()
 
@@ -41,4 +41,4 @@ add_library(quenrik_sound STATIC sound.cpp sound_errors.cpp sound_heard.cpp soun
   sound_pulse.cpp sound_alsa.cpp sound_sdl.cpp)
 target_include_directories(quenrik_sound PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(quenrik_sound PRIVATE PkgConfig::QUENRIK_SOUND_SDL2 PkgConfig::QUENRIK_SOUND_MPG123
-  PkgConfig::QUENRIK_SOUND_PULSE PkgConfig::QUENRIK_SOUND_ALSA Threads::Threads)
+  PkgConfig::QUENRIK_SOUND_PULSE PkgConfig::QUENRIK_SOUND_ALSA Threads::Threads quenrik_thread_priority)

@@ -3,14 +3,17 @@
 #include "sound.h"
 
 #include "sound_platform.h"
+#include "thread_priority.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -33,15 +36,35 @@ struct ClockRecord {
   std::int64_t time = 0;   // steady-clock time of the hand-out, ns
 };
 
+// The stream is decoded while it plays: this much is decoded when it opens
+// (a few milliseconds of work; all of a file that short), and a thread of its
+// own keeps the decoded part this far ahead of the frames handed to the
+// device, waking every DecodeWakeInterval to look.
+constexpr std::int64_t DecodeAtOpenFrames = SoundMixRate;
+constexpr std::int64_t DecodeAheadFrames = 4 * SoundMixRate;
+constexpr auto DecodeWakeInterval = std::chrono::milliseconds(100);
+// Decoded PCM lives in blocks of a second that never move, so the device
+// thread reads what is there while the decoder appends.
+constexpr std::int64_t BlockFrames = SoundMixRate;
+constexpr std::int64_t MaxBlocks = (MaxDecodedFrames + BlockFrames - 1) / BlockFrames;
+
 struct SoundStream {
-  std::vector<std::int16_t> pcm;  // interleaved stereo, the whole stream
-  std::int64_t frames = 0;        // pcm.size() / SoundChannelsPerFrame
+  std::array<std::unique_ptr<std::int16_t[]>, MaxBlocks> blocks;  // interleaved stereo
+  // Frames decoded so far: published (release) once their blocks are written.
+  std::atomic<std::int64_t> decoded{0};
+  std::atomic<bool> complete{false};         // decoded is the stream's length
+  std::atomic<std::int64_t> handedOut{0};    // nextFrame, for the decoder's pace
+  std::atomic<bool> decodeAll{false};        // someone waits for the length: no pause
+  Mp3DecoderHandle decoder;                  // the decoding thread's once it runs
+  std::mutex decodeLock;                     // with decodingChanged: the decoder's pauses and end
+  std::condition_variable_any decodingChanged;
   std::int64_t nextFrame = 0;     // next frame to hand out (under MusicState::playLock)
   std::atomic<std::uint32_t> sequence{0};  // odd while the record is being written
   std::atomic<std::int64_t> clockStart{0};
   std::atomic<std::int64_t> clockEnd{0};
   std::atomic<std::int64_t> clockTime{0};
   std::int32_t lastAnswer = 0;  // the clock's last reading (show's thread only)
+  std::jthread decoding;  // last: stopped and joined before the rest goes
 };
 
 struct MusicState {
@@ -137,6 +160,91 @@ static std::int64_t PlayedFrames(const SoundStream& stream) {
   return std::min(record.start + ahead, record.end);
 }
 
+// Appends interleaved frames to the stream's blocks and publishes them. Only
+// one thread appends at a time (the opener, then the decoding thread).
+static bool AppendDecoded(SoundStream& stream, const std::vector<std::int16_t>& pcm) {
+  std::int64_t at = stream.decoded.load(std::memory_order_relaxed);
+  const std::int64_t frames = std::min<std::int64_t>(static_cast<std::int64_t>(pcm.size()) / SoundChannelsPerFrame,
+                                                     MaxDecodedFrames - at);
+  for (std::int64_t done = 0; done < frames;) {
+    const std::int64_t block = at / BlockFrames, offset = at % BlockFrames;
+    if (!stream.blocks[block]) stream.blocks[block].reset(new std::int16_t[BlockFrames * SoundChannelsPerFrame]);
+    const std::int64_t count = std::min(frames - done, BlockFrames - offset);
+    std::copy_n(pcm.data() + done * SoundChannelsPerFrame, count * SoundChannelsPerFrame,
+                stream.blocks[block].get() + offset * SoundChannelsPerFrame);
+    done += count;
+    at += count;
+  }
+  stream.decoded.store(at, std::memory_order_release);
+  return at < MaxDecodedFrames;
+}
+
+static void CompleteDecode(SoundStream& stream) {
+  stream.decoder.reset();
+  {
+    std::lock_guard<std::mutex> lock(stream.decodeLock);
+    stream.complete.store(true, std::memory_order_release);
+  }
+  stream.decodingChanged.notify_all();
+}
+
+// One piece; false once the stream is decoded to its end (or as far as a
+// damage or the length limit lets it).
+static bool DecodeNextPiece(SoundStream& stream, std::vector<std::int16_t>& piece) {
+  piece.clear();
+  const Mp3Piece result = DecodeMp3Piece(*stream.decoder, piece);
+  const bool room = AppendDecoded(stream, piece);
+  return result == Mp3Piece::Decoded && room;
+}
+
+// The decoding thread: keeps DecodeAheadFrames ahead of the device.
+static void DecodeAhead(std::stop_token stop, SoundStream& stream) {
+  LowerThreadPriority();  // the frames come first; the decoder is seconds ahead
+  std::vector<std::int16_t> piece;
+  try {
+    while (!stop.stop_requested()) {
+      const std::int64_t ahead = stream.decoded.load(std::memory_order_relaxed) -
+                                 stream.handedOut.load(std::memory_order_relaxed);
+      if (ahead >= DecodeAheadFrames && !stream.decodeAll.load()) {
+        std::unique_lock<std::mutex> lock(stream.decodeLock);
+        stream.decodingChanged.wait_for(lock, stop, DecodeWakeInterval, [&] { return stream.decodeAll.load(); });
+      } else if (!DecodeNextPiece(stream, piece)) {
+        break;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    // Out of memory: the stream ends where the decoding stopped.
+  }
+  CompleteDecode(stream);
+}
+
+// The stream's whole length: the decoder goes on to the end without pausing,
+// and this waits for it.
+static std::int64_t StreamLength(SoundStream& stream) {
+  std::unique_lock<std::mutex> lock(stream.decodeLock);
+  stream.decodeAll = true;
+  stream.decodingChanged.notify_all();
+  stream.decodingChanged.wait(lock, [&] { return stream.complete.load(std::memory_order_acquire); });
+  return stream.decoded.load(std::memory_order_acquire);
+}
+
+// Every decoded frame has been played and there are no more to come.
+static bool PlayedToTheEnd(const SoundStream& stream) {
+  return stream.complete.load(std::memory_order_acquire) &&
+         PlayedFrames(stream) >= stream.decoded.load(std::memory_order_acquire);
+}
+
+static void CopyFrames(const SoundStream& stream, std::int64_t start, std::int64_t count, std::int16_t* out) {
+  while (count > 0) {
+    const std::int64_t block = start / BlockFrames, offset = start % BlockFrames;
+    const std::int64_t n = std::min(count, BlockFrames - offset);
+    std::copy_n(stream.blocks[block].get() + offset * SoundChannelsPerFrame, n * SoundChannelsPerFrame, out);
+    out += n * SoundChannelsPerFrame;
+    start += n;
+    count -= n;
+  }
+}
+
 static std::int32_t FramesToMilliseconds(std::int64_t frames) {
   return static_cast<std::int32_t>(frames * 1000 / SoundMixRate);
 }
@@ -152,10 +260,13 @@ SoundQueuedBuffer SoundFillQueuedOutput(std::int16_t* out, int frames) {
   {
     std::lock_guard<std::mutex> lock(Music.playLock);
     if (SoundStream* stream = Music.playing) {
+      // What is decoded; if the decoder fell behind, silence and a clock that
+      // waits, as for a device that stalls.
       std::int64_t start = stream->nextFrame;
-      copied = std::clamp<std::int64_t>(stream->frames - start, 0, frames);
-      std::copy_n(stream->pcm.data() + start * SoundChannelsPerFrame, copied * SoundChannelsPerFrame, out);
+      copied = std::clamp<std::int64_t>(stream->decoded.load(std::memory_order_acquire) - start, 0, frames);
+      CopyFrames(*stream, start, copied, out);
       stream->nextFrame = start + copied;
+      stream->handedOut.store(stream->nextFrame, std::memory_order_relaxed);
       buffer = {stream, Music.plays, start, start + copied};
     }
   }
@@ -250,12 +361,26 @@ SoundStream* SoundStreamOpenFile(const char* path, unsigned mode, int offset) {
   }
   try {
     auto stream = std::make_unique<SoundStream>();
-    int error = DecodeMp3File(path, stream->pcm);
+    int error = OpenMp3Decoder(path, stream->decoder);
     if (error != SoundErrorNone) {
       Fail(error);
       return nullptr;
     }
-    stream->frames = static_cast<std::int64_t>(stream->pcm.size()) / SoundChannelsPerFrame;
+    // The first second now, so that a file holding no MPEG audio fails here;
+    // the rest as it plays.
+    std::vector<std::int16_t> piece;
+    bool more = true;
+    while (more && stream->decoded.load(std::memory_order_relaxed) < DecodeAtOpenFrames)
+      more = DecodeNextPiece(*stream, piece);
+    if (stream->decoded.load(std::memory_order_relaxed) == 0) {
+      Fail(SoundErrorUnknownFormat);
+      return nullptr;
+    }
+    if (more) {
+      stream->decoding = std::jthread(DecodeAhead, std::ref(*stream));
+    } else {
+      CompleteDecode(*stream);
+    }
     Music.streams.push_back(std::move(stream));
   } catch (const std::bad_alloc&) {
     Fail(SoundErrorOutOfMemory);
@@ -268,7 +393,7 @@ bool SoundStreamFinished(SoundStream* stream) {
   if (!CheckStream(stream)) {
     return false;
   }
-  return PlayedFrames(*stream) >= stream->frames;
+  return PlayedToTheEnd(*stream);
 }
 
 int SoundStreamPlay(int channel, SoundStream* stream) {
@@ -282,7 +407,7 @@ int SoundStreamPlay(int channel, SoundStream* stream) {
   {
     std::lock_guard<std::mutex> lock(Music.playLock);
     SoundStream* playing = Music.playing;
-    if (playing != nullptr && playing != stream && PlayedFrames(*playing) < playing->frames) {
+    if (playing != nullptr && playing != stream && !PlayedToTheEnd(*playing)) {
       Fail(SoundErrorNoChannel);
       return -1;
     }
@@ -298,7 +423,7 @@ int SoundStreamPlay(int channel, SoundStream* stream) {
       Music.deviceStarted = true;
     }
     const auto deadline = std::chrono::steady_clock::now() + FirstFrameWait;
-    while (PlayedFrames(*stream) == 0 && stream->frames > 0 && std::chrono::steady_clock::now() < deadline)
+    while (PlayedFrames(*stream) == 0 && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return channel < 0 ? 0 : channel;
@@ -316,7 +441,7 @@ std::int32_t SoundStreamGetLength(SoundStream* stream) {
   if (!CheckStream(stream)) {
     return 0;
   }
-  return FramesToMilliseconds(stream->frames);
+  return FramesToMilliseconds(StreamLength(*stream));
 }
 
 bool SoundStreamClose(SoundStream* stream) {

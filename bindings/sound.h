@@ -5,8 +5,8 @@
 // milliseconds, close the stream, shut down, and read the code of the last
 // failure (turned into text by SoundErrorText). This module provides them over
 // our own pieces: a decoder (libmpg123, or the Audio Compression Manager on
-// Windows) that turns the whole file into 16-bit stereo PCM when the stream is
-// opened, and an output that copies that PCM out in 1024-frame periods: on
+// Windows) that turns the file into 16-bit stereo PCM (libmpg123 as the stream
+// plays, the ACM when it opens), and an output that copies that PCM out in 1024-frame periods: on
 // Linux a sound server (PulseAudio, or PipeWire's pulse server), else ALSA,
 // else SDL2 audio; on Windows waveOut.
 //
@@ -91,12 +91,16 @@ int SoundGetError();
 // "manual"...); an empty text before SoundInit. For reports and tests.
 const char* SoundOutputName();
 
-// Opens the MP3 file at path and decodes all of it (about 12 MB for 72 s).
+// Opens the MP3 file at path and decodes its first second (a few
+// milliseconds of work); a thread of the stream's own decodes the rest as it
+// plays, a few seconds ahead of the device (about 12 MB in all for 72 s).
 // mode bits are ignored: a stream always decodes to 16-bit stereo at the mix
 // rate and plays once. offset must be 0. Null on failure: code 2 before
 // SoundInit, 14 for a null path or a non-zero offset, 9 when the file does not
 // exist, 11 when it exists but cannot be read, 10 when it holds no MPEG audio,
-// 12 when it decodes to more than the module's size limit.
+// 12 when its header announces more than the module's size limit (10 min).
+// A file damaged further on plays up to the damage; one longer than it
+// announced, up to the limit.
 SoundStream* SoundStreamOpenFile(const char* path, unsigned mode, int offset);
 
 // Starts the stream from position 0. channel is -1 (any free channel) or a
@@ -113,7 +117,7 @@ int SoundStreamPlay(int channel, SoundStream* stream);
 std::int32_t SoundStreamGetTime(SoundStream* stream);
 
 // The stream's length in milliseconds (what SoundStreamGetTime ends at);
-// 0 for an unknown stream.
+// 0 for an unknown stream. Waits until the stream is decoded to its end.
 std::int32_t SoundStreamGetLength(SoundStream* stream);
 
 // True once every decoded sample of the stream has been played, that is once

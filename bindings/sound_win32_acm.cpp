@@ -7,8 +7,9 @@
 // are cut from the output. Sample 0 is then the first sample the encoder was
 // given, as with the gapless decoder of the Linux build.
 //
-// As there, the whole file is decoded when the stream opens, into 16-bit
-// stereo at SoundMixRate: mono is doubled, other rates are resampled linearly.
+// The whole file is decoded when the stream opens, into 16-bit stereo at
+// SoundMixRate (mono is doubled, other rates are resampled linearly), and
+// handed out in pieces from there.
 #include "sound.h"
 #include "sound_platform.h"
 
@@ -23,15 +24,13 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <new>
 #include <span>
 
 #include "mp3_frames.h"
 
 namespace {
 
-// Longest stream we decode: 10 minutes (106 MB of PCM), as on Linux. The
-// show's music is 72 s; anything far longer is not our file.
-constexpr std::int64_t MaxDecodedFrames = std::int64_t{10} * 60 * SoundMixRate;
 // Largest file we read into memory: 10 minutes at 320 kbit/s is 24 MB.
 constexpr std::uintmax_t MaxFileBytes = 64u << 20;
 // The table's text for a system without an MP3 codec: "Required Mediaplayer
@@ -258,4 +257,29 @@ int DecodeMp3File(const char* path, std::vector<std::int16_t>& pcm) {
     pcm.shrink_to_fit();
   }
   return error;
+}
+
+struct Mp3Decoder {
+  std::vector<std::int16_t> pcm;
+  std::size_t next = 0;  // the next sample to hand out
+};
+
+void CloseMp3Decoder(Mp3Decoder* decoder) { delete decoder; }
+
+int OpenMp3Decoder(const char* path, Mp3DecoderHandle& decoder) {
+  decoder.reset();
+  Mp3DecoderHandle opened(new (std::nothrow) Mp3Decoder);
+  if (!opened) return SoundErrorOutOfMemory;
+  if (int error = DecodeMp3File(path, opened->pcm); error != SoundErrorNone) return error;
+  decoder = std::move(opened);
+  return SoundErrorNone;
+}
+
+Mp3Piece DecodeMp3Piece(Mp3Decoder& decoder, std::vector<std::int16_t>& pcm) {
+  const std::size_t samples =
+      std::min(decoder.pcm.size() - decoder.next, static_cast<std::size_t>(Mp3PieceFrames * SoundChannelsPerFrame));
+  const auto first = decoder.pcm.begin() + static_cast<std::ptrdiff_t>(decoder.next);
+  pcm.insert(pcm.end(), first, first + static_cast<std::ptrdiff_t>(samples));
+  decoder.next += samples;
+  return decoder.next == decoder.pcm.size() ? Mp3Piece::End : Mp3Piece::Decoded;
 }

@@ -1,86 +1,92 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <cstring>
+#include <memory>
 #include <mutex>
-#include <optional>
+#include <new>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "data_file.h"
 #include "gl.h"
+#include "hwl_format.h"
 #include "hwl_threads.h"
+#include "thread_priority.h"
 #include "image_textures.h"
 
 using namespace gl;
 
 std::array<ImageTexture, static_cast<int>(Picture::Count)> Pictures;
+PictureLoadLimits PictureLimits;
 
 namespace {
 
 constexpr int ColourBitsPerPixel = 24;  // the only depth the BGRA upload can read
 constexpr std::size_t UploadBytesPerPixel = 4;
+constexpr GLint LeastMaxTextureSide = 64;  // what OpenGL promises
+// A file is read in pieces that grow with what has arrived (a header may
+// announce far more than the file holds), from 64 KiB up to 4 MiB.
+constexpr std::size_t FirstReadChunk = std::size_t{1} << 16;
+constexpr std::size_t LastReadChunk = std::size_t{1} << 22;
 
-// Pictures decoded ahead of the show, by file: the loading picture first,
-// then ShowPictureFiles.
-struct DecodedAhead {
-  std::optional<HwlStatus> status;  // set once decoded, until taken
-  ImageTexture picture;
-};
-struct DecodeAheadState {
-  std::mutex mutex;
-  std::array<DecodedAhead, ShowPictureFiles.size() + 1> pictures;
-  std::size_t next = 0;
-};
-DecodeAheadState Ahead;
-
-const char* AheadFileName(std::size_t index) {
-  return index == 0 ? LoadingPictureFile : ShowPictureFiles[index - 1].fileName;
+HwlStatus ReadStatus(DataFileResult result, const char* fileName, const char* what) {
+  if (result == DataFileResult::Stopped) return HwlError(HwlCancelled, fileName, "reading stopped");
+  return HwlSystemError(HwlFileNotFound, fileName, what);
 }
 
-std::optional<HwlStatus> TakeDecodedAhead(const char* fileName, ImageTexture& record) {
-  std::lock_guard lock(Ahead.mutex);
-  for (std::size_t index = 0; index < Ahead.next; ++index) {
-    DecodedAhead& ahead = Ahead.pictures[index];
-    if (!ahead.status || std::strcmp(AheadFileName(index), fileName) != 0) continue;
-    std::optional<HwlStatus> status = std::move(ahead.status);
-    ahead.status.reset();
-    record = std::move(ahead.picture);
-    return status;
+// The file's bytes as far as its header announces, never further (a longer
+// file's tail is not read); only the header when it is refused. The decode
+// then checks them all.
+HwlStatus ReadPictureFile(const char* fileName, const HwlDecodeOptions& options, std::vector<std::uint8_t>& bytes) {
+  DataFile file;
+  if (DataFileResult opened = OpenDataFile(fileName, options.cancel, file); opened != DataFileResult::Done)
+    return ReadStatus(opened, fileName, "cannot be opened");
+  bytes.resize(HwlHeaderSize);
+  std::size_t got = 0;
+  std::uint64_t wanted = HwlHeaderSize;
+  DataFileResult read = ReadDataFile(file, bytes.data(), bytes.size(), got);
+  if (read == DataFileResult::Done && got == HwlHeaderSize) {
+    const HwlHeader header = ParseHwlHeader(bytes);
+    if (HwlPlaneCount(header) != 0 && CheckHwlHeader(header, fileName) &&
+        CheckHwlPixelLimit(header.width, header.height, options.maxPixels, fileName))
+      wanted = HwlAnnouncedSize(header);
   }
-  return std::nullopt;
+  while (read == DataFileResult::Done && got == bytes.size() && got < wanted) {
+    const std::size_t chunk =
+        std::size_t(std::min<std::uint64_t>(wanted - got, std::clamp(got, FirstReadChunk, LastReadChunk)));
+    try {
+      bytes.resize(got + chunk);
+    } catch (const std::bad_alloc&) {
+      return HwlError(HwlOutOfMemory, fileName, "not enough memory to read the file");
+    }
+    std::size_t more = 0;
+    read = ReadDataFile(file, bytes.data() + got, chunk, more);
+    got += more;
+  }
+  if (read != DataFileResult::Done) return ReadStatus(read, fileName, "cannot be read");
+  bytes.resize(got);
+  return {};
 }
 
 }  // namespace
 
-bool DecodeNextPictureAhead() {
-  if (Ahead.next == Ahead.pictures.size()) return false;
-  const std::size_t index = Ahead.next;
-  DecodedAhead decoded;
-  decoded.status = DecodePicture(AheadFileName(index), decoded.picture);
-  std::lock_guard lock(Ahead.mutex);
-  Ahead.pictures[index] = std::move(decoded);
-  ++Ahead.next;
-  return true;
+std::int32_t QueryMaxTextureSide() {
+  GLint side = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &side);
+  return side >= LeastMaxTextureSide ? side : 0;
 }
 
-HwlStatus DecodePicture(const char* fileName, ImageTexture& record) {
-  if (std::optional<HwlStatus> ahead = TakeDecodedAhead(fileName, record)) return std::move(*ahead);
-  HwlHeader header;
-  std::vector<std::uint8_t> pixels;
-  HwlStatus status = LoadHwlImage(pixels, header, fileName, true);
-  if (!status) return status;
-  if (header.bitsPerPixel != ColourBitsPerPixel)
-    return {HwlFormatError, std::string(fileName) + ": not a 24-bit colour image (" +
-                                std::to_string(header.bitsPerPixel) + " bits per pixel)"};
-  const std::size_t needed = std::size_t{header.width} * header.height * UploadBytesPerPixel;
-  if (header.width == 0 || header.height == 0 || pixels.size() < needed)
-    return {HwlFormatError, std::string(fileName) + ": decoded picture is empty or incomplete"};
-  record.pixels = std::move(pixels);
-  record.width = header.width;
-  record.height = header.height;
-  return {};
+HwlStatus CheckTextureSize(const ImageTexture& record, const char* fileName) {
+  const std::int32_t side = PictureLimits.maxTextureSide;
+  if (side == 0 || (record.width <= side && record.height <= side)) return {};
+  return HwlError(HwlTooLarge, fileName,
+                  "the picture is " + std::to_string(record.width) + " x " + std::to_string(record.height) +
+                      " pixels; the largest texture this OpenGL takes is " + std::to_string(side) + " x " +
+                      std::to_string(side));
 }
 
 void MakeImageTexture(ImageTexture& record) {
@@ -98,27 +104,67 @@ void MakeImageTexture(ImageTexture& record) {
 
 namespace {
 
+// The pictures in the order they are decoded: the loading picture, shown
+// first, then the table's.
+constexpr std::size_t DecodeCount = ShowPictureFiles.size() + 1;
+const char* DecodeOrderFile(std::size_t index) {
+  return index == 0 ? LoadingPictureFile : ShowPictureFiles[index - 1].fileName;
+}
+std::size_t DecodeOrderIndex(Picture picture) {
+  for (std::size_t index = 0; index < ShowPictureFiles.size(); ++index)
+    if (ShowPictureFiles[index].picture == picture) return index + 1;
+  return 0;  // the loading picture
+}
+
+// How often a wait for a picture looks at the stop flag.
+constexpr auto StopPollInterval = std::chrono::milliseconds(DataFileStopPollMs);
+
 // Decoded pictures handed from the decoding threads to the GL thread.
 struct DecodeSlot {
   bool done = false;
+  bool taken = false;  // moved out: a second take decodes the file again
   HwlStatus status;
   ImageTexture picture;
 };
 
 struct DecodeQueue {
-  std::array<DecodeSlot, ShowPictureFiles.size()> slots;
+  std::array<DecodeSlot, DecodeCount> slots;
   std::atomic<std::size_t> nextFile{0};
-  std::atomic<bool> abandoned{false};  // the GL thread stopped at a failure
+  // Every read and decode gives up: a failure, a stop, or the shutdown.
+  std::atomic<bool> abandoned{false};
   std::mutex mutex;
   std::condition_variable finished;
+  std::vector<std::jthread> workers;  // last: joined before the rest goes
 };
+std::unique_ptr<DecodeQueue> Queue;
 
-// Decodes the next file in table order; false when there is none left.
+HwlStatus DecodePictureFile(const char* fileName, ImageTexture& record, const std::atomic<bool>* cancel) {
+  const HwlDecodeOptions options{.maxPixels = ShowMaxPicturePixels, .cancel = cancel};
+  std::vector<std::uint8_t> file;
+  if (HwlStatus status = ReadPictureFile(fileName, options, file); !status) return status;
+  HwlHeader header;
+  std::vector<std::uint8_t> pixels;
+  HwlStatus status = DecodeHwlImage(file, pixels, header, fileName, true, options);
+  if (!status) return status;
+  if (header.bitsPerPixel != ColourBitsPerPixel)
+    return {HwlFormatError, std::string(fileName) + ": not a 24-bit colour image (" +
+                                std::to_string(header.bitsPerPixel) + " bits per pixel)"};
+  const std::size_t needed = std::size_t{header.width} * header.height * UploadBytesPerPixel;
+  if (header.width == 0 || header.height == 0 || pixels.size() < needed)
+    return {HwlFormatError, std::string(fileName) + ": decoded picture is empty or incomplete"};
+  record.pixels = std::move(pixels);
+  record.width = header.width;
+  record.height = header.height;
+  return {};
+}
+
+// Decodes the next picture not yet started into its slot; false when none
+// is left or the queue is abandoned.
 bool DecodeNext(DecodeQueue& queue) {
   const std::size_t index = queue.nextFile.fetch_add(1);
-  if (index >= ShowPictureFiles.size() || queue.abandoned) return false;
+  if (index >= DecodeCount || queue.abandoned) return false;
   ImageTexture picture;
-  HwlStatus status = DecodePicture(ShowPictureFiles[index].fileName, picture);
+  HwlStatus status = DecodePictureFile(DecodeOrderFile(index), picture, &queue.abandoned);
   {
     std::lock_guard lock(queue.mutex);
     DecodeSlot& slot = queue.slots[index];
@@ -131,41 +177,90 @@ bool DecodeNext(DecodeQueue& queue) {
 }
 
 void DecodeWorker(DecodeQueue& queue) {
+  LowerThreadPriority();  // the window and the context come first
   while (DecodeNext(queue)) {
   }
 }
 
+bool StopRequested() { return PictureLimits.stop && PictureLimits.stop->load(); }
+
 }  // namespace
 
-HwlStatus LoadImageTextures() {
-  DecodeQueue queue;
-  // Without threads (HwlHaveThreads) the calling thread decodes each picture
-  // just before it uploads it.
+HwlStatus DecodePicture(const char* fileName, ImageTexture& record) {
+  return DecodePictureFile(fileName, record, PictureLimits.stop);
+}
+
+void StartDecodingPictures() {
+  if (Queue) return;
+  Queue = std::make_unique<DecodeQueue>();
+  // Without threads (HwlHaveThreads) the pictures decode on the calling
+  // thread: ahead with DecodeNextPicture, or when they are taken.
   const unsigned threadCount =
       HwlHaveThreads ? std::clamp(std::thread::hardware_concurrency(), 1u, MaxDecodeThreads) : 0;
-  std::vector<std::jthread> workers;
-  workers.reserve(threadCount);
-  for (unsigned i = 0; i < threadCount; ++i) workers.emplace_back(DecodeWorker, std::ref(queue));
+  for (unsigned i = 0; i < threadCount; ++i) Queue->workers.emplace_back(DecodeWorker, std::ref(*Queue));
+}
 
+bool DecodeNextPicture() {
+  StartDecodingPictures();
+  return Queue->workers.empty() && DecodeNext(*Queue);
+}
+
+void StopDecodingPictures() {
+  if (!Queue) return;
+  Queue->abandoned = true;
+  Queue.reset();
+}
+
+HwlStatus TakeDecodedPicture(Picture picture, ImageTexture& record) {
+  StartDecodingPictures();
+  DecodeQueue& queue = *Queue;
+  const std::size_t index = DecodeOrderIndex(picture);
+  const char* fileName = DecodeOrderFile(index);
+  DecodeSlot slot;
+  bool again = false;
+  {
+    std::unique_lock lock(queue.mutex);
+    for (;;) {
+      if (StopRequested()) {
+        queue.abandoned = true;
+        return HwlError(HwlCancelled, fileName, "loading stopped");
+      }
+      if (queue.slots[index].done) break;
+      if (queue.workers.empty()) {
+        lock.unlock();
+        DecodeNext(queue);
+        lock.lock();
+        continue;
+      }
+      queue.finished.wait_for(lock, StopPollInterval);
+    }
+    DecodeSlot& decoded = queue.slots[index];
+    again = decoded.taken;
+    if (!again) {
+      slot = std::move(decoded);
+      decoded.taken = true;
+    }
+  }
+  if (again) slot.status = DecodePictureFile(fileName, slot.picture, PictureLimits.stop);
+  if (slot.status) slot.status = CheckTextureSize(slot.picture, fileName);
+  if (!slot.status) {
+    queue.abandoned = true;
+    return slot.status;
+  }
+  record = std::move(slot.picture);
+  return {};
+}
+
+HwlStatus LoadImageTextures() {
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
   HwlStatus result;
   for (std::size_t index = 0; index < ShowPictureFiles.size(); ++index) {
-    if (workers.empty()) DecodeNext(queue);
-    DecodeSlot slot;
-    {
-      std::unique_lock lock(queue.mutex);
-      queue.finished.wait(lock, [&] { return queue.slots[index].done; });
-      slot = std::move(queue.slots[index]);
-    }
-    if (!slot.status) {
-      queue.abandoned = true;
-      result = std::move(slot.status);
-      break;
-    }
     ImageTexture& record = PictureRecord(ShowPictureFiles[index].picture);
-    record = std::move(slot.picture);
+    result = TakeDecodedPicture(ShowPictureFiles[index].picture, record);
+    if (!result) break;
     MakeImageTexture(record);
     if (index == 0) glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
   }
-  return result;  // the workers are joined here
+  StopDecodingPictures();
+  return result;
 }

@@ -28,7 +28,7 @@ constexpr Corner LoadingSquare[] = {
 HwlStatus ShowLoadingScreen() {
   ImageTexture& loading = PictureRecord(Picture::Loading);
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-  HwlStatus status = DecodePicture(LoadingPictureFile, loading);
+  HwlStatus status = TakeDecodedPicture(Picture::Loading, loading);
   if (!status) return status;
   MakeImageTexture(loading);
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);

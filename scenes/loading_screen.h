@@ -8,7 +8,8 @@
 // loading screen runs. Null presents nothing.
 extern void (*SwapBuffersHook)();
 
-// Decode "loading.hwl" into the loading texture, draw it as a 20 x 20 square
-// 40 units in front of the camera on a cleared frame and present that frame
-// once. Needs the rendering context current and SetUpRenderState done.
+// Take the decoded "loading.hwl" (TakeDecodedPicture) into the loading
+// texture, draw it as a 20 x 20 square 40 units in front of the camera on a
+// cleared frame and present that frame once. Needs the rendering context
+// current and SetUpRenderState done.
 HwlStatus ShowLoadingScreen();

@@ -63,8 +63,8 @@ void CloseMusic() {
 }
 
 // The box comes last: the display mode is back, the music has stopped and the
-// window system is closed, which also gives SIGINT and SIGTERM their default
-// action back, so a signal still ends a program that waits in its box.
+// window system is closed, which also gives the signals their usual action
+// back, so a signal still ends a program that waits in its box.
 int ReportFailure(const ShowFailure& failure) {
   if (!failure.detail.empty()) std::fprintf(stderr, "quenrik: %s\n", failure.detail.c_str());
   if (!failure.text.empty()) std::fprintf(stderr, "%s: %s\n", ErrorCaption, failure.text.c_str());
@@ -77,6 +77,7 @@ int ReportFailure(const ShowFailure& failure) {
 
 ShowHost DesktopHost() {
   Desktop = DesktopState{};
+  StartPlatform();
   return ShowHost{.window = {.LoadGl = LoadGlByName,
                              .FreeGl = FreeGlLibraries,
                              .OpenWindowSystem = RegisterWindowClass,
@@ -90,5 +91,6 @@ ShowHost DesktopHost() {
                   .music = {OpenMusic, PlayMusic, MusicClockNow, MusicFinished, CloseMusic},
                   .SteadyNowMs = SteadyNowMs,
                   .Seed = ClockSeed,
-                  .ReportFailure = ReportFailure};
+                  .ReportFailure = ReportFailure,
+                  .stop = PlatformStopFlag()};
 }

@@ -7,5 +7,6 @@
 #include "show_host.h"
 
 // A host with the dialog's defaults as its settings and no dialog: the
-// program sets Configure (and any observer) itself.
+// program sets Configure (and any observer) itself. Call it first in main,
+// while the program has one thread: it starts the platform (StartPlatform).
 ShowHost DesktopHost();

@@ -49,6 +49,12 @@ void RunFrame(const ShowHost& host) {
 void ResetMainLoop() { Loop = MainLoopState{}; }
 
 LoopStep StepMainLoop(const ShowHost& host) {
+  // Asked to end: as a close request, without waiting for the next frame.
+  if (host.stop && host.stop->load(std::memory_order_relaxed)) {
+    Loop.waiting = false;
+    ShowWindowProc(ShowMessage::Close);
+    return LoopStep::Ended;
+  }
   if (Loop.waiting) {
     switch (CheckPacing(host)) {
       case Pacing::NotYet: return LoopStep::Waiting;

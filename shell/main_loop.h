@@ -29,7 +29,8 @@ enum class LoopStep {
 // Forgets any frame in progress: the next step runs a frame at once.
 void ResetMainLoop();
 // One step: finish the pacing wait if it is over, then run a frame while
-// Config.Running is true.
+// Config.Running is true. Once the host's stop flag is set the loop ends at
+// the next step, as after a close request.
 LoopStep StepMainLoop(const ShowHost& host);
 
 // Steps, busy-waiting between frames, until the loop ends. Returns the number

@@ -5,8 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include "display_guardian.h"
 #include "show_config.h"
 #include "show_errors.h"
+#include "stop_signals.h"
 
 namespace {
 
@@ -87,9 +89,16 @@ bool DisplayModeMatches(int width, int height, int bitsPerPixel, std::int32_t sc
   return false;
 }
 
+void StartPlatform() { StartDisplayGuardian(); }
+
+const std::atomic<bool>* PlatformStopFlag() { return &StopFlag; }
+
 void RegisterWindowClass() {
   // The close box must not end the program: only an outside request does.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  // Signals are ours (stop_signals.h), not SDL's quit event.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  CatchStopSignals();
   // A full-screen show stays up when another window takes the focus.
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
@@ -112,7 +121,12 @@ void RegisterWindowClass() {
 void CreateShowWindow() {
   const Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_HIDDEN;
   SDL_DisplayMode mode{};
-  if (Config.Fullscreen) mode = FindDisplayMode();
+  if (Config.Fullscreen) {
+    mode = FindDisplayMode();
+    // Whatever happens from here on, the guardian gives the mode back (where
+    // it cannot, on a display without XRandR, the shutdown alone does).
+    ArmDisplayGuardian();
+  }
   Window.window = SDL_CreateWindow(WindowTitle, 0, 0, Config.ScreenWidth, Config.ScreenHeight,
                                    flags | (Config.Fullscreen ? SDL_WINDOW_BORDERLESS : 0));
   if (!Window.window) {
@@ -177,11 +191,17 @@ void DestroyShowWindow() {
   Window.window = nullptr;
 }
 
+bool IsSystemKey(const SDL_Keysym& key) {
+  if (key.sym == SDLK_F10 || key.sym == SDLK_LALT || key.sym == SDLK_RALT) return true;
+  const bool alt = (key.mod & KMOD_ALT) != 0, ctrl = (key.mod & KMOD_CTRL) != 0;
+  return alt && (!ctrl || key.sym == SDLK_LCTRL || key.sym == SDLK_RCTRL);
+}
+
 ShowMessage TranslateEvent(const SDL_Event& event) {
   switch (event.type) {
     case SDL_KEYDOWN:
-      return ShowMessage::KeyDown;
-    case SDL_QUIT:  // SIGINT, SIGTERM or the session ending
+      return IsSystemKey(event.key.keysym) ? ShowMessage::SysKeyDown : ShowMessage::KeyDown;
+    case SDL_QUIT:  // the session ending (signals come through StopFlag)
       return ShowMessage::Close;
     case SDL_WINDOWEVENT:
       // The close box arrives as a system command, which the show consumes.
@@ -199,8 +219,15 @@ void HandleOneMessage() {
 
 void SwapShowBuffers() { SDL_GL_SwapWindow(Window.window); }
 
+// SDL shows the box from a process of its own: it must not outlive the
+// program (a signal ends the program while the box waits).
 void ShowErrorBox(const std::string& caption, const std::string& text) {
+  ChildrenDieWithProgram(true);
   SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption.c_str(), text.c_str(), nullptr);
+  ChildrenDieWithProgram(false);
 }
 
-void ClosePlatform() { SDL_Quit(); }
+void ClosePlatform() {
+  SDL_Quit();
+  ReleaseStopSignals();
+}

@@ -8,8 +8,9 @@
 // chosen mode. RegisterWindowClass initialises SDL's video, hints and GL
 // attributes (double buffer, >= 16 depth bits, 8/8/8 or 5/6/5 colour from
 // ColorBits) and fails with an error box when there is no usable display.
-// Every way out (normal end, key, error box, SIGINT, SIGTERM)
-// gives the display mode and the cursor back.
+// Every way out gives the display mode and the cursor back: the shutdown on
+// a normal end, a key, an error box or a signal (stop_signals.h), and the
+// display guardian (display_guardian.h) on SIGKILL or a crash.
 #pragma once
 
 #include <SDL.h>
@@ -18,6 +19,11 @@
 
 #include "show_platform.h"
 #include "window_proc.h"
+
+// The keys that Windows sends as WM_SYSKEYDOWN: F10, Alt itself, and any key
+// pressed while Alt is held without Ctrl (Ctrl+Alt combinations, AltGr among
+// them, are ordinary keys there).
+bool IsSystemKey(const SDL_Keysym& key);
 
 // The message an SDL event stands for.
 ShowMessage TranslateEvent(const SDL_Event& event);

@@ -25,12 +25,14 @@ endif()
 
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(QUENRIK_SHOW_SDL2 REQUIRED IMPORTED_TARGET sdl2)
+pkg_check_modules(QUENRIK_SHOW_X11 REQUIRED IMPORTED_TARGET x11 xrandr)
 
 # The desktop host over SDL2: window, display mode, context, error box, and
-# the music through the sound module.
-add_library(quenrik_show STATIC sdl_window.cpp desktop_host.cpp)
+# the music through the sound module; the signals and the display guardian.
+add_library(quenrik_show STATIC sdl_window.cpp desktop_host.cpp stop_signals.cpp display_guardian.cpp)
 target_include_directories(quenrik_show PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(quenrik_show PUBLIC quenrik_core quenrik_sound PkgConfig::QUENRIK_SHOW_SDL2)
+target_link_libraries(quenrik_show PUBLIC quenrik_core quenrik_sound PkgConfig::QUENRIK_SHOW_SDL2
+  PRIVATE PkgConfig::QUENRIK_SHOW_X11)
 
 add_executable(quenrik main.cpp)
 target_link_libraries(quenrik PRIVATE quenrik_show quenrik_dialog)

@@ -50,13 +50,26 @@ void CheckGlBinding() {
                      (std::string_view(missing).starts_with("glu") ? GluLibraryName : GlLibraryName));
 }
 
-// Render state, loading screen, textures, circle table.
-void PrepareScenes() {
+bool StopRequested() { return Core.host.stop && Core.host.stop->load(); }
+
+// Render state, loading screen, textures, circle table. False when the
+// program was asked to stop meanwhile: the show then ends without a frame.
+bool PrepareScenes() {
   SwapBuffersHook = Core.host.window.Present;
   SetUpRenderState(Config.ScreenWidth, Config.ScreenHeight);
-  if (HwlStatus status = ShowLoadingScreen(); !status) ShowRuntimeErrorAndExit(status);
-  if (HwlStatus status = LoadImageTextures(); !status) ShowRuntimeErrorAndExit(status);
+  // A query, changing nothing drawn: pictures the context cannot take are
+  // reported by name.
+  PictureLimits.maxTextureSide = QueryMaxTextureSide();
+  if (HwlStatus status = ShowLoadingScreen(); !status) {
+    if (StopRequested()) return false;
+    ShowRuntimeErrorAndExit(status);
+  }
+  if (HwlStatus status = LoadImageTextures(); !status) {
+    if (StopRequested()) return false;
+    ShowRuntimeErrorAndExit(status);
+  }
   FillCircleTable();
+  return true;
 }
 
 void StartMusic() {
@@ -68,6 +81,7 @@ void StartMusic() {
 
 void ShutDown() {
   Core.running = false;
+  StopDecodingPictures();
   const ShowHost& host = Core.host;
   void (*const release[HoldingCount])() = {host.music.Close, host.window.ReleaseRenderContext,
                                             host.window.DestroyWindow, host.window.CloseWindowSystem,
@@ -96,6 +110,10 @@ bool StartShow(const ShowHost& host) {
     }
   }
 
+  // The pictures decode while the window, the display mode and the context
+  // are made; they are taken, and uploaded, in the order the show draws them.
+  PictureLimits = {.stop = host.stop};
+  StartDecodingPictures();
   Take(WindowSystem);
   Call(host.window.OpenWindowSystem);
   Take(Window);
@@ -106,7 +124,7 @@ bool StartShow(const ShowHost& host) {
   LoadGraphicsLibraries();
   CheckGlBinding();
 
-  PrepareScenes();
+  if (!PrepareScenes()) return false;
   StartMusic();
   ResetBackgroundState();
   ResetOverlayState();

@@ -31,7 +31,9 @@ int RunShow(const ShowHost& host);
 // page's animation frames, a render callback):
 //   if (StartShow(host)) { on each callback: if (!StepShow()) stop calling; }
 //   then EndShow() once.
-// StartShow runs the start-up; false when the dialog ended the program.
+// StartShow runs the start-up; false when the program ends without a show:
+// the dialog was cancelled, or the host's stop flag was set while the
+// pictures loaded.
 bool StartShow(const ShowHost& host);
 // Runs the next frame if the pacing rule says it is due. False once the show
 // is over.

@@ -9,6 +9,7 @@
 // called when nothing is held. Operations marked optional may be null.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -65,4 +66,8 @@ struct ShowHost {
   void (*FramePresented)(std::int32_t musicClock) = nullptr;  // optional observer (measurements)
   // Reports a failure once everything is given back; returns the exit code.
   int (*ReportFailure)(const ShowFailure& failure) = nullptr;
+  // Optional: set (from a signal handler, say) when the program is asked to
+  // end. Start-up's reads and decodes then give up at once, and the show
+  // ends as if its window were closed, before or after its first frame.
+  const std::atomic<bool>* stop = nullptr;
 };

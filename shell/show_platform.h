@@ -6,7 +6,15 @@
 // held.
 #pragma once
 
+#include <atomic>
 #include <string>
+
+// The first step, while the program still has one thread (Linux: the display
+// guardian is forked here; see display_guardian.h).
+void StartPlatform();
+// Set when the system asks the program to end (Linux: a signal, see
+// stop_signals.h); null where there is no such request.
+const std::atomic<bool>* PlatformStopFlag();
 
 // Prepares the window system and the window class.
 void RegisterWindowClass();
@@ -29,7 +37,9 @@ void SwapShowBuffers();
 
 // A modal message box with an OK button; returns once it is dismissed.
 void ShowErrorBox(const std::string& caption, const std::string& text);
-// Shuts the window system down: the last step of the shutdown.
+// Shuts the window system down: the last step of the shutdown. From here on
+// a signal has its usual action again (it ends a program waiting in its
+// error box, and the box with it).
 void ClosePlatform();
 
 // Display modes beyond this many are never looked at.

@@ -77,6 +77,7 @@ ShowMessage TranslateWindowMessage(UINT message) {
     case WM_CREATE: return ShowMessage::Create;
     case WM_DESTROY: return ShowMessage::Destroy;
     case WM_KEYDOWN: return ShowMessage::KeyDown;
+    case WM_SYSKEYDOWN: return ShowMessage::SysKeyDown;
     case WM_SYSCOMMAND: return ShowMessage::SysCommand;
     case WM_CLOSE: return ShowMessage::Close;
     default: return ShowMessage::Other;
@@ -87,7 +88,10 @@ LRESULT CALLBACK ShowWindowProcWin32(HWND window, UINT message, WPARAM wParam, L
   switch (const ShowMessage translated = TranslateWindowMessage(message)) {
     // Closing goes to default processing, which destroys the window; its
     // WM_DESTROY then ends the show.
+    // Alt, F10 and Alt combinations become system commands (the menu, or
+    // Close for Alt+F4), which the show consumes.
     case ShowMessage::Close:
+    case ShowMessage::SysKeyDown:
     case ShowMessage::Other:
       return DefWindowProcA(window, message, wParam, lParam);
     default:
@@ -192,3 +196,7 @@ void ShowErrorBox(const std::string& caption, const std::string& text) {
 }
 
 void ClosePlatform() { RestoreDisplayMode(); }
+
+// No signals here; a crash is covered by RestoreDisplayModeOnCrash.
+void StartPlatform() {}
+const std::atomic<bool>* PlatformStopFlag() { return nullptr; }

@@ -17,7 +17,8 @@
 
 // The window procedure of class "forwardGL": WM_CREATE, WM_DESTROY,
 // WM_KEYDOWN and WM_SYSCOMMAND go to the show's message table
-// (ShowWindowProc), everything else to DefWindowProcA.
+// (ShowWindowProc), everything else (WM_SYSKEYDOWN, WM_CLOSE...) to
+// DefWindowProcA.
 LRESULT CALLBACK ShowWindowProcWin32(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The show message a window message stands for (Other: default processing).

@@ -26,6 +26,7 @@ std::intptr_t ShowWindowProc(ShowMessage message) {
     case ShowMessage::SysCommand:
       return 0;  // consumed: the close box and the system menu do nothing
     case ShowMessage::Close:
+    case ShowMessage::SysKeyDown:
     case ShowMessage::Other:
       break;
   }

@@ -13,8 +13,8 @@ packages=(
   libmpg123-dev libmp3lame-dev sox libsox-fmt-mp3
   # window, GL (desktop, and GLES2 for the fixed-function layer), sound output (a sound server, ALSA, SDL)
   libpulse-dev libasound2-dev libsdl2-dev libgl1-mesa-dri libglu1-mesa-dev libegl-dev libgl-dev libgles-dev mesa-common-dev
-  # dialog
-  libgtk-3-dev
+  # dialog; the display guardian (X11, XRandR)
+  libgtk-3-dev libx11-dev libxrandr-dev
   # video capture
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg
   # headless displays and driving them in tests

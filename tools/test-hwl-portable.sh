@@ -23,9 +23,11 @@ cmake --build build-aarch64 -j "$jobs"
 # are left out here (they run natively in both other builds): the encoder's
 # round trips (`hwl encode` is compared byte for byte below) and the two
 # that decode whole pictures with the reference decoder (the digests below
-# cover the same pictures and more).
+# cover the same pictures and more). So is the cancel test's timing, which
+# measures milliseconds of processor time: the emulator makes every stage
+# some fifty times longer (its other cancel cases still run).
 (cd build-aarch64 && ctest --output-on-failure -j "$jobs" \
-  -E '^(HwlEncode\.RoundTripsAllLevelsAndValueBits|HwlOracle\.AnalysedPictures|HwlPaths\.ShowPictures)$')
+  -E '^(HwlEncode\.RoundTripsAllLevelsAndValueBits|HwlOracle\.AnalysedPictures|HwlPaths\.ShowPictures|HwlCancel\.StopsWithinMillisecondsWheneverTheFlagIsSet)$')
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

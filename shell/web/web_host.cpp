@@ -296,7 +296,7 @@ EMSCRIPTEN_KEEPALIVE int WebStartShow(int mode, unsigned seed, int drawAll) {
 // or some 20 ms of the music. 1 while there is more.
 EMSCRIPTEN_KEEPALIVE int WebDecodeAhead() {
   constexpr double MusicSliceMs = 20;
-  if (DecodeNextPictureAhead()) return 1;
+  if (DecodeNextPicture()) return 1;
   if (Web.mode != WebMode::Show || WebAudioPrepare(MusicFile) != SoundErrorNone) return 0;
   return WebAudioDecodeAhead(MusicSliceMs) ? 1 : 0;
 }

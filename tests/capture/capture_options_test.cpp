@@ -1,6 +1,8 @@
 // quenrik-capture's command line, virtual clock and audio cut, without
 // running anything.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <initializer_list>
@@ -61,6 +63,30 @@ TEST(CaptureOptions, FolderOutputIsAnExistingFolderOrATrailingSlash) {
   EXPECT_EQ(o.kind, OutputKind::PngFolder);
   ASSERT_EQ(Parse({"--render-only", "--to", "100"}, o), "");
   EXPECT_EQ(o.kind, OutputKind::None);
+}
+
+// A device or a pipe takes Matroska, the container that can be written as
+// it goes; MP4 goes back to write its index, so it needs a file.
+TEST(CaptureOptions, DevicesAndPipesTakeMatroska) {
+  CaptureOptions o;
+  ASSERT_EQ(Parse({"a.mp4"}, o), "");
+  EXPECT_EQ(o.format, VideoFormat::Mp4);
+  ASSERT_EQ(Parse({"a.mkv"}, o), "");
+  EXPECT_EQ(o.format, VideoFormat::Matroska);
+  ASSERT_EQ(Parse({"/dev/null"}, o), "");
+  EXPECT_EQ(o.kind, OutputKind::Video);
+  EXPECT_EQ(o.format, VideoFormat::Matroska);
+  char folder[] = "/tmp/quenrik-capture-options-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string pipe = std::string(folder) + "/pipe", mp4Pipe = std::string(folder) + "/pipe.mp4";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(mp4Pipe.c_str(), 0600), 0);
+  ASSERT_EQ(Parse({pipe.c_str()}, o), "");
+  EXPECT_EQ(o.format, VideoFormat::Matroska);
+  const std::string refused = Error({mp4Pipe.c_str()});
+  EXPECT_NE(refused.find("MP4 needs a file"), std::string::npos) << refused;
+  EXPECT_NE(Error({(std::string(folder) + "/not-yet-there").c_str()}), "");  // a new file needs its extension
+  std::filesystem::remove_all(folder);
 }
 
 TEST(CaptureOptions, FrameRateStaysWithinTheShowsPacing) {
@@ -184,6 +210,37 @@ TEST(CaptureAudio, ShortFilesAndEarlyStartsStayInsideThePackets) {
   EXPECT_EQ(cut.endPacket, 10u);
   cut = CutAudio({}, 0, Delay, 0, 100);
   EXPECT_EQ(cut.endPacket, 0u);
+}
+
+// The music against the show's 67 s (2954700 samples at 44.1 kHz) and
+// against the video's range.
+TEST(CaptureAudio, ShortOrCutMusicIsToldWithItsLengthAndWhatTheVideoLoses) {
+  constexpr int Rate = 44100;
+  constexpr std::int64_t Show = 67 * Rate, Tolerance = 576;
+  // The show's own music, 72 s with a header, and music of exactly 67 s (or
+  // within the audio's own half-packet cut of it): nothing to say.
+  EXPECT_EQ(MusicWarning("m.mp3", {72 * Rate, 72 * Rate}, Rate, 0, Show, Tolerance), "");
+  EXPECT_EQ(MusicWarning("m.mp3", {Show, 0}, Rate, 0, Show, Tolerance), "");
+  EXPECT_EQ(MusicWarning("m.mp3", {Show - Tolerance, Show - Tolerance}, Rate, 0, Show, Tolerance), "");
+  // Short: how long, and from when the video is silent.
+  EXPECT_EQ(MusicWarning("m.mp3", {3 * Rate, 3 * Rate}, Rate, 0, 5 * Rate, Tolerance),
+            "the music m.mp3 lasts only 3 s, less than the show's 67 s; this video is silent from music time 3 s "
+            "on (its last 2 s)");
+  EXPECT_EQ(MusicWarning("m.mp3", {Show - Tolerance - 1, 0}, Rate, 0, Show, Tolerance),
+            "the music m.mp3 lasts only 66.987 s, less than the show's 67 s; this video is silent from music time "
+            "66.987 s on (its last 0.013 s)");
+  // A range the short music still covers, and one after its end.
+  EXPECT_NE(MusicWarning("m.mp3", {3 * Rate, 0}, Rate, 0, 2 * Rate, Tolerance).find("up to music time 2 s, has all"),
+            std::string::npos);
+  EXPECT_NE(MusicWarning("m.mp3", {3 * Rate, 0}, Rate, 4 * Rate, 5 * Rate, Tolerance).find("this video has no sound"),
+            std::string::npos);
+  // Cut short: fewer samples than the header announces, even when the rest
+  // would still outlast the show.
+  EXPECT_EQ(MusicWarning("m.mp3", {12 * Rate + Rate / 2, 72 * Rate}, Rate, 0, Show, Tolerance),
+            "the music m.mp3 ends early, after 12.5 s, though its header announces about 72.0 s (a file cut "
+            "short?); this video is silent from music time 12.5 s on (its last 54.5 s)");
+  EXPECT_NE(MusicWarning("m.mp3", {70 * Rate, 72 * Rate}, Rate, 0, Show, Tolerance).find("ends early, after 70 s"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 // quenrik-capture run as a program, headless: determinism, the frames log,
 // the video file's streams and A/V sync, frames against the layers'
-// reference renderings, and every failure leaving no file behind.
+// reference renderings, outputs that never destroy what was there, and
+// every failure and signal leaving no file behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -22,10 +27,13 @@
 #include <thread>
 #include <vector>
 
+#include "capture_test_files.h"
 #include "frame_compare.h"
+#include "mp3_maker.h"
 #include "timeline.h"
 
 namespace fs = std::filesystem;
+using namespace capture_test;
 
 namespace {
 
@@ -35,53 +43,39 @@ const std::string ReferenceDir = QUENRIK_REFERENCE_DIR;
 
 constexpr int SampleRate = 44100;
 
-// A fresh folder, removed with everything in it.
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string name = (fs::temp_directory_path() / "quenrik-capture-test-XXXXXX").string();
-    if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp");
-    path = name;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
-
-std::vector<std::string> Entries(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 struct Launch {
   std::vector<std::string> args;
   std::string folder = SourceRoot;        // working directory
   std::vector<std::string> environment;   // NAME=VALUE added
   rlim_t fileSizeLimit = RLIM_INFINITY;   // bytes any one file may grow to
+  bool sizeSignal = false;                // a write past the limit raises SIGXFSZ, else it fails with EFBIG
+  int ignored = 0;                        // a signal it starts with ignored, as nohup does
   bool closedStderr = false;              // stderr a pipe nobody reads (as "| head" leaves it)
+  std::string stdoutPath;                 // stdout appended to this file, when given
 };
 
-// Starts the program with stderr into errPath.
+// Starts the program with stderr into errPath, every signal at its default
+// (but launch.ignored) and no core files.
 pid_t Start(const Launch& launch, const std::string& errPath) {
   const pid_t pid = fork();
   if (pid != 0) return pid;
   if (chdir(launch.folder.c_str()) != 0) _exit(120);
   for (const std::string& variable : launch.environment) putenv(const_cast<char*>(variable.c_str()));
+  for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
+  if (launch.ignored != 0) signal(launch.ignored, SIG_IGN);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  const rlimit noCore{0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
   if (launch.fileSizeLimit != RLIM_INFINITY) {
     const rlimit limit{launch.fileSizeLimit, launch.fileSizeLimit};
     setrlimit(RLIMIT_FSIZE, &limit);
-    signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead of killing
+    if (!launch.sizeSignal) signal(SIGXFSZ, SIG_IGN);
+  }
+  if (!launch.stdoutPath.empty()) {
+    const int out = open(launch.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(123);
   }
   if (launch.closedStderr) {
     int ends[2];
@@ -444,24 +438,8 @@ TEST(CaptureRun, WriteFailureMidwayLeavesNothing) {
   launch.fileSizeLimit = 300 * 1000;  // the whole show needs about 2 MB
   const Result result = RunCapture(launch);
   EXPECT_EQ(result.code, 1);
-  EXPECT_NE(result.err.find("cannot write"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("show.mp4: cannot be written (File too large)"), std::string::npos) << result.err;
   EXPECT_TRUE(Entries(temp.path).empty());
-}
-
-TEST(CaptureRun, SignalStopsTheCaptureAndLeavesNothing) {
-  TempDir temp, logs;
-  for (const int signal : {SIGTERM, SIGINT}) {
-    Launch launch = WithArgs({temp / "show.mp4", "--size", "160x120", "--fps", "30", "--frames-log", temp / "log.txt"});
-    const pid_t pid = Start(launch, logs / "stderr");
-    // Wait until the partial file exists, so the signal arrives mid-capture.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (Entries(temp.path).size() < 2 && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(Entries(temp.path).size(), 2u);  // the partial video and log
-    kill(pid, signal);
-    EXPECT_EQ(Finish(pid), 128 + signal) << ReadText(logs / "stderr");
-    EXPECT_TRUE(Entries(temp.path).empty());
-  }
 }
 
 TEST(CaptureRun, ClosedStderrDoesNotStopTheCapture) {
@@ -470,6 +448,320 @@ TEST(CaptureRun, ClosedStderrDoesNotStopTheCapture) {
   launch.closedStderr = true;
   EXPECT_EQ(RunCapture(launch).code, 0);
   EXPECT_EQ(Entries(temp.path), std::vector<std::string>{"show.mp4"});
+}
+
+// --- outputs that never destroy ---------------------------------------------------
+
+// A copy of the show's data/ in a folder of its own, so that a capture that
+// wrongly wrote over an input would destroy nothing of the source tree.
+struct ShowFolder {
+  TempDir temp;
+  ShowFolder() {
+    fs::create_directory(temp / "data");
+    for (const auto& entry : fs::directory_iterator(SourceRoot + "/data"))
+      fs::copy_file(entry.path(), temp.path / "data" / entry.path().filename());
+  }
+  std::string operator/(const std::string& name) const { return temp / name; }
+  Launch Run(std::vector<std::string> args) const {
+    Launch launch = WithArgs(std::move(args));
+    launch.folder = temp.path.string();
+    return launch;
+  }
+};
+
+constexpr char MatroskaMagic[] = "\x1a\x45\xdf\xa3";  // the EBML header's ID
+
+// Reads a named pipe on a thread of its own until its writer closes it, or
+// until `limit` bytes came (then closes it early).
+struct PipeReader {
+  std::string path;
+  std::size_t limit;
+  std::string received;
+  std::atomic<bool> done{false};
+  std::thread thread;
+  explicit PipeReader(std::string pipe, std::size_t most = SIZE_MAX) : path(std::move(pipe)), limit(most) {
+    thread = std::thread([this] {
+      const int fd = open(path.c_str(), O_RDONLY);
+      char buffer[4096];
+      for (ssize_t n; received.size() < limit && (n = read(fd, buffer, sizeof buffer)) > 0;) received.append(buffer, n);
+      close(fd);
+      done = true;
+    });
+  }
+  // What came. A writer that never came (the program failed first) is
+  // stood in for, so that the reader does not wait for ever.
+  std::string Take() {
+    while (!done) {
+      const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) close(fd);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    thread.join();
+    return received;
+  }
+};
+
+TEST(CaptureRun, OutputsNeverDestroyWhatWasThere) {
+  ShowFolder show;
+  const std::vector<std::string> quick = {"--size", "64x48", "--to", "500", "--seed", "1"};
+  auto with = [&](std::vector<std::string> args) {
+    args.insert(args.end(), quick.begin(), quick.end());
+    return show.Run(args);
+  };
+  WriteText(show / "o.mp4", "old");
+  chmod((show / "o.mp4").c_str(), 0600);
+  fs::create_directory(show / "sub");
+  fs::create_hard_link(show / "o.mp4", show / "hard.txt");
+  fs::create_symlink("o.mp4", show / "soft.txt");
+  const std::vector<std::string> before = Entries(show.temp.path);
+  // The frames log and the video are one file, however it is spelled.
+  for (const std::string log : {"o.mp4", "sub/../o.mp4", "hard.txt", "soft.txt"}) {
+    const Result result = RunCapture(with({"o.mp4", "--frames-log", log}));
+    EXPECT_EQ(result.code, 1) << log;
+    EXPECT_NE(result.err.find("are the same file; nothing written"), std::string::npos) << result.err;
+    EXPECT_EQ(ReadText(show / "o.mp4"), "old") << log;
+    EXPECT_EQ(Entries(show.temp.path), before) << log;
+  }
+  // An output that is one of the show's files.
+  const std::string music = ReadText(show / "data/run_away.mp3");
+  fs::create_symlink("data/run_away.mp3", show / "music.mkv");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"music.mkv"},
+                                               std::vector<std::string>{"x.mp4", "--frames-log", "data/text_5.hwl"}}) {
+    const Result result = RunCapture(with(args));
+    EXPECT_EQ(result.code, 1) << args[0];
+    EXPECT_NE(result.err.find("is the same file as data/"), std::string::npos) << result.err;
+  }
+  EXPECT_EQ(ReadText(show / "data/run_away.mp3"), music);
+  fs::remove(show / "music.mkv");
+  EXPECT_EQ(Entries(show.temp.path), before);
+  // A file replaced keeps its mode, and the links to it.
+  ASSERT_RAN(RunCapture(with({"o.mp4"})));
+  EXPECT_EQ(ReadText(show / "o.mp4").substr(4, 4), "ftyp");
+  EXPECT_EQ(Mode(show / "o.mp4"), 0600u);
+  EXPECT_EQ(ReadText(show / "hard.txt"), "old") << "a hard link keeps the old file";
+  EXPECT_EQ(ReadText(show / "soft.txt"), ReadText(show / "o.mp4"));
+  EXPECT_EQ(Entries(show.temp.path), before);
+  // A pipe gets Matroska as it is written; an MP4 pipe is refused.
+  ASSERT_EQ(mkfifo((show / "pipe").c_str(), 0600), 0);
+  PipeReader reader(show / "pipe");
+  const Result piped = RunCapture(with({"pipe"}));
+  const std::string received = reader.Take();
+  ASSERT_RAN(piped);
+  EXPECT_EQ(received.substr(0, 4), MatroskaMagic);
+  EXPECT_EQ(fs::status(show / "pipe").type(), fs::file_type::fifo);
+  if (HaveFfmpeg()) {
+    WriteText(show / "piped.mkv", received);
+    std::string packets;
+    for (const Fields& record : Probe(show / "piped.mkv"))
+      if (record.count("nb_read_packets")) packets += record.at("codec_type") + "=" + record.at("nb_read_packets") + " ";
+    EXPECT_EQ(packets.substr(0, 9), "video=30 ") << packets;
+    fs::remove(show / "piped.mkv");
+  }
+  ASSERT_EQ(mkfifo((show / "pipe.mp4").c_str(), 0600), 0);
+  const Result mp4Pipe = RunCapture(with({"pipe.mp4"}));
+  EXPECT_EQ(mp4Pipe.code, 64);
+  EXPECT_NE(mp4Pipe.err.find("MP4 needs a file it can go back in"), std::string::npos) << mp4Pipe.err;
+  // /dev/stdout into a file the shell appends to: written through it.
+  Launch toStdout = with({"/dev/stdout"});
+  toStdout.stdoutPath = show / "stdout.mkv";
+  WriteText(show / "stdout.mkv", "");
+  ASSERT_RAN(RunCapture(toStdout));
+  EXPECT_EQ(ReadText(show / "stdout.mkv").substr(0, 4), MatroskaMagic);
+  for (const char* name : {"pipe", "pipe.mp4", "stdout.mkv"}) fs::remove(show / name);
+  EXPECT_EQ(Entries(show.temp.path), before);
+}
+
+// All outputs move into place together, once every one is complete: a
+// frames log that fails at its last write, or that cannot take its place,
+// leaves the frames and the video that were there before.
+TEST(CaptureRun, OutputsAreCommittedTogether) {
+  TempDir temp;
+  fs::create_directory(temp / "frames");
+  WriteText(temp / "frames/frame_000000.png", "old frame");
+  WriteText(temp / "log.txt", "old log");
+  // The log of 2 s at 60 fps, all of it written at the end (it fits the
+  // stream's buffer); a limit one byte short of it, above any 16 x 12 frame.
+  std::string log;
+  for (int frame = 0; frame < 120; ++frame) {
+    const TimelineWindow& window = TimelineWindowAt(frame * 1000 / 60);
+    log += std::to_string(frame) + " " + std::to_string(frame * 1000 / 60) + " " + window.backgroundName + " " +
+           window.overlayName + "\n";
+  }
+  ASSERT_LT(log.size(), 4096u);
+  const std::vector<std::string> args = {temp / "frames", "--size", "16x12", "--to", "2000", "--seed", "1",
+                                         "--frames-log", temp / "log.txt"};
+  Launch limited = WithArgs(args);
+  limited.fileSizeLimit = log.size() - 1;
+  const Result full = RunCapture(limited);
+  EXPECT_EQ(full.code, 1);
+  EXPECT_NE(full.err.find("log.txt: cannot be written (File too large)"), std::string::npos) << full.err;
+  EXPECT_EQ(Entries(temp / "frames"), std::vector<std::string>{"frame_000000.png"});
+  EXPECT_EQ(ReadText(temp / "frames/frame_000000.png"), "old frame");
+  EXPECT_EQ(ReadText(temp / "log.txt"), "old log");
+  ASSERT_RAN(RunCapture(WithArgs(args)));
+  EXPECT_EQ(Entries(temp / "frames").size(), 120u);
+  EXPECT_EQ(ReadText(temp / "log.txt"), log);
+
+  // The log's folder goes away during the capture: the video, already in
+  // place when the log's rename fails, is put back.
+  WriteText(temp / "show.mp4", "old video");
+  fs::create_directory(temp / "logs");
+  Launch launch = WithArgs({temp / "show.mp4", "--size", "64x48", "--fps", "30", "--to", "20000", "--frames-log",
+                            temp / "logs/frames.txt"});
+  const pid_t pid = Start(launch, temp / "stderr");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (Entries(temp / "logs").empty() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  fs::rename(temp / "logs", temp / "moved");
+  EXPECT_EQ(Finish(pid), 1);
+  const std::string err = ReadText(temp / "stderr");
+  EXPECT_NE(err.find("frames.txt: cannot be renamed into place"), std::string::npos) << err;
+  EXPECT_EQ(ReadText(temp / "show.mp4"), "old video");
+  fs::remove(temp / "stderr");
+  fs::remove_all(temp / "moved");
+  EXPECT_EQ(Entries(temp.path), (std::vector<std::string>{"frames", "log.txt", "show.mp4"}));
+}
+
+// Every signal that ends the program removes what it was writing, and the
+// program ends by that signal (128 + N, as a shell reports it).
+TEST(CaptureRun, SignalsRemoveEveryTemporary) {
+  TempDir temp, logs;
+  WriteText(temp / "show.mp4", "old");
+  const Launch launch =
+      WithArgs({temp / "show.mp4", "--size", "160x120", "--fps", "30", "--frames-log", temp / "log.txt"});
+  // Until the folder holds that many entries (it may not exist yet).
+  auto waitFor = [](const std::string& folder, std::size_t entries) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    auto count = [&] {
+      std::error_code ec;
+      return fs::is_directory(folder, ec) ? Entries(folder).size() : 0;
+    };
+    while (count() < entries && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return count() >= entries;
+  };
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXFSZ}) {
+    const pid_t pid = Start(launch, logs / "stderr");
+    EXPECT_TRUE(waitFor(temp.path, 3)) << "the old video and two temporaries";
+    kill(pid, signal);
+    EXPECT_EQ(Finish(pid), 128 + signal) << strsignal(signal) << ": " << ReadText(logs / "stderr");
+    EXPECT_EQ(Entries(temp.path), std::vector<std::string>{"show.mp4"}) << strsignal(signal);
+    EXPECT_EQ(ReadText(temp / "show.mp4"), "old");
+  }
+  // PNG frames: the partial folder and the folder the capture made.
+  const pid_t png = Start(WithArgs({temp / "frames/", "--size", "64x48"}), logs / "stderr");
+  EXPECT_TRUE(waitFor(temp / "frames", 1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // some frames written
+  kill(png, SIGTERM);
+  EXPECT_EQ(Finish(png), 128 + SIGTERM);
+  EXPECT_EQ(Entries(temp.path), std::vector<std::string>{"show.mp4"});
+  // A real file size limit: the write itself raises SIGXFSZ.
+  Launch limited = launch;
+  limited.fileSizeLimit = 300 * 1000;
+  limited.sizeSignal = true;
+  EXPECT_EQ(Finish(Start(limited, logs / "stderr")), 128 + SIGXFSZ);
+  EXPECT_EQ(Entries(temp.path), std::vector<std::string>{"show.mp4"});
+  EXPECT_EQ(ReadText(temp / "show.mp4"), "old");
+  // The reader of the video's pipe goes away: the capture ends as by SIGPIPE.
+  ASSERT_EQ(mkfifo((temp / "pipe").c_str(), 0600), 0);
+  PipeReader reader(temp / "pipe", 4096);
+  const Result broken = RunCapture(WithArgs({temp / "pipe", "--size", "64x48", "--frames-log", temp / "log.txt"}));
+  EXPECT_GE(reader.Take().size(), 4096u);
+  EXPECT_EQ(broken.code, 128 + SIGPIPE);
+  EXPECT_NE(broken.err.find("pipe: cannot be written (Broken pipe); stopped"), std::string::npos) << broken.err;
+  fs::remove(temp / "pipe");
+  EXPECT_EQ(Entries(temp.path), std::vector<std::string>{"show.mp4"});
+  // A signal the capture was started with ignored (nohup) stays ignored.
+  Launch nohup = WithArgs({temp / "short.mp4", "--size", "64x48", "--to", "3000"});
+  nohup.ignored = SIGHUP;
+  const pid_t kept = Start(nohup, logs / "stderr");
+  EXPECT_TRUE(waitFor(temp.path, 2));
+  kill(kept, SIGHUP);
+  EXPECT_EQ(Finish(kept), 0);
+  EXPECT_EQ(Entries(temp.path), (std::vector<std::string>{"short.mp4", "show.mp4"}));
+}
+
+// --- the show's files -------------------------------------------------------------
+
+// A file the capture cannot use is named, with what is wrong with it; nothing is written.
+TEST(CaptureRun, UnusableInputsAreNamedWithTheReason) {
+  ShowFolder show;
+  const std::string music = show / "data/run_away.mp3";
+  fs::rename(music, show / "music.mp3");
+  // A WAV file: "RIFF" header and one second of silence.
+  std::string wav = "RIFF____WAVEfmt ";
+  auto le = [&](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) wav += char(value >> (8 * i));
+  };
+  le(16, 4), le(1, 2), le(2, 2), le(44100, 4), le(44100 * 4, 4), le(4, 2), le(16, 2);
+  wav += "data";
+  le(44100 * 4, 4);
+  wav += std::string(44100 * 4, '\0');
+  std::string noise(8192, '\0');
+  for (std::size_t i = 0, x = 12345; i < noise.size(); ++i) noise[i] = char((x = x * 1103515245 + 12345) >> 16);
+  const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+      {[] {}, "No such file or directory"},
+      {[&] { WriteText(music, ""); }, "the file is empty"},
+      {[&] { fs::create_directory(music); }, "Is a directory"},
+      {[&] { WriteText(music, wav); }, "not an MP3 file: it holds pcm_s16le audio in a WAV"},
+      {[&] { WriteText(music, noise); }, "no MP3 audio found in it"},
+  };
+  for (const auto& [make, reason] : cases) {
+    make();
+    const Result result = RunCapture(show.Run({"out.mp4", "--size", "64x48", "--to", "500", "--frames-log", "log.txt"}));
+    EXPECT_EQ(result.code, 1) << reason;
+    EXPECT_NE(result.err.find("cannot read the music data/run_away.mp3: " + reason), std::string::npos) << result.err;
+    EXPECT_EQ(Entries(show.temp.path), (std::vector<std::string>{"data", "music.mp3"})) << reason;
+    fs::remove_all(music);
+  }
+  // A missing picture.
+  fs::rename(show / "music.mp3", music);
+  fs::remove(show / "data/text_5.hwl");
+  for (const char* out : {"out.mp4", "frames/"}) {
+    const Result result = RunCapture(show.Run({out, "--size", "64x48", "--to", "500"}));
+    EXPECT_EQ(result.code, 1) << result.err;
+    EXPECT_NE(result.err.find("data/text_5.hwl: cannot be opened (No such file or directory)"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(Entries(show.temp.path), std::vector<std::string>{"data"});
+  }
+}
+
+// Music shorter than the show, or cut short, still gives a video, with a
+// warning that says how long the music is and what the video lacks.
+TEST(CaptureRun, ShortOrCutMusicIsWarnedAbout) {
+  ShowFolder show;
+  const std::vector<unsigned char> mp3 = EncodeMp3(SilenceThenTone(0, 3 * SampleRate), 2);
+  const std::string music = show / "data/run_away.mp3";
+  std::ofstream(music, std::ios::binary).write(reinterpret_cast<const char*>(mp3.data()), std::streamsize(mp3.size()));
+  const std::string lasts = "warning: the music data/run_away.mp3 lasts only 3 s, less than the show's 67 s; ";
+  struct Case {
+    std::vector<std::string> range;
+    std::string effect;
+    double audioSeconds;  // -1: no audio stream
+  };
+  const std::vector<Case> cases = {
+      {{"--to", "5000"}, "this video is silent from music time 3 s on (its last 2 s)", 3.0},
+      {{"--to", "2000"}, "this video, up to music time 2 s, has all its sound", 2.0},
+      {{"--from", "4000", "--to", "5000"}, "this video has no sound", -1},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"out.mp4", "--size", "64x48"};
+    args.insert(args.end(), c.range.begin(), c.range.end());
+    const Result result = RunCapture(show.Run(args));
+    ASSERT_RAN(result);
+    EXPECT_NE(result.err.find(lasts + c.effect), std::string::npos) << result.err;
+    if (!HaveFfmpeg()) continue;
+    double audio = -1;
+    for (const Fields& r : Probe(show / "out.mp4"))
+      if (r.count("codec_type") && r.at("codec_type") == "audio") audio = std::stod(r.at("duration"));
+    EXPECT_NEAR(audio, c.audioSeconds, 0.03) << c.effect;
+  }
+  // Cut to half its bytes: its header still announces 3 s.
+  fs::resize_file(music, mp3.size() / 2);
+  const Result cut = RunCapture(show.Run({"out.mp4", "--size", "64x48", "--to", "5000"}));
+  ASSERT_RAN(cut);
+  EXPECT_NE(cut.err.find("data/run_away.mp3 ends early, after 1."), std::string::npos) << cut.err;
+  EXPECT_NE(cut.err.find("though its header announces about 3.0 s (a file cut short?)"), std::string::npos) << cut.err;
 }
 
 }  // namespace

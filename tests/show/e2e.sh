@@ -2,8 +2,8 @@
 # End-to-end runs of the real, unchanged quenrik program under private X
 # servers, with the dialog accepted by its default button.
 #   e2e.sh CASE QUENRIK MAKE_SHOW_DATA REPO_DATA_DIR XORG_CONF [DIALOG_DRIVER]
-# Cases: play, sigterm, windowed, missing-loading, box-sigterm, missing-music, no-audio, no-mode,
-# no-display.
+# Cases: play, sigterm, signals, keys, windowed, missing-loading, box-signals, missing-music, no-audio,
+# no-mode, no-display.
 # windowed needs DIALOG_DRIVER (it tells where the dialog's controls are).
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../support/x_session.sh"
@@ -20,11 +20,31 @@ StartServer() {
 
 CurrentMode() { xrandr 2>/dev/null | awk '/\*/{print $1; exit}'; }
 
-# Starts quenrik in the work directory; its pid is in SHOW_PID.
+# Starts quenrik in the work directory; its pid is in SHOW_PID. SIGINT and
+# SIGQUIT get their default action back (a script's background job starts
+# with them ignored, and the show keeps ignored signals ignored).
 StartShow() {
-  (cd "$TMP/work" && exec env "$@" "$QUENRIK") >"$TMP/stdout" 2>"$TMP/stderr" &
+  (cd "$TMP/work" && ulimit -c 0 &&
+    exec perl -e '$SIG{INT} = $SIG{QUIT} = "DEFAULT"; exec @ARGV or die "$ARGV[0]: $!\n"' env "$@" "$QUENRIK") \
+    >"$TMP/stdout" 2>"$TMP/stderr" &
   SHOW_PID=$!
   PIDS+=($SHOW_PID)
+}
+
+# The processes quenrik forked, but its display guardian: its error box's.
+BoxProcesses() { ps -o pid=,comm= --ppid "$SHOW_PID" 2>/dev/null | awk '$2 != "quenrik-guard" {print $1}'; }
+
+# Waits until the error is on stderr and the box's process is up.
+WaitForErrorBox() {
+  local i
+  for i in $(seq 200); do
+    grep -q '^Error: ' "$TMP/stderr" && [ -n "$(BoxProcesses)" ] && break
+    kill -0 "$SHOW_PID" 2>/dev/null || Fail "quenrik ended without an error box"
+    sleep 0.1
+  done
+  sleep 0.5
+  kill -0 "$SHOW_PID" 2>/dev/null || Fail "quenrik did not wait in its error box"
+  [ -n "$(BoxProcesses)" ] || Fail "no process shows the error box"
 }
 
 # Accepts the configuration dialog's defaults (full screen 640 x 480 x 32).
@@ -105,10 +125,62 @@ case $CASE in
     else
       kill -TERM "$SHOW_PID"
     fi
-    # A key or signal during decoding is handled at the first frame.
+    # A key during decoding is handled at the first frame (a signal at once).
     WaitForShow 30
     [ "$SHOW_RC" = 0 ] || Fail "exit code $SHOW_RC after the $CASE, expected 0"
     [ "$(CurrentMode)" = "$before" ] || Fail "display mode $(CurrentMode) after the show, expected $before"
+    ;;
+  signals)
+    # Every way out gives the display back: the signals that ask the show to
+    # end (exit code 0), the other ending signals (the program ends by the
+    # signal after its shutdown), and through the display guardian SIGKILL and
+    # a crash. The first four come while the show waits for a picture from a
+    # pipe that no one writes: a read that blocks does not hold off a stop.
+    StartServer xorg
+    before=$(CurrentMode)
+    mv "$TMP/work/data/text_11.hwl" "$TMP/text_11.hwl"
+    for signal in HUP INT QUIT USR1 KILL SEGV; do
+      rm -f "$TMP/work/data/text_11.hwl"
+      case $signal in
+        KILL | SEGV) cp "$TMP/text_11.hwl" "$TMP/work/data/" ;;
+        *) mkfifo "$TMP/work/data/text_11.hwl" ;;
+      esac
+      StartShow SDL_AUDIODRIVER=dummy
+      AcceptDialog
+      WaitForShowMode
+      sleep 1
+      Step "SIG$signal"
+      kill -$signal "$SHOW_PID"
+      WaitForShow 5
+      case $signal in HUP | INT) expected=0 ;; *) expected=$((128 + $(kill -l $signal))) ;; esac
+      [ "$SHOW_RC" = "$expected" ] || Fail "exit status $SHOW_RC after SIG$signal, expected $expected"
+      for i in $(seq 30); do [ "$(CurrentMode)" = "$before" ] && break; sleep 0.1; done
+      [ "$(CurrentMode)" = "$before" ] || Fail "display mode $(CurrentMode) after SIG$signal, expected $before"
+      case $signal in KILL | SEGV) ExpectStderr "display mode restored by the guardian" ;; esac
+    done
+    ;;
+  keys)
+    # Alt, F10 and Alt combinations (Alt+F4 too) do not end the show, as on
+    # Windows; Ctrl+Alt combinations and other keys do. The real SDL event
+    # path: keys typed with xdotool into Xvfb, where full screen at the
+    # screen's own size needs no mode change.
+    StartXSession 640x480x24
+    for ending in ctrl+alt+a space; do
+      StartShow SDL_AUDIODRIVER=dummy
+      AcceptDialog
+      WaitForWindow quenrik 20 >/dev/null || Fail "no window titled quenrik"
+      sleep 1
+      for key in alt F10 alt+a alt+F4 alt+ctrl; do
+        Step "key $key"
+        xdotool key "$key"
+        sleep 0.3
+        kill -0 "$SHOW_PID" 2>/dev/null || Fail "$key ended the show"
+      done
+      Step "key $ending"
+      xdotool key "$ending"
+      WaitForShow 10
+      [ "$SHOW_RC" = 0 ] || Fail "exit code $SHOW_RC after $ending, expected 0"
+    done
     ;;
   windowed)
     [ -n "$DIALOG_DRIVER" ] || Fail "windowed needs the dialog driver"
@@ -152,25 +224,26 @@ case $CASE in
     ExpectStderr "loading.hwl"
     [ "$(CurrentMode)" = "$before" ] || Fail "display mode $(CurrentMode) after the error, expected $before"
     ;;
-  box-sigterm)
-    # A program waiting in its error box still ends on SIGTERM, display restored.
+  box-signals)
+    # A program waiting in its error box still ends on SIGTERM, SIGINT or
+    # SIGHUP, display restored, and its box goes with it.
     rm "$TMP/work/data/text_4.hwl"
     StartServer xorg
     before=$(CurrentMode)
-    StartShow SDL_AUDIODRIVER=dummy
-    AcceptDialog
-    for i in $(seq 200); do
-      grep -q '^Error: ' "$TMP/stderr" && break
-      kill -0 "$SHOW_PID" 2>/dev/null || Fail "quenrik ended without an error box"
-      sleep 0.1
+    for signal in TERM INT HUP; do
+      StartShow SDL_AUDIODRIVER=dummy
+      AcceptDialog
+      WaitForErrorBox
+      box=$(BoxProcesses)
+      Step "SIG$signal in the error box (box process $box)"
+      kill -$signal "$SHOW_PID"
+      WaitForShow 5
+      [ "$SHOW_RC" = $((128 + $(kill -l $signal))) ] || Fail "exit status $SHOW_RC after SIG$signal in the error box"
+      for i in $(seq 30); do kill -0 $box 2>/dev/null || break; sleep 0.1; done
+      kill -0 $box 2>/dev/null && Fail "the error box outlived the program after SIG$signal"
+      ExpectStderr "text_4.hwl"
+      [ "$(CurrentMode)" = "$before" ] || Fail "display mode $(CurrentMode) after SIG$signal, expected $before"
     done
-    sleep 1
-    kill -0 "$SHOW_PID" 2>/dev/null || Fail "quenrik did not wait in its error box"
-    kill -TERM "$SHOW_PID"
-    WaitForShow 5
-    [ "$SHOW_RC" = 143 ] || Fail "exit status $SHOW_RC after SIGTERM in the error box, expected 143"
-    ExpectStderr "text_4.hwl"
-    [ "$(CurrentMode)" = "$before" ] || Fail "display mode $(CurrentMode) after the error, expected $before"
     ;;
   missing-music | no-audio)
     if [ "$CASE" = missing-music ]; then

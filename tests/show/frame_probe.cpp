@@ -1,19 +1,28 @@
 // Measures the show as it plays: a host of the show core like quenrik (the
 // desktop host, RunShow) with the dialog's defaults instead of the dialog
 // (full screen 640 x 480 x 32) and an observer on every presented frame.
-// Prints the time from process start to the first frame of the main loop and
-// the spacing of frames in music time over the first ProbeMs of the show (or
+// Prints the time from process start to the first frame of the main loop,
+// step by step (each host operation of the start-up is timed), and the
+// spacing of frames in music time over the first ProbeMs of the show (or
 // --until MS), then ends the show there. --log FILE writes each presented
 // frame's music time and the steady clock's time (CLOCK_MONOTONIC, ns) just
 // after it was presented, one "music_ms steady_ns" line each (for
 // tests/sound/measure-av-sync.sh).
+//
+// "Process start" is the moment the probe was executed: it notes the time
+// and executes itself again at once, so that loading the program and its
+// libraries is counted too.
 // Run it in a directory with data/, under an X server with a 640x480 mode:
 //   xvfb-run -a -s "-screen 0 640x480x24" quenrik_frame_probe [--until MS] [--log FILE]
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "desktop_host.h"
@@ -22,23 +31,99 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* StartedVariable = "QUENRIK_PROBE_STARTED_NS";
+
 std::int32_t ProbeMs = 20000;
-const auto ProcessStart = std::chrono::steady_clock::now();
+Clock::time_point ProcessStart;
 double FirstFrameMs = -1.0;
 std::vector<std::int32_t> FrameClocks;
-std::vector<std::chrono::steady_clock::time_point> FrameTimes;
+std::vector<Clock::time_point> FrameTimes;
+
+// The start-up, as the moments each step ended.
+struct StartUpMark {
+  const char* step;
+  Clock::time_point end;
+};
+std::vector<StartUpMark> Marks;
+ShowHost Real;  // the desktop host's own operations
+int LoadGlCalls = 0;
+bool LoadingScreenShown = false;
+
+void Mark(const char* step) { Marks.push_back({step, Clock::now()}); }
+
+double Ms(Clock::duration duration) { return std::chrono::duration<double, std::milli>(duration).count(); }
+
+void TimedLoadGl() {
+  Real.window.LoadGl();
+  Mark(++LoadGlCalls == 1 ? "GL libraries" : "GL bound again");
+}
+void TimedOpenWindowSystem() {
+  Real.window.OpenWindowSystem();
+  Mark("window system");
+}
+void TimedCreateWindow() {
+  Real.window.CreateWindow();
+  Mark("window, display mode");
+}
+void TimedCreateRenderContext() {
+  Real.window.CreateRenderContext();
+  Mark("GL context");
+}
+void TimedPresent() {
+  Real.window.Present();
+  if (!std::exchange(LoadingScreenShown, true)) Mark("loading screen");
+}
+bool TimedOpen(const char* file, std::string& error) {
+  Mark("pictures, circle table");
+  const bool opened = Real.music.Open(file, error);
+  Mark("music opened");
+  return opened;
+}
+bool TimedPlay(std::string& error) {
+  const bool playing = Real.music.Play(error);
+  Mark("music started (first sound)");
+  return playing;
+}
 
 void FramePresented(std::int32_t musicClock) {
-  const auto now = std::chrono::steady_clock::now();
-  if (FirstFrameMs < 0) FirstFrameMs = std::chrono::duration<double, std::milli>(now - ProcessStart).count();
+  const Clock::time_point now = Clock::now();
+  if (FirstFrameMs < 0) {
+    FirstFrameMs = Ms(now - ProcessStart);
+    Marks.push_back({"first frame", now});
+  }
   FrameClocks.push_back(musicClock);
   FrameTimes.push_back(now);
   if (musicClock >= ProbeMs) ShowWindowProc(ShowMessage::Destroy);
 }
 
+// The time the probe was executed: noted, then the probe executes itself
+// again with it.
+Clock::time_point StartTime(char** argv) {
+  if (const char* started = std::getenv(StartedVariable))
+    return Clock::time_point(std::chrono::nanoseconds(std::strtoll(started, nullptr, 10)));
+  const long long now = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+  setenv(StartedVariable, std::to_string(now).c_str(), 1);
+  execv("/proc/self/exe", argv);
+  return Clock::now();  // could not: count from here
+}
+
+void PrintStartUp() {
+  std::printf("start-up:");
+  Clock::time_point previous = ProcessStart;
+  for (const StartUpMark& mark : Marks) {
+    std::printf(" %s %.1f,", mark.step, Ms(mark.end - previous));
+    previous = mark.end;
+  }
+  std::printf(" ms\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  ProcessStart = StartTime(argv);
+  Mark("process start to main");
   const char* logPath = nullptr;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--until") == 0) ProbeMs = std::atoi(argv[i + 1]);
@@ -46,7 +131,15 @@ int main(int argc, char** argv) {
   }
   FrameClocks.reserve(10000);
   FrameTimes.reserve(10000);
-  ShowHost host = DesktopHost();  // no dialog: its defaults
+  Real = DesktopHost();  // no dialog: its defaults
+  ShowHost host = Real;
+  host.window.LoadGl = TimedLoadGl;
+  host.window.OpenWindowSystem = TimedOpenWindowSystem;
+  host.window.CreateWindow = TimedCreateWindow;
+  host.window.CreateRenderContext = TimedCreateRenderContext;
+  host.window.Present = TimedPresent;
+  host.music.Open = TimedOpen;
+  host.music.Play = TimedPlay;
   host.FramePresented = FramePresented;
   const int code = RunShow(host);
   if (std::FILE* log = logPath != nullptr ? std::fopen(logPath, "w") : nullptr) {
@@ -64,6 +157,7 @@ int main(int argc, char** argv) {
   std::sort(spacing.begin(), spacing.end());
   auto at = [&](double fraction) { return spacing[std::min(spacing.size() - 1, size_t(fraction * spacing.size()))]; };
   std::printf("first frame after %.0f ms\n", FirstFrameMs);
+  PrintStartUp();
   std::printf("frames %zu over %d ms of music: spacing median %d ms, p99 %d ms, longest %d ms, shortest %d ms\n",
               FrameClocks.size(), FrameClocks.back() - FrameClocks.front(), at(0.5), at(0.99), spacing.back(),
               spacing.front());

@@ -24,6 +24,7 @@ class ScratchDataDirectory : public ::testing::Test {
     std::filesystem::current_path(root_);
   }
   void TearDown() override {
+    StopDecodingPictures();  // a test may leave the pictures decoding
     std::filesystem::current_path(previous_);
     std::filesystem::remove_all(root_);
   }

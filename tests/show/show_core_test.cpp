@@ -4,10 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "gl_recorder.h"
 #include "hwl_files.h"
@@ -24,13 +33,20 @@ using Ops = std::vector<std::string>;
 // left out), and how it is to behave.
 struct FakeHostState {
   Ops ops;
+  void (*duringContext)() = nullptr;  // runs inside CreateRenderContext
   std::int32_t music = 0;
   const char* failAt = "";  // the operation that fails
+  const char* stopAt = "";  // the operation during which the host's stop flag is set
+  int presentsBeforeStop = 0;
   DialogOutcome dialog = DialogOutcome::Go;
 };
+std::atomic<bool> FakeStop{false};
 FakeHostState Fake;
 
-void Log(const char* op) { Fake.ops.push_back(op); }
+void Log(const char* op) {
+  Fake.ops.push_back(op);
+  if (std::string(Fake.stopAt) == op && Fake.presentsBeforeStop-- == 0) FakeStop = true;
+}
 bool Failing(const char* op) { return std::string(Fake.failAt) == op; }
 
 void LoadGl() {
@@ -44,7 +60,10 @@ void CreateWindow() {
   if (Failing("CreateWindow")) ShowErrorAndExit("Window could not be created");
   ShowWindowProc(ShowMessage::Create);
 }
-void CreateRenderContext() { Log("CreateRenderContext"); }
+void CreateRenderContext() {
+  Log("CreateRenderContext");
+  if (Fake.duringContext) Fake.duringContext();
+}
 void ReleaseRenderContext() { Log("ReleaseRenderContext"); }
 void DestroyWindow() { Log("DestroyWindow"); }
 void CloseWindowSystem() { Log("CloseWindowSystem"); }
@@ -103,6 +122,7 @@ ShowHost FakeHost() {
   host.SteadyNowMs = Steady;
   host.Seed = Seed;
   host.ReportFailure = Report;
+  host.stop = &FakeStop;
   return host;
 }
 
@@ -112,6 +132,7 @@ class ShowCore : public ScratchDataDirectory {
     ScratchDataDirectory::SetUp();
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     Fake = FakeHostState{};
+    FakeStop = false;
     WriteAllShowPictures();
     WriteColourFile("loading.hwl", 8, 8, 1);
   }
@@ -177,6 +198,88 @@ TEST_F(ShowCore, EachFailureGivesBackWhatWasTakenThenReports) {
   for (const Case& c : cases) {
     EXPECT_EXIT((c.arrange(), RunShow(FakeHost())), testing::ExitedWithCode(c.exitCode), c.stderrPattern);
   }
+}
+
+// A stop (a signal, on the desktop) ends the show as a close request does,
+// with exit code 0 and everything given back: while the pictures load (even
+// waiting on a picture that never comes), or between frames.
+const Ops ShutDownAfterContext = {"ReleaseRenderContext", "DestroyWindow", "CloseWindowSystem", "FreeGl"};
+
+TEST_F(ShowCore, StopBeforeTheLoadingScreenEndsWithoutAFrameOrMusic) {
+  Fake.stopAt = "CreateRenderContext";
+  EXPECT_EQ(RunShow(FakeHost()), 0);
+  Ops expected = {"LoadGl", "Seed", "Configure", "OpenWindowSystem", "CreateWindow", "CreateRenderContext", "LoadGl"};
+  expected.insert(expected.end(), ShutDownAfterContext.begin(), ShutDownAfterContext.end());
+  EXPECT_EQ(Fake.ops, expected);
+}
+
+// The pictures decode from the start: a stop before any is taken abandons
+// the decodes under way, even one waiting on a pipe no one writes.
+TEST_F(ShowCore, StopBeforeAnyPictureIsTakenAbandonsTheDecodesUnderWay) {
+  std::filesystem::remove("data/loading.hwl");
+  ASSERT_EQ(mkfifo("data/loading.hwl", 0600), 0);  // decoded first; nothing ever writes it
+  Fake.duringContext = [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); };
+  Fake.stopAt = "CreateRenderContext";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunShow(FakeHost()), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  Ops expected = {"LoadGl", "Seed", "Configure", "OpenWindowSystem", "CreateWindow", "CreateRenderContext", "LoadGl"};
+  expected.insert(expected.end(), ShutDownAfterContext.begin(), ShutDownAfterContext.end());
+  EXPECT_EQ(Fake.ops, expected);
+}
+
+TEST_F(ShowCore, StopWhileAPictureReadWaitsOnAPipeEndsTheShow) {
+  std::filesystem::remove("data/text_11.hwl");
+  ASSERT_EQ(mkfifo("data/text_11.hwl", 0600), 0);  // nothing ever writes it
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    FakeStop = true;
+  });
+  EXPECT_EQ(RunShow(FakeHost()), 0);
+  stopper.join();
+  Ops expected = {"LoadGl", "Seed", "Configure", "OpenWindowSystem", "CreateWindow", "CreateRenderContext",
+                  "LoadGl", "Present"};
+  expected.insert(expected.end(), ShutDownAfterContext.begin(), ShutDownAfterContext.end());
+  EXPECT_EQ(Fake.ops, expected);
+}
+
+TEST_F(ShowCore, StopBetweenFramesEndsAtTheNextStep) {
+  Fake.stopAt = "Present";
+  Fake.presentsBeforeStop = 2;  // the loading screen's and the first frame's
+  EXPECT_EQ(RunShow(FakeHost()), 0);
+  Ops expected = StartUp;
+  expected.insert(expected.end(), {"Present", "Present", "Close"});
+  expected.insert(expected.end(), ShutDownAfterContext.begin(), ShutDownAfterContext.end());
+  EXPECT_EQ(Fake.ops, expected);
+}
+
+// The pictures decode while the window and the context are made: text 3
+// comes through a pipe, and the fake context, before any picture is taken,
+// finds its reader already waiting (a writer that opens without waiting fails
+// when no one reads) and writes the picture.
+TEST_F(ShowCore, PicturesDecodeWhileTheWindowAndContextAreMade) {
+  std::ifstream complete("data/text_3.hwl", std::ios::binary);
+  static std::string bytes;
+  bytes.assign(std::istreambuf_iterator<char>(complete), {});
+  std::filesystem::remove("data/text_3.hwl");
+  ASSERT_EQ(mkfifo("data/text_3.hwl", 0600), 0);
+  Fake.duringContext = [] {
+    int pipe = -1;
+    for (int attempt = 0; attempt < 500 && pipe < 0; ++attempt) {
+      pipe = open("data/text_3.hwl", O_WRONLY | O_NONBLOCK);
+      if (pipe < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(pipe, 0) << "no one was reading text_3.hwl while the context was made";
+    fcntl(pipe, F_SETFL, 0);
+    ASSERT_EQ(write(pipe, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    close(pipe);
+  };
+  EXPECT_EQ(RunShow(FakeHost()), 0);
+  Ops expected = StartUp;
+  for (int frame = 0; frame < 5; ++frame) expected.push_back("Present");
+  expected.insert(expected.end(), {"Close", "ReleaseRenderContext", "DestroyWindow", "CloseWindowSystem", "FreeGl"});
+  EXPECT_EQ(Fake.ops, expected);
+  EXPECT_EQ(PictureRecord(Picture::Text3).width, 16);
 }
 
 TEST_F(ShowCore, EventLoopHostStepsTheSameShowAndEndsOnce) {

@@ -23,8 +23,8 @@ TEST(ShowWindowProc, AnyKeyAndAnOutsideCloseEndTheShow) {
   }
 }
 
-TEST(ShowWindowProc, CloseBoxSystemMenuAndOtherMessagesLeaveTheShowRunning) {
-  for (ShowMessage message : {ShowMessage::SysCommand, ShowMessage::Other}) {
+TEST(ShowWindowProc, CloseBoxSystemMenuSystemKeysAndOtherMessagesLeaveTheShowRunning) {
+  for (ShowMessage message : {ShowMessage::SysCommand, ShowMessage::SysKeyDown, ShowMessage::Other}) {
     Config.Running = true;
     EXPECT_EQ(ShowWindowProc(message), 0);
     EXPECT_TRUE(Config.Running);
@@ -40,7 +40,7 @@ TEST(TranslateEvent, KeysSignalsAndTheCloseBox) {
   EXPECT_EQ(TranslateEvent(event), ShowMessage::KeyDown);
 
   event = {};
-  event.type = SDL_QUIT;  // SDL's answer to SIGINT and SIGTERM
+  event.type = SDL_QUIT;  // the session ending
   EXPECT_EQ(TranslateEvent(event), ShowMessage::Close);
 
   event = {};
@@ -54,6 +54,33 @@ TEST(TranslateEvent, KeysSignalsAndTheCloseBox) {
     event = {};
     event.type = type;
     EXPECT_EQ(TranslateEvent(event), ShowMessage::Other) << type;
+  }
+}
+
+// As Windows tells WM_SYSKEYDOWN from WM_KEYDOWN: F10, Alt, and keys with Alt
+// held but not Ctrl are the system's; with Ctrl+Alt (AltGr) a key is ordinary.
+TEST(TranslateEvent, SystemKeysAreAltF10AndAltCombinationsWithoutCtrl) {
+  struct Case {
+    SDL_Keycode key;
+    Uint16 mod;
+    ShowMessage message;
+  };
+  const Case cases[] = {
+      {SDLK_LALT, KMOD_LALT, ShowMessage::SysKeyDown},   {SDLK_RALT, KMOD_RALT, ShowMessage::SysKeyDown},
+      {SDLK_LALT, KMOD_NONE, ShowMessage::SysKeyDown},   {SDLK_F10, KMOD_NONE, ShowMessage::SysKeyDown},
+      {SDLK_F10, KMOD_LSHIFT, ShowMessage::SysKeyDown},  {SDLK_F4, KMOD_LALT, ShowMessage::SysKeyDown},
+      {SDLK_a, KMOD_RALT, ShowMessage::SysKeyDown},      {SDLK_LCTRL, KMOD_LALT | KMOD_LCTRL, ShowMessage::SysKeyDown},
+      {SDLK_LALT, KMOD_LALT | KMOD_LCTRL, ShowMessage::SysKeyDown},
+      {SDLK_a, KMOD_LALT | KMOD_LCTRL, ShowMessage::KeyDown}, {SDLK_F9, KMOD_NONE, ShowMessage::KeyDown},
+      {SDLK_F4, KMOD_NONE, ShowMessage::KeyDown},        {SDLK_MODE, KMOD_MODE, ShowMessage::KeyDown},
+      {SDLK_LCTRL, KMOD_LCTRL, ShowMessage::KeyDown},    {SDLK_ESCAPE, KMOD_NONE, ShowMessage::KeyDown},
+  };
+  for (const Case& c : cases) {
+    SDL_Event event{};
+    event.type = SDL_KEYDOWN;
+    event.key.keysym.sym = c.key;
+    event.key.keysym.mod = c.mod;
+    EXPECT_EQ(TranslateEvent(event), c.message) << SDL_GetKeyName(c.key) << " with modifiers " << c.mod;
   }
 }
 

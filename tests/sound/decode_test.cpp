@@ -2,7 +2,11 @@
 #include "sound_fixture.h"
 #include "sound_platform.h"
 
+#include <time.h>
+
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 
@@ -108,4 +112,113 @@ TEST_F(Mp3Stream, OpenReportsTheFileError) {
   EXPECT_STREQ(SoundErrorText(SoundGetError()), "File not found");
   EXPECT_EQ(SoundStreamOpenFile("", 0x2B, 0), nullptr);
   EXPECT_EQ(SoundGetError(), SoundErrorFileNotFound);
+}
+
+// A stream plays while it decodes: opening a 20 s file decodes about a
+// second of it (less than a quarter of the processor time of decoding it
+// all), and what the device gets, across the stream's one-second blocks in
+// periods of any size, is the whole decode, sample for sample, to its end.
+TEST_F(Mp3Stream, DecodesWhileItPlaysAndPlaysEverySampleOfTheWholeDecode) {
+  constexpr int Frames = 20 * OneSecond + 777;
+  TempFile file("long.mp3");
+  file.Write(EncodeMp3(SilenceThenTone(ToneStart, Frames), 2));
+  auto threadCpu = [] {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + now.tv_nsec * 1e-9;
+  };
+  double before = threadCpu();
+  std::vector<std::int16_t> decoded;
+  ASSERT_EQ(DecodeMp3File(file.path.c_str(), decoded), SoundErrorNone);
+  const double whole = threadCpu() - before;
+  ASSERT_EQ(decoded.size(), std::size_t{Frames} * SoundChannelsPerFrame);
+
+  before = threadCpu();
+  SoundStream* stream = SoundStreamOpenFile(file.path.c_str(), 0x2B, 0);
+  const double open = threadCpu() - before;
+  ASSERT_NE(stream, nullptr);
+  EXPECT_LT(open, whole / 4) << "opening took " << open << " s of processor time, decoding it all " << whole;
+
+  EXPECT_EQ(SoundStreamGetLength(stream), Frames * 1000 / SoundMixRate);  // waits for the decoder's end
+  ASSERT_EQ(SoundStreamPlay(-1, stream), 0);
+  std::vector<std::int16_t> played;
+  const std::int64_t start = FakeNow;
+  for (int period = 0; played.size() < decoded.size(); ++period) {
+    FakeNow = start + FramesToNanoseconds(std::int64_t{period} * 1000);
+    const std::vector<std::int16_t> out = Fill(1000);
+    played.insert(played.end(), out.begin(), out.end());
+  }
+  ASSERT_TRUE(std::equal(decoded.begin(), decoded.end(), played.begin()));
+  EXPECT_TRUE(std::all_of(played.begin() + std::ptrdiff_t(decoded.size()), played.end(),
+                          [](std::int16_t sample) { return sample == 0; }));
+  EXPECT_FALSE(SoundStreamFinished(stream));
+  FakeNow += Milliseconds(1000);
+  EXPECT_TRUE(SoundStreamFinished(stream));
+  EXPECT_EQ(SoundStreamGetTime(stream), SoundStreamGetLength(stream));
+}
+
+// A file damaged in the middle (64 KiB of junk the decoder cannot get past)
+// plays up to the damage and then ends, as its whole decode ends there.
+TEST_F(Mp3Stream, DamagedFilePlaysUpToTheDamageAndEnds) {
+  TempFile whole("whole.mp3");
+  const std::vector<unsigned char> encoded = EncodeMp3(SilenceThenTone(ToneStart, 12 * OneSecond), 2);
+  std::vector<unsigned char> damaged(encoded.begin(), encoded.begin() + std::ptrdiff_t(encoded.size() / 2));
+  damaged.insert(damaged.end(), 64 * 1024, 0xA5);
+  damaged.insert(damaged.end(), encoded.begin() + std::ptrdiff_t(encoded.size() / 2), encoded.end());
+  TempFile file("damaged.mp3");
+  file.Write(damaged);
+
+  Mp3DecoderHandle decoder;
+  ASSERT_EQ(OpenMp3Decoder(file.path.c_str(), decoder), SoundErrorNone);
+  std::vector<std::int16_t> decoded;
+  Mp3Piece piece = Mp3Piece::Decoded;
+  while (piece == Mp3Piece::Decoded) piece = DecodeMp3Piece(*decoder, decoded);
+  EXPECT_EQ(piece, Mp3Piece::Damaged);
+  const std::int64_t frames = std::int64_t(decoded.size()) / SoundChannelsPerFrame;
+  EXPECT_GT(frames, 5 * OneSecond);  // the damage is at 6 s
+  EXPECT_LT(frames, 7 * OneSecond);
+
+  SoundStream* stream = SoundStreamOpenFile(file.path.c_str(), 0x2B, 0);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(SoundStreamGetLength(stream), frames * 1000 / SoundMixRate);
+  ASSERT_EQ(SoundStreamPlay(-1, stream), 0);
+  std::vector<std::int16_t> played;
+  const std::int64_t start = FakeNow;
+  for (int period = 0; std::int64_t(played.size()) < (frames + OneSecond) * SoundChannelsPerFrame; ++period) {
+    FakeNow = start + FramesToNanoseconds(std::int64_t{period} * SoundPeriodFrames);
+    const std::vector<std::int16_t> out = Fill();
+    played.insert(played.end(), out.begin(), out.end());
+  }
+  ASSERT_TRUE(std::equal(decoded.begin(), decoded.end(), played.begin()));
+  EXPECT_TRUE(std::all_of(played.begin() + std::ptrdiff_t(decoded.size()), played.end(),
+                          [](std::int16_t sample) { return sample == 0; }));
+  FakeNow += Milliseconds(1000);
+  EXPECT_TRUE(SoundStreamFinished(stream));
+}
+
+// Closing a stream (or shutting the module down) while its thread decodes
+// stops that thread at its next piece: closing waits for no more decoding.
+TEST_F(Mp3Stream, ClosingWhileTheDecoderRunsStopsItAtItsNextPiece) {
+  TempFile file("minute.mp3");
+  file.Write(EncodeMp3(SilenceThenTone(ToneStart, 60 * OneSecond), 2));
+  auto wholeStart = std::chrono::steady_clock::now();
+  std::vector<std::int16_t> decoded;
+  ASSERT_EQ(DecodeMp3File(file.path.c_str(), decoded), SoundErrorNone);
+  const auto whole = std::chrono::steady_clock::now() - wholeStart;
+  for (int round = 0; round < 2; ++round) {
+    SoundStream* stream = SoundStreamOpenFile(file.path.c_str(), 0x2B, 0);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(SoundStreamPlay(-1, stream), 0);
+    Fill();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the decoder is under way
+    const auto start = std::chrono::steady_clock::now();
+    if (round == 0) {
+      EXPECT_TRUE(SoundStreamClose(stream));
+      EXPECT_EQ(Fill(), std::vector<std::int16_t>(SoundPeriodFrames * SoundChannelsPerFrame, 0));
+    } else {
+      SoundClose();
+    }
+    // A piece is a 160th of the minute.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, whole / 8) << "round " << round;
+  }
 }

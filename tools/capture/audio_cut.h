@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 // MP3 frames carry their main data partly in earlier frames (the bit
 // reservoir) and overlap their neighbours in the filter bank: a decoder needs
@@ -26,3 +27,19 @@ struct AudioCut {
 // video's by at most half a packet.
 AudioCut CutAudio(std::span<const std::int64_t> packetStarts, std::int64_t packetEnd, std::int64_t encoderDelay,
                   std::int64_t startSample, std::int64_t lengthSamples);
+
+// The music's length, in samples at its rate: what the file holds (decoded
+// samples less the encoder's delay and padding) and what its header
+// announces (0 when it announces nothing).
+struct MusicLength {
+  std::int64_t held = 0;
+  std::int64_t announced = 0;
+};
+
+// A warning when the music is shorter than the show or ends before its
+// header says (a file cut short): how long it is, and what that does to a
+// video of music samples firstSample ... endSample - 1. Empty when the music
+// lasts the show. Differences up to `tolerance` samples (the audio's own
+// cut, half a packet) are no shortfall.
+std::string MusicWarning(const std::string& file, MusicLength music, int sampleRate, std::int64_t firstSample,
+                         std::int64_t endSample, std::int64_t tolerance);

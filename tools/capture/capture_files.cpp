@@ -1,11 +1,13 @@
 #include "capture_files.h"
 
+#include <fcntl.h>
 #include <png.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 
 namespace fs = std::filesystem;
 
@@ -16,60 +18,55 @@ namespace {
 // in about 11 ms instead of 21 ms (libpng's defaults) for 5 % more bytes.
 constexpr int PngCompressionLevel = 1;
 
-std::string Reason(int error) { return std::strerror(error); }
-
 }  // namespace
 
-std::string PartialPath(const std::string& target) {
-  const fs::path path(target);
-  const std::string name = path.stem().string() + ".partial-" + std::to_string(getpid()) + path.extension().string();
-  return (path.parent_path() / ("." + name)).string();
+void FramesLogCloser::operator()(FramesLog* log) const {
+  if (log->stream) std::fclose(log->stream);
+  DiscardOutput(log->out);
+  delete log;
 }
 
-std::string FolderOf(const std::string& path) {
-  const fs::path parent = fs::path(path).parent_path();
-  return parent.empty() ? "." : parent.string();
-}
-
-void PartialFileCloser::operator()(PartialFile* file) const {
-  if (file->file) std::fclose(file->file);
-  if (!file->committed) std::remove(file->temp.c_str());
-  delete file;
-}
-
-PartialFileHandle CreatePartialFile(const std::string& target, std::string& error) {
-  PartialFileHandle handle(new PartialFile{target, PartialPath(target)});
-  handle->file = std::fopen(handle->temp.c_str(), "w");
-  if (!handle->file) {
-    error = "cannot write " + target + ": " + Reason(errno) + " (in " + FolderOf(target) + ")";
+FramesLogHandle OpenFramesLog(const std::string& name, std::span<const std::string> others, std::string& error) {
+  FramesLogHandle log(new FramesLog);
+  if (std::string reason = OpenOutput(name, others, log->out); !reason.empty()) {
+    error = reason;
     return nullptr;
   }
-  return handle;
+  const int fd = fcntl(log->out.fd, F_DUPFD_CLOEXEC, 3);
+  log->stream = fd >= 0 ? fdopen(fd, "w") : nullptr;
+  if (!log->stream) {
+    error = FileFailure(name, "cannot be written", errno);
+    if (fd >= 0) close(fd);
+    return nullptr;
+  }
+  return log;
 }
 
-bool CommitPartialFile(PartialFile& file, std::string& error) {
-  const bool written = std::ferror(file.file) == 0;
-  const bool closed = std::fclose(file.file) == 0;
+bool WriteLogLine(FramesLog& log, const std::string& line, std::string& error) {
+  errno = 0;
+  if (std::fputs(line.c_str(), log.stream) >= 0 && !std::ferror(log.stream)) return true;
+  log.readerGone = errno == EPIPE;
+  error = errno != 0 ? FileFailure(log.out.name, "cannot be written", errno) : log.out.name + ": cannot be written";
+  return false;
+}
+
+bool FinishFramesLog(FramesLog& log, std::string& error) {
+  errno = 0;
+  const bool written = std::fflush(log.stream) == 0 && !std::ferror(log.stream);
+  const int writeError = errno;
+  const bool closed = std::fclose(log.stream) == 0;
   const int closeError = errno;
-  file.file = nullptr;
-  if (!written || !closed) {
-    error = "cannot write " + file.target + ": " + Reason(closeError);
-    return false;
-  }
-  if (std::rename(file.temp.c_str(), file.target.c_str()) != 0) {
-    error = "cannot rename " + file.temp + " to " + file.target + ": " + Reason(errno);
-    return false;
-  }
-  file.committed = true;
-  return true;
+  log.stream = nullptr;
+  if (written && closed) return true;
+  const int reason = written ? closeError : writeError;
+  log.readerGone = reason == EPIPE;
+  error = reason != 0 ? FileFailure(log.out.name, "cannot be written", reason) : log.out.name + ": cannot be written";
+  return false;
 }
 
 void PngFolderCloser::operator()(PngFolder* folder) const {
-  std::error_code ec;
-  if (!folder->committed) {
-    fs::remove_all(folder->temp, ec);
-    if (folder->createdFolder) fs::remove(folder->folder, ec);  // only if still empty
-  }
+  DiscardTemporary(folder->tempSlot);
+  DiscardTemporary(folder->madeSlot);
   delete folder;
 }
 
@@ -87,15 +84,15 @@ PngFolderHandle OpenPngFolder(const std::string& folder, int width, int height, 
   f.height = height;
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) {
-    if (!fs::create_directory(folder, ec)) {
-      error = "cannot create the folder " + folder + ": " + (ec ? ec.message() : "it exists and is no folder");
+    std::string made = folder;
+    if (std::string reason = MakeTemporaryFolder(made, TemporaryFolder::Made, f.madeSlot); !reason.empty()) {
+      error = reason;
       return nullptr;
     }
-    f.createdFolder = true;
   }
-  f.temp = (fs::path(folder) / (".quenrik-capture.partial-" + std::to_string(getpid()))).string();
-  if (!fs::create_directory(f.temp, ec)) {
-    error = "cannot write into the folder " + folder + ": " + (ec ? ec.message() : "a partial folder is in the way");
+  f.temp = (fs::path(folder) / ".quenrik-capture.partial-XXXXXX").string();
+  if (std::string reason = MakeTemporaryFolder(f.temp, TemporaryFolder::Partial, f.tempSlot); !reason.empty()) {
+    error = reason;
     return nullptr;
   }
   f.rows.resize(static_cast<std::size_t>(height));
@@ -141,35 +138,42 @@ bool WritePngFrame(PngFolder& f, std::int64_t frame, const std::uint8_t* rgba, s
   for (int row = 0; row < f.height; ++row) f.rows[row] = rgba + rowBytes * static_cast<std::size_t>(f.height - 1 - row);
   const std::string name = PngFrameName(frame);
   const std::string path = (fs::path(f.temp) / name).string();
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wbx"));
   if (!file) {
-    error = "cannot write " + path + ": " + Reason(errno);
+    error = FileFailure(path, "cannot be created", errno);
     return false;
   }
   f.names.push_back(name);
+  errno = 0;
   const bool encoded = WritePngRows(file.get(), f.width, f.height, f.rows.data());
   const bool flushed = std::fflush(file.get()) == 0 && !std::ferror(file.get());
   const int writeError = errno;
-  if (std::fclose(file.release()) != 0 || !encoded || !flushed) {
-    error = "cannot write " + path + (flushed ? "" : ": " + Reason(writeError));
+  const bool closed = std::fclose(file.release()) == 0;
+  const int closeError = errno;
+  if (!encoded || !flushed || !closed) {
+    const int reason = !flushed || !encoded ? writeError : closeError;
+    error = reason != 0 ? FileFailure(path, "cannot be written", reason) : path + ": cannot be written";
     return false;
   }
   return true;
 }
 
-bool CommitPngFolder(PngFolder& f, std::string& error) {
-  for (std::size_t i = 0; i < f.names.size(); ++i) {
-    const std::string from = (fs::path(f.temp) / f.names[i]).string();
-    const std::string to = (fs::path(f.folder) / f.names[i]).string();
-    if (std::rename(from.c_str(), to.c_str()) != 0) {
-      error = "cannot move " + from + " to " + to + ": " + Reason(errno);
-      // All or nothing: take back the frames already moved.
-      for (std::size_t j = 0; j < i; ++j) std::remove((fs::path(f.folder) / f.names[j]).string().c_str());
-      return false;
-    }
+bool FinishPngFolder(PngFolder& f, std::vector<OutputMove>& moves, std::string& error) {
+  // One sync for all the frames, so that no old frame is replaced by one
+  // whose blocks have not reached the disk.
+  const int fd = open(f.temp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 || syncfs(fd) != 0) {
+    error = FileFailure(f.folder, "cannot be written", errno);
+    if (fd >= 0) close(fd);
+    return false;
   }
-  std::error_code ec;
-  fs::remove(f.temp, ec);
-  f.committed = true;
+  close(fd);
+  for (const std::string& name : f.names)
+    moves.push_back({(fs::path(f.temp) / name).string(), (fs::path(f.folder) / name).string()});
   return true;
+}
+
+void KeepPngFolder(PngFolder& f) {
+  DiscardTemporary(f.tempSlot);
+  KeepTemporary(f.madeSlot);
 }

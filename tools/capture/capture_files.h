@@ -1,47 +1,49 @@
-// Everything a capture writes goes to a temporary name beside its target and
-// takes the target's name only when complete: a failure or an interrupted
-// capture leaves nothing behind (and never half of an existing file).
+// The capture's outputs besides the video: the frames log and a folder of
+// PNG frames. Like the video (video_file.h) they never destroy what was
+// there: everything is written under temporary names beside its target and
+// moves into place only when the whole capture is complete, together with
+// the other outputs (CommitOutputs, output_file.h). A failure or an
+// interrupted capture leaves nothing behind.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
-// "dir/.name.partial-PID.ext" for "dir/name.ext": same folder (so the final
-// rename is atomic), hidden, and with the extension kept for format guessing.
-std::string PartialPath(const std::string& target);
+#include "output_file.h"
 
-// The target's folder, "." for a bare name.
-std::string FolderOf(const std::string& path);
-
-// A text file under a partial name; the closer removes it unless committed.
-struct PartialFile {
-  std::string target;
-  std::string temp;
-  std::FILE* file = nullptr;
-  bool committed = false;
+// The frames log, a text file written line by line: a temporary renamed
+// into place at the end, or a device or pipe written in place.
+struct FramesLog {
+  OutputFile out;
+  std::FILE* stream = nullptr;  // over a descriptor of its own
+  bool readerGone = false;      // a write found the pipe closed by its reader
 };
-struct PartialFileCloser {
-  void operator()(PartialFile* file) const;
+// Closes the stream; removes the temporary unless committed.
+struct FramesLogCloser {
+  void operator()(FramesLog* log) const;
 };
-using PartialFileHandle = std::unique_ptr<PartialFile, PartialFileCloser>;
-PartialFileHandle CreatePartialFile(const std::string& target, std::string& error);
-// Flush, close and rename into place.
-bool CommitPartialFile(PartialFile& file, std::string& error);
+using FramesLogHandle = std::unique_ptr<FramesLog, FramesLogCloser>;
+FramesLogHandle OpenFramesLog(const std::string& name, std::span<const std::string> others, std::string& error);
+// One line; false with the name and the system's reason once writing failed.
+bool WriteLogLine(FramesLog& log, const std::string& line, std::string& error);
+// Flushes and closes the stream: the log is complete, to be committed with log.out.
+bool FinishFramesLog(FramesLog& log, std::string& error);
 
 // A folder of numbered PNG frames. Frames go into a hidden partial folder
 // inside the target and move into it when the capture is complete.
 struct PngFolder {
   std::string folder;
   std::string temp;
-  bool createdFolder = false;  // made by this capture: removed again on failure
+  int tempSlot = -1;  // the partial folder, removed on failures and signals
+  int madeSlot = -1;  // the folder, when this capture made it: removed again while empty
   int width = 0;
   int height = 0;
   std::vector<std::string> names;  // written so far
   std::vector<const std::uint8_t*> rows;  // row pointers, reused
-  bool committed = false;
 };
 struct PngFolderCloser {
   void operator()(PngFolder* folder) const;
@@ -55,4 +57,7 @@ std::string PngFrameName(std::int64_t frame);
 PngFolderHandle OpenPngFolder(const std::string& folder, int width, int height, std::string& error);
 // One frame of RGBA pixels, bottom row first; stored as 8-bit RGB, top row first.
 bool WritePngFrame(PngFolder& folder, std::int64_t frame, const std::uint8_t* rgba, std::string& error);
-bool CommitPngFolder(PngFolder& folder, std::string& error);
+// Syncs the frames to the disk and gives the moves that put them into place.
+bool FinishPngFolder(PngFolder& folder, std::vector<OutputMove>& moves, std::string& error);
+// After the moves: the partial folder goes, with the frames they replaced.
+void KeepPngFolder(PngFolder& folder);

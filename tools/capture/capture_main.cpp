@@ -10,23 +10,31 @@
 // Threads: this one owns the GL context and renders; an encoder thread
 // converts and encodes (or writes PNGs). A few pixel buffers circulate
 // between them, so read-back and encoding overlap the next frame's drawing.
-#include <signal.h>
+//
+// Outputs never destroy what was there (output_file.h): each is written
+// under a temporary name and all are moved into place together once every
+// one of them is complete. A signal that ends the program removes the
+// temporaries first (RemoveOutputsOnSignals).
 #include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "capture_files.h"
 #include "capture_options.h"
 #include "frame_queue.h"
 #include "gl.h"
 #include "headless_gl.h"
+#include "image_textures.h"
 #include "installed_data.h"
+#include "output_file.h"
 #include "show_core.h"
 #include "show_errors.h"
 #include "timeline.h"
@@ -37,7 +45,6 @@ namespace {
 
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 64;          // sysexits.h EX_USAGE
-constexpr int ExitSignalBase = 128;    // + the signal's number, as shells report it
 constexpr double ProgressRedrawSeconds = 0.2;  // terminal progress bar refresh
 constexpr int ProgressLineSteps = 10;          // lines per capture when stderr is no terminal
 constexpr int ProgressBarWidth = 30;
@@ -45,14 +52,18 @@ constexpr int ProgressBarWidth = 30;
 using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-volatile std::sig_atomic_t StopSignal = 0;  // the signal that asked us to stop, 0 while none
-extern "C" void OnStopSignal(int signal) { StopSignal = signal; }
-
 // Where the frames go; one of the two handles is set (neither for --render-only).
 struct FrameOutput {
   VideoFileHandle video;
   PngFolderHandle png;
 };
+
+// The files the show reads: an output must not be one of them.
+std::vector<std::string> ShowInputs() {
+  std::vector<std::string> inputs{MusicFile, LoadingPictureFile};
+  for (const PictureFile& picture : ShowPictureFiles) inputs.push_back(picture.fileName);
+  return inputs;
+}
 
 // Seconds each stage took, summed over the frames.
 struct StageTimes {
@@ -75,7 +86,8 @@ struct CaptureState {
   HeadlessGlHandle gl;
   gl::GLenum glError = 0;         // what GL reported when the context was released
   FrameOutput output;
-  PartialFileHandle log;
+  FramesLogHandle log;
+  std::string logError;           // writing the log failed: the capture stops
   FrameQueue queue;
   std::thread encoder;
   std::string encoderError;       // set by the encoder thread before it aborts the queue
@@ -178,15 +190,18 @@ void ReleaseHeadlessContext() {
 void HandleOneMessage() {
   CaptureState& c = Capture;
   c.frameStart = Clock::now();
-  // A signal, or an encoder that gave up, closes the show like a window close.
-  if (StopSignal || FrameQueueAborted(c.queue)) ShowWindowProc(ShowMessage::Close);
+  // An output that failed closes the show like a window close.
+  if (!c.logError.empty() || FrameQueueAborted(c.queue)) ShowWindowProc(ShowMessage::Close);
 }
 
 void LogFrame(std::int64_t frame) {
-  const std::int32_t clock = FrameClock(frame, Capture.options.rate);
+  CaptureState& c = Capture;
+  if (!c.logError.empty()) return;
+  const std::int32_t clock = FrameClock(frame, c.options.rate);
   const TimelineWindow& window = TimelineWindowAt(clock);
-  std::fprintf(Capture.log->file, "%lld %d %s %s\n", static_cast<long long>(frame), clock, window.backgroundName,
-               window.overlayName);
+  const std::string line = std::to_string(frame) + " " + std::to_string(clock) + " " + window.backgroundName + " " +
+                           window.overlayName + "\n";
+  WriteLogLine(*c.log, line, c.logError);
 }
 
 // The buffer swap: the frame is finished; read it back if it is to be written.
@@ -280,27 +295,79 @@ ShowHost CaptureHost() {
 std::string OpenOutputs(CaptureState& c) {
   std::string error;
   const CaptureOptions& o = c.options;
+  // Each output against the show's files and the other output, before
+  // anything is made.
+  const std::vector<std::string> inputs = ShowInputs();
+  std::vector<std::string> videoOthers = inputs, logOthers = inputs;
+  if (!o.framesLog.empty()) videoOthers.push_back(o.framesLog);
   if (o.kind == OutputKind::Video) {
-    VideoSettings settings{o.output, MusicFile, o.width, o.height, o.rate, c.written.first, c.written.Count()};
-    c.output.video = OpenVideoFile(settings, error);
+    logOthers.push_back(o.output);
+    if (!o.framesLog.empty() && !WritesInPlace(o.output) && SameFile(o.output, o.framesLog))
+      return "OUT " + o.output + " and --frames-log " + o.framesLog + " are the same file; nothing written";
+    if (std::string reason = CheckOutputName(o.output, videoOthers); !reason.empty()) return reason;
+  }
+  if (!o.framesLog.empty())
+    if (std::string reason = CheckOutputName(o.framesLog, logOthers); !reason.empty()) return reason;
+
+  if (o.kind == OutputKind::Video) {
+    const VideoSettings settings{.path = o.output,
+                                 .format = o.format,
+                                 .others = videoOthers,
+                                 .musicFile = MusicFile,
+                                 .width = o.width,
+                                 .height = o.height,
+                                 .rate = o.rate,
+                                 .firstFrame = c.written.first,
+                                 .frameCount = c.written.Count()};
+    std::string warning;
+    c.output.video = OpenVideoFile(settings, error, warning);
     if (!c.output.video) return error.starts_with("cannot read the music") ? error + DataHint : error;
+    if (!warning.empty()) std::fprintf(stderr, "quenrik-capture: warning: %s\n", warning.c_str());
   } else if (o.kind == OutputKind::PngFolder) {
     c.output.png = OpenPngFolder(o.output, o.width, o.height, error);
     if (!c.output.png) return error;
   }
   if (!o.framesLog.empty()) {
-    c.log = CreatePartialFile(o.framesLog, error);
+    c.log = OpenFramesLog(o.framesLog, logOthers, error);
     if (!c.log) return error;
   }
   return {};
 }
 
-std::string CommitOutputs(CaptureState& c) {
+// Every output is finished (written and synced) first; only then are they
+// moved into place, together.
+std::string CommitCapture(CaptureState& c) {
   std::string error;
-  if (c.output.video && !CommitVideoFile(*c.output.video, error)) return error;
-  if (c.output.png && !CommitPngFolder(*c.output.png, error)) return error;
-  if (c.log && !CommitPartialFile(*c.log, error)) return error;
+  std::vector<OutputFile*> files;
+  std::vector<OutputMove> frames;
+  if (c.output.video) {
+    if (!FinishVideoFile(*c.output.video, error)) return error;
+    files.push_back(&VideoOutput(*c.output.video));
+  }
+  if (c.output.png && !FinishPngFolder(*c.output.png, frames, error)) return error;
+  if (c.log) {
+    if (!FinishFramesLog(*c.log, error)) return error;
+    files.push_back(&c.log->out);
+  }
+  if (std::string reason = CommitOutputs(files, frames); !reason.empty()) return reason;
+  if (c.output.png) KeepPngFolder(*c.output.png);
   return {};
+}
+
+// Nobody reads the pipe the video or the log goes to any more: the capture
+// ends as a program writing to a closed pipe does, by SIGPIPE (which it
+// ignores only so that a closed stderr does not end it).
+bool ReaderGone(const CaptureState& c) {
+  return (c.output.video && VideoReaderGone(*c.output.video)) || (c.log && c.log->readerGone);
+}
+
+[[noreturn]] void EndByBrokenPipe(const std::string& error) {
+  std::fprintf(stderr, "quenrik-capture: %s; stopped\n", error.c_str());
+  Capture.output = FrameOutput{};
+  Capture.log.reset();
+  std::signal(SIGPIPE, SIG_DFL);
+  std::raise(SIGPIPE);
+  std::_Exit(ExitFailure);
 }
 
 void PrintSummary(const CaptureState& c, bool seeded, double seconds, double encodeSeconds) {
@@ -342,30 +409,28 @@ int Run(int argc, char** argv) {
   c.framesToRun = c.written.end + (o.toMs == ShowEndMs ? 1 : 0);
   c.terminal = isatty(STDERR_FILENO) == 1;
 
-  struct sigaction action = {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
-  // A closed stderr (a pipe into "head") must not kill the capture before it
-  // cleans up; the progress lines are then simply lost.
-  signal(SIGPIPE, SIG_IGN);
+  // A closed stderr (a pipe into "head") must not end the capture; the
+  // progress lines are then simply lost. Every other signal that ends the
+  // program removes the temporaries first (one the capture was started with
+  // ignored, as nohup does, stays ignored).
+  std::signal(SIGPIPE, SIG_IGN);
+  RemoveOutputsOnSignals();
 
   if (std::string error = OpenOutputs(c); !error.empty()) return Fail(error);
 
   // Failures end the process inside, reported by ReportCaptureFailure.
   RunShow(CaptureHost());
   ShowProgress(true);
-  if (StopSignal) {
-    std::fprintf(stderr, "quenrik-capture: stopped by signal %d; nothing written\n", static_cast<int>(StopSignal));
-    return ExitSignalBase + StopSignal;
-  }
-  if (!c.encoderError.empty()) return Fail(c.encoderError);
+  const std::string& outputError = !c.encoderError.empty() ? c.encoderError : c.logError;
+  if (ReaderGone(c)) EndByBrokenPipe(outputError);
+  if (!outputError.empty()) return Fail(outputError);
   if (c.glError != gl::GL_NO_ERROR)
     return Fail("OpenGL reported error " + std::to_string(c.glError) + " while drawing");
   const Clock::time_point flushStart = Clock::now();
-  if (std::string commitError = CommitOutputs(c); !commitError.empty()) return Fail(commitError);
+  if (std::string commitError = CommitCapture(c); !commitError.empty()) {
+    if (ReaderGone(c)) EndByBrokenPipe(commitError);
+    return Fail(commitError);
+  }
   const double encodeSeconds = c.times.encode + SecondsSince(flushStart);
   PrintSummary(c, o.seed.has_value(), SecondsSince(c.loopStart), encodeSeconds);
   return 0;
@@ -376,7 +441,7 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
   UseInstalledData(InstalledDataUse::UnlessDataHere);
   const int code = Run(argc, argv);
-  // Release outputs (removing partial files on failure) and the context
+  // Release outputs (removing the temporaries on failure) and the context
   // before the process ends.
   Capture.output = FrameOutput{};
   Capture.log.reset();

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "installed_data.h"
+#include "output_file.h"
 
 const char* const CaptureUsage =
     "usage: quenrik-capture OUT [--size WxH] [--fps N] [--seed S] [--frames-log FILE]\n"
@@ -14,7 +15,8 @@ const char* const CaptureUsage =
     "       quenrik-capture --render-only [--size WxH] [--fps N] [--from MS] [--to MS]\n"
     "Renders the show headless on a virtual music clock. It reads data/ in the folder it runs\n"
     "in, or the installed show's data/ when there is none.\n"
-    "  OUT               a .mp4 or .mkv file (H.264 and the show's MP3), or a folder for\n"
+    "  OUT               a .mp4 or .mkv file (H.264 and the show's MP3), a device or pipe\n"
+    "                    such as /dev/stdout (Matroska, written as it goes), or a folder for\n"
     "                    numbered PNG frames (an existing folder, or a name ending in '/')\n"
     "  --size WxH        frame size (default 1280x720; even sizes for video)\n"
     "  --fps N           frames per second, 1 to 66, or a fraction such as 200/3 (frames\n"
@@ -24,8 +26,8 @@ const char* const CaptureUsage =
     "  --from MS         write frames from this music time on (earlier ones still run)\n"
     "  --to MS           write frames before this music time (default and at most 67000)\n"
     "  --render-only     draw the frames and write nothing (for speed measurements)\n"
-    "Exit codes: 0 done, 1 failure (no file is left behind), 64 bad command line,\n"
-    "128+N stopped by signal N.\n";
+    "Exit codes: 0 done, 1 failure (no file is left behind, none replaced), 64 bad\n"
+    "command line, 128+N stopped by signal N.\n";
 
 namespace {
 
@@ -86,11 +88,22 @@ std::string ClassifyOutput(CaptureOptions& options) {
     options.kind = OutputKind::PngFolder;
     return {};
   }
-  if (EndsWithIgnoringCase(out, ".mp4") || EndsWithIgnoringCase(out, ".mkv")) {
+  const bool inPlace = WritesInPlace(out);
+  if (EndsWithIgnoringCase(out, ".mp4")) {
+    if (inPlace)
+      return "\"" + out + "\" is a device, a pipe or the standard output, and MP4 needs a file it can go back in " +
+             "(its index is written last): give a file name, or send Matroska to a device or pipe not named .mp4";
     options.kind = OutputKind::Video;
+    options.format = VideoFormat::Mp4;
     return {};
   }
-  return "OUT must end in .mp4 or .mkv, or name a folder (an existing one, or end in '/'): \"" + out + "\"";
+  if (EndsWithIgnoringCase(out, ".mkv") || inPlace) {
+    options.kind = OutputKind::Video;
+    options.format = VideoFormat::Matroska;
+    return {};
+  }
+  return "OUT must end in .mp4 or .mkv, be a device or pipe, or name a folder (an existing one, or end in '/'): \"" +
+         out + "\"";
 }
 
 }  // namespace

@@ -17,14 +17,20 @@ struct FrameRate {
 };
 
 enum class OutputKind {
-  Video,      // .mp4 or .mkv: H.264 plus the show's MP3
+  Video,      // .mp4 or .mkv, or a device or pipe: H.264 plus the show's MP3
   PngFolder,  // an existing folder, or a name ending in '/'
   None,       // --render-only: draw the frames, write nothing (speed measurements)
 };
 
+// The video's container. MP4 writes its index last and moves it to the
+// front, so it needs a file it can go back in; Matroska can be written as it
+// goes, to a pipe or a device.
+enum class VideoFormat { Mp4, Matroska };
+
 struct CaptureOptions {
   std::string output;
   OutputKind kind = OutputKind::None;
+  VideoFormat format = VideoFormat::Mp4;  // for OutputKind::Video
   int width = 1280;
   int height = 720;
   FrameRate rate;
@@ -43,7 +49,7 @@ constexpr std::int64_t CaptureMinFps = 1;
 
 // Reads argv[1...] into options. Returns the reason when the command line is
 // wrong (empty on success). Does not touch the file system except to ask
-// whether OUT is an existing folder. OUT and --frames-log name paths relative
+// whether OUT is an existing folder, a device or a pipe. OUT and --frames-log name paths relative
 // to the folder the program was started in (FromStartFolder).
 std::string ParseCaptureOptions(std::span<const char* const> args, CaptureOptions& options);
 

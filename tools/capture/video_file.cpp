@@ -8,11 +8,14 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <system_error>
 #include <vector>
 
 #include "audio_cut.h"
-#include "capture_files.h"
 
 namespace {
 
@@ -64,21 +67,52 @@ struct Music {
   std::vector<std::int64_t> starts;  // decoded-sample position of each packet
   std::int64_t end = 0;              // where the last packet's samples end
   std::int64_t encoderDelay = 0;     // decoded samples before music sample 0
+  std::int64_t endPadding = 0;       // decoded samples after the last music sample
+  std::int64_t announced = 0;        // decoded samples the header announces, 0 when it does not
+  // Music samples the file holds and its header announces.
+  MusicLength Length() const {
+    const std::int64_t music = end - (starts.empty() ? 0 : starts.front()) - encoderDelay - endPadding;
+    return {music, announced > 0 ? announced - encoderDelay - endPadding : 0};
+  }
 };
 
+// What is wrong with a music file that opens but is no MP3 (a WAV renamed,
+// say), or an empty string: the show's player reads MP3 only.
+std::string NotMp3(const AVFormatContext* input, const AVStream* stream) {
+  const bool mp3File = std::string(input->iformat->name) == "mp3";
+  if (mp3File && stream->codecpar->codec_id == AV_CODEC_ID_MP3) return {};
+  const char* codec = avcodec_get_name(stream->codecpar->codec_id);
+  return std::string("not an MP3 file: it holds ") + codec + " audio in a " + input->iformat->long_name + " file";
+}
+
+// Why a music file that exists gives no audio: FFmpeg's own reason, told as
+// what it means for an MP3.
+std::string NoAudio(int code) {
+  if (code == AVERROR(EINVAL) || code == AVERROR_INVALIDDATA) return "no MP3 audio found in it (" + AvError(code) + ")";
+  return AvError(code);
+}
+
 std::string ReadMusic(const std::string& path, Music& music) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return path + ": " + std::generic_category().message(errno);
+  if (S_ISDIR(info.st_mode)) return path + ": " + std::generic_category().message(EISDIR);
+  if (S_ISREG(info.st_mode) && info.st_size == 0) return path + ": the file is empty";
   AVFormatContext* input = nullptr;
-  if (int code = avformat_open_input(&input, path.c_str(), nullptr, nullptr); code < 0)
-    return path + ": " + AvError(code);
+  if (int code = avformat_open_input(&input, path.c_str(), nullptr, nullptr); code < 0) return path + ": " + NoAudio(code);
   music.input.reset(input);
-  if (int code = avformat_find_stream_info(input, nullptr); code < 0) return path + ": " + AvError(code);
+  if (int code = avformat_find_stream_info(input, nullptr); code < 0) return path + ": " + NoAudio(code);
   const int index = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (index < 0) return path + ": no audio stream";
   const AVStream* stream = input->streams[index];
+  if (std::string reason = NotMp3(input, stream); !reason.empty()) return path + ": " + reason;
   music.parameters = stream->codecpar;
   music.sampleRate = stream->codecpar->sample_rate;
   if (music.sampleRate <= 0) return path + ": no sample rate";
   const AVRational samples{1, music.sampleRate};
+  // A length the header states (an MP3's Xing or LAME tag counts its
+  // frames); one estimated from the file's size and bit rate says nothing.
+  if (input->duration_estimation_method == AVFMT_DURATION_FROM_STREAM && stream->duration != AV_NOPTS_VALUE)
+    music.announced = av_rescale_q(stream->duration, stream->time_base, samples);
 
   bool first = true;
   for (;;) {
@@ -88,10 +122,11 @@ std::string ReadMusic(const std::string& path, Music& music) {
     if (code == AVERROR_EOF) break;
     if (code < 0) return path + ": " + AvError(code);
     if (packet->stream_index != index) continue;
+    // The demuxer's skip marks: the encoder delay (LAME tag: encoder delay +
+    // the decoder's 529) on the first packet, the padding on the last.
+    std::size_t size = 0;
+    const std::uint8_t* skip = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
     if (first) {
-      // The demuxer's encoder delay (LAME tag: encoder delay + the decoder's 529).
-      std::size_t size = 0;
-      const std::uint8_t* skip = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
       if (skip && size >= 4) {
         music.encoderDelay = AV_RL32(skip);
       } else if (stream->start_time != AV_NOPTS_VALUE && stream->start_time > 0) {
@@ -99,6 +134,7 @@ std::string ReadMusic(const std::string& path, Music& music) {
       }
       first = false;
     }
+    if (skip && size >= 8 && AV_RL32(skip + 4) > 0) music.endPadding = AV_RL32(skip + 4);
     const std::int64_t start = packet->pts != AV_NOPTS_VALUE ? av_rescale_q(packet->pts, stream->time_base, samples)
                                                              : music.end;
     const std::int64_t duration = av_rescale_q(packet->duration, stream->time_base, samples);
@@ -118,12 +154,11 @@ std::string ReadMusic(const std::string& path, Music& music) {
 
 struct VideoFile {
   VideoSettings settings;
-  std::string temp;
-  bool committed = false;
-  AVFormatContext* format = nullptr;  // with pb open on temp
+  OutputFile out;
+  AVFormatContext* format = nullptr;  // with pb open on the output
   std::unique_ptr<AVCodecContext, CodecFree> encoder;
   AVStream* video = nullptr;
-  AVStream* audio = nullptr;
+  AVStream* audio = nullptr;  // none when the music ends before the first frame
   std::unique_ptr<SwsContext, ScalerFree> scaler;
   std::unique_ptr<AVFrame, FrameFree> picture;
   PacketPtr packet;
@@ -131,6 +166,7 @@ struct VideoFile {
   AudioCut cut;
   std::size_t nextAudio = 0;   // next music packet to write
   std::int64_t framesWritten = 0;
+  bool readerGone = false;     // a write found the pipe closed by its reader
 };
 
 void VideoFileCloser::operator()(VideoFile* file) const {
@@ -138,16 +174,23 @@ void VideoFileCloser::operator()(VideoFile* file) const {
     if (file->format->pb) avio_closep(&file->format->pb);
     avformat_free_context(file->format);
   }
-  if (!file->committed && !file->temp.empty()) std::remove(file->temp.c_str());
+  DiscardOutput(file->out);
   delete file;
 }
 
 namespace {
 
+// A failed write of the output: the name and the system's reason.
+std::string WriteFailure(VideoFile& f, int code) {
+  if (code == AVERROR(EPIPE)) f.readerGone = true;
+  return f.settings.path + ": cannot be written (" + AvError(code) + ")";
+}
+
 // Write the music's packets whose time is before `until` (seconds of video
 // time). Their timestamps count from the first packet copied, minus the
 // samples the player drops, so the first sample heard is at 0.
 bool WriteAudioUntil(VideoFile& f, double until, std::string& error) {
+  if (!f.audio) return true;
   const AVRational samples{1, f.music.sampleRate};
   const std::int64_t origin = f.music.starts[f.cut.firstPacket] + f.cut.skipSamples;
   while (f.nextAudio < f.cut.endPacket) {
@@ -165,7 +208,7 @@ bool WriteAudioUntil(VideoFile& f, double until, std::string& error) {
     packet->pos = -1;
     av_packet_rescale_ts(packet.get(), samples, f.audio->time_base);
     if (int code = av_interleaved_write_frame(f.format, packet.get()); code < 0) {
-      error = "cannot write " + f.settings.path + ": " + AvError(code);
+      error = WriteFailure(f, code);
       return false;
     }
     ++f.nextAudio;
@@ -188,7 +231,7 @@ bool DrainEncoder(VideoFile& f, std::string& error) {
     const double time = f.packet->dts * av_q2d(f.video->time_base);
     if (!WriteAudioUntil(f, time + AudioLeadSeconds, error)) return false;
     if (int written = av_interleaved_write_frame(f.format, f.packet.get()); written < 0) {
-      error = "cannot write " + f.settings.path + ": " + AvError(written);
+      error = WriteFailure(f, written);
       return false;
     }
   }
@@ -248,12 +291,16 @@ std::string OpenEncoder(VideoFile& f) {
   return {};
 }
 
-std::string OpenAudio(VideoFile& f) {
+std::string OpenAudio(VideoFile& f, std::string& warning) {
   const VideoSettings& s = f.settings;
   Music& m = f.music;
   // Music sample under the first frame, and the video's length, in samples.
   const std::int64_t startSample = av_rescale_rnd(s.firstFrame, m.sampleRate * s.rate.den, s.rate.num, AV_ROUND_NEAR_INF);
   const std::int64_t length = av_rescale_rnd(s.frameCount, m.sampleRate * s.rate.den, s.rate.num, AV_ROUND_NEAR_INF);
+  const MusicLength music = m.Length();
+  const std::int64_t halfPacket = (m.end - m.starts.front()) / std::int64_t(m.starts.size()) / 2;
+  warning = MusicWarning(s.musicFile, music, m.sampleRate, startSample, startSample + length, halfPacket);
+  if (music.held <= startSample) return {};  // no sound under any frame: no audio stream
   f.cut = CutAudio(m.starts, m.end, m.encoderDelay, startSample, length);
   f.nextAudio = f.cut.firstPacket;
 
@@ -265,18 +312,40 @@ std::string OpenAudio(VideoFile& f) {
   return {};
 }
 
+// The output's byte stream: a temporary written by name (MP4's second pass
+// for faststart reads it back by that name), or a device or pipe written
+// through its descriptor as it goes.
+std::string OpenOutputStream(VideoFile& f) {
+  const VideoSettings& s = f.settings;
+  if (std::string reason = OpenOutput(s.path, s.others, f.out); !reason.empty()) return reason;
+  const bool inPlace = f.out.temporary.empty();
+  if (inPlace && s.format == VideoFormat::Mp4) return s.path + ": MP4 cannot be written to a device or pipe";
+  const std::string url = inPlace ? "pipe:" + std::to_string(f.out.fd) : "file:" + f.out.temporary;
+  av_freep(&f.format->url);
+  f.format->url = av_strdup(url.c_str());
+  if (!f.format->url) return "out of memory";
+  if (int code = avio_open(&f.format->pb, url.c_str(), AVIO_FLAG_WRITE); code < 0)
+    return s.path + ": cannot be opened for writing (" + AvError(code) + ")";
+  return {};
+}
+
 }  // namespace
 
-VideoFileHandle OpenVideoFile(const VideoSettings& settings, std::string& error) {
+VideoFileHandle OpenVideoFile(const VideoSettings& settings, std::string& error, std::string& warning) {
   VideoFileHandle handle(new VideoFile);
   VideoFile& f = *handle;
   f.settings = settings;
-  av_log_set_level(AV_LOG_ERROR);  // no encoder statistics; failures are reported by us
-  if (std::string reason = ReadMusic(settings.musicFile, f.music); !reason.empty()) {
-    error = "cannot read the music " + reason;
+  // The music's failures are told by us alone; the encoder's and muxer's
+  // errors are left for FFmpeg to detail, its statistics are not shown.
+  av_log_set_level(AV_LOG_QUIET);
+  const std::string musicError = ReadMusic(settings.musicFile, f.music);
+  av_log_set_level(AV_LOG_ERROR);
+  if (!musicError.empty()) {
+    error = "cannot read the music " + musicError;
     return nullptr;
   }
-  if (int code = avformat_alloc_output_context2(&f.format, nullptr, nullptr, settings.path.c_str()); code < 0) {
+  const char* container = settings.format == VideoFormat::Mp4 ? "mp4" : "matroska";
+  if (int code = avformat_alloc_output_context2(&f.format, nullptr, container, nullptr); code < 0) {
     error = "cannot make " + settings.path + ": " + AvError(code);
     return nullptr;
   }
@@ -284,31 +353,21 @@ VideoFileHandle OpenVideoFile(const VideoSettings& settings, std::string& error)
     error = reason;
     return nullptr;
   }
-  if (std::string reason = OpenAudio(f); !reason.empty()) {
+  if (std::string reason = OpenAudio(f, warning); !reason.empty()) {
     error = reason;
     return nullptr;
   }
-  f.temp = PartialPath(settings.path);
-  // The muxer reopens its file by this name (MP4's second pass for faststart).
-  av_freep(&f.format->url);
-  f.format->url = av_strdup(f.temp.c_str());
-  if (!f.format->url) {
-    error = "out of memory";
-    return nullptr;
-  }
-  if (int code = avio_open(&f.format->pb, f.temp.c_str(), AVIO_FLAG_WRITE); code < 0) {
-    f.temp.clear();  // nothing was created
-    error = "cannot write " + settings.path + ": " + AvError(code) + " (in " + FolderOf(settings.path) + ")";
+  if (std::string reason = OpenOutputStream(f); !reason.empty()) {
+    error = reason;
     return nullptr;
   }
   AVDictionary* options = nullptr;
   // MP4: index at the front, so players can start before the whole file is read.
-  if (std::string(f.format->oformat->name).find("mp4") != std::string::npos)
-    av_dict_set(&options, "movflags", "+faststart", 0);
+  if (settings.format == VideoFormat::Mp4) av_dict_set(&options, "movflags", "+faststart", 0);
   const int code = avformat_write_header(f.format, &options);
   av_dict_free(&options);
   if (code < 0) {
-    error = "cannot write " + settings.path + ": " + AvError(code);
+    error = WriteFailure(f, code);
     return nullptr;
   }
   return handle;
@@ -331,7 +390,7 @@ bool WriteVideoFrame(VideoFile& f, const std::uint8_t* rgba, std::string& error)
   return DrainEncoder(f, error);
 }
 
-bool CommitVideoFile(VideoFile& f, std::string& error) {
+bool FinishVideoFile(VideoFile& f, std::string& error) {
   if (int code = avcodec_send_frame(f.encoder.get(), nullptr); code < 0) {
     error = "H.264 encoder: " + AvError(code);
     return false;
@@ -339,22 +398,22 @@ bool CommitVideoFile(VideoFile& f, std::string& error) {
   if (!DrainEncoder(f, error)) return false;
   if (!WriteAudioUntil(f, 1e30, error)) return false;
   if (int code = av_write_trailer(f.format); code < 0) {
-    error = "cannot write " + f.settings.path + ": " + AvError(code);
+    error = WriteFailure(f, code);
     return false;
   }
   if (int code = avio_closep(&f.format->pb); code < 0) {
-    error = "cannot write " + f.settings.path + ": " + AvError(code);
+    error = WriteFailure(f, code);
     return false;
   }
-  if (std::rename(f.temp.c_str(), f.settings.path.c_str()) != 0) {
-    error = "cannot rename " + f.temp + " to " + f.settings.path;
-    return false;
-  }
-  f.committed = true;
   return true;
 }
 
+OutputFile& VideoOutput(VideoFile& f) { return f.out; }
+
+bool VideoReaderGone(const VideoFile& f) { return f.readerGone; }
+
 std::string DescribeAudio(const VideoFile& f) {
+  if (!f.audio) return "audio: none (the music ends before the first frame)";
   const AudioCut& cut = f.cut;
   const std::int64_t dropped = cut.skipSamples - f.music.encoderDelay;
   char text[256];

@@ -1,0 +1,37 @@
+// The display guardian (Linux, X11): a small process that gives the display
+// mode back however the show ends, SIGKILL and crashes included.
+//
+// It is forked while the program still has one thread, and waits on a socket
+// whose other end only the show holds. Before the show changes the mode, it
+// asks the guardian to note the screen's configuration (each CRTC's mode,
+// position, rotation and outputs, and the screen's size, through XRandR on
+// the guardian's own connection to the X server). When the show has given the
+// mode back itself, it says so. When the socket closes with the mode still
+// changed (the show was killed, crashed, or ended without its shutdown), the
+// guardian puts the noted configuration back and ends. The cursor needs no
+// care: X hides it only over the show's own window, which goes with the
+// show's connection.
+//
+// The guardian ignores the signals a terminal or a session sends to the whole
+// process group (it outlives the show by the moment it takes to restore), and
+// holds none of the show's files but stderr.
+#pragma once
+
+// Forks the guardian. Call before any other thread exists. Without a
+// guardian (fork failed) the other calls do nothing.
+void StartDisplayGuardian();
+
+// The guardian notes the current configuration; true once it holds it (at
+// most DisplayGuardianReplyMs later), false when it has no X server or no
+// XRandR to restore with.
+bool ArmDisplayGuardian();
+
+// The show has given the mode back: nothing is left to restore.
+void DisarmDisplayGuardian();
+
+// Restore now, from a signal handler (async-signal-safe): the show cannot do
+// it any more (a crash).
+void AlarmDisplayGuardian();
+
+// How long the show waits for the guardian to note the configuration.
+constexpr int DisplayGuardianReplyMs = 3000;
