@@ -23,29 +23,22 @@ packages=(
   # packages (tools/package.sh) and their install tests: a fresh Debian root, checks
   dpkg-dev lintian mmdebstrap desktop-file-utils unzip
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q -o DPkg::Lock::Timeout=600 "${missing[@]}"
-fi
-
-# Installs those of the given packages that are missing, without their recommendations.
-InstallWithoutRecommends() {
-  local missing=() p
+# Installs those of the given packages that are missing; after
+# --no-install-recommends, without their recommendations.
+InstallMissing() {
+  local options=() missing=() p
+  if [ "$1" = --no-install-recommends ]; then options+=("$1"); shift; fi
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
     $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 \
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${options[@]}" -o DPkg::Lock::Timeout=600 \
       "${missing[@]}"
   fi
 }
+InstallMissing "${packages[@]}"
 
 # --- Windows build and its Wine tests (tests/windows), sound server tests ---
 # Cross compiler, 64-bit Wine, a sound server for waveOut and the music clock's
@@ -56,13 +49,13 @@ windows_packages=(
   g++-mingw-w64-x86-64 wine wine64 pulseaudio pulseaudio-utils libasound2-plugins
   libxrandr2 libxxf86vm1 libxrender1 libxi6 libgl1 libgl1-mesa-dri
 )
-InstallWithoutRecommends "${windows_packages[@]}"
+InstallMissing --no-install-recommends "${windows_packages[@]}"
 
 # --- The browser build and its tests (tools/build-web.sh, tests/web) ---
 # Emscripten (its optimizer needs Debian's acorn), Chromium for the tests
 # (headless, SwiftShader's WebGL); no recommendations (they pull in a desktop).
 web_packages=(emscripten node-acorn chromium dpkg-dev)
-InstallWithoutRecommends "${web_packages[@]}"
+InstallMissing --no-install-recommends "${web_packages[@]}"
 
 # libmpg123 for WebAssembly is built from Debian's source of the installed
 # libmpg123 (same version, Debian's patches applied), unpacked once into
