@@ -24,11 +24,13 @@ function Check(condition, message) {
 }
 
 // A copy of the site without one data file.
-function SiteWithout(file) {
+// A copy of the site without one data file, or with other bytes in it.
+function SiteWithout(file, bytes = null) {
   const copy = join(workDir, 'site-without-' + file);
   rmSync(copy, {recursive: true, force: true});
   cpSync(site, copy, {recursive: true});
   rmSync(join(copy, 'data', file));
+  if (bytes) writeFileSync(join(copy, 'data', file), bytes);
   return copy;
 }
 
@@ -71,9 +73,10 @@ async function RunInBrowser(page, program, files, args, output = null) {
 const State = 'JSON.stringify({state: quenrik.state, reason: quenrik.reason, exitCode: quenrik.exitCode, ' +
               'error: quenrik.error, frames: quenrik.frames.length})';
 
-// "Go!" on a copy of the site without one data file; the page's end state.
-async function RunWithout(page, file) {
-  const server = await Serve(SiteWithout(file));
+// "Go!" on a copy of the site without one data file (or with other bytes
+// in it); the page's end state.
+async function RunWithout(page, file, bytes = null) {
+  const server = await Serve(SiteWithout(file, bytes));
   try {
     await OpenDialog(page, server);
     await page.click('#fullscreen');
@@ -207,11 +210,13 @@ const Cases = {
               state.reason === 'error' && state.frames === 0 && state.box, JSON.stringify(state));
   },
 
-  // No music file: the sound error text, before any show frame.
+  // No music file, or one with no MPEG audio in it: the sound error text,
+  // before any show frame.
   async missing_music(page) {
-    const state = await RunWithout(page, 'run_away.mp3');
-    Check(state.error === 'File not found' && state.exitCode === 1 && state.frames === 0 && state.box,
-          JSON.stringify(state));
+    for (const [bytes, text] of [[null, 'File not found'], [Buffer.alloc(100000, 'not an MP3 '), 'Unknown file format']]) {
+      const state = await RunWithout(page, 'run_away.mp3', bytes);
+      Check(state.error === text && state.exitCode === 1 && state.frames === 0 && state.box, JSON.stringify(state));
+    }
   },
 
   // Not a test (numbers for README.md): "Go!" to the first show frame, with
