@@ -1,20 +1,22 @@
 // The decoder's stages, exposed for tests and benchmarks. LoadHwlImage and
 // DecodeHwlImage (hwl.h) run them in this order for each plane:
 //   DecodeCoefficientPlanes (once per file: check and locate everything),
-//   ExpandSymbols, DequantiseBands, SynthesisePlane, PackGrey / PackBgrx.
-// One plane of doubles is the only full-size working buffer: the integer
-// coefficients are expanded straight into it (as exact integer-valued
-// doubles), scaled in place and synthesised in place.
+//   ExpandSymbols (into 16-bit integers), the synthesis (hwl_threads.h),
+//   which dequantises each value where it reads it and hands the finished
+//   rows to PackGrey / PackBgrx. The stages on doubles below (ExpandSymbols
+//   into doubles, DequantiseBands, SynthesisePlane) compute the same values
+//   a plane at a time.
 //
 // Arithmetic: every synthesis result is the extended-precision (64-bit
 // significand) evaluation rounded to double when stored, so the output is
 // the same on every machine. The x87 evaluates it where there is one
 // (hwl_precision.h), the software type of hwl_extended.h elsewhere. In
-// front of either, vector rows (AVX2 with FMA on x86-64, NEON on ARM64)
-// compute inner pairs in double precision with error-free sums and products
-// and a check that the double result is the one the extended evaluation
-// gives (hwl_lanes.h); lanes that fail the check go to the extended
-// arithmetic. Without the x87 the same check runs on single pairs too.
+// front of either, row loops (AVX2 with FMA on x86-64, NEON on ARM64, one
+// double at a time elsewhere) compute the pairs in double precision with
+// error-free sums and products and a check that the double result is the
+// one the extended evaluation gives (hwl_lanes.h); lanes that fail the
+// check go to the extended arithmetic, behind a second, tighter check where
+// that is the software type.
 #pragma once
 
 #include <atomic>
@@ -75,11 +77,14 @@ struct HwlExpansion {
 // Walks one plane's symbols and values until `coefficientCount` positions
 // are described, the symbols run out or a value is missing. When `plane` is
 // not empty (it must then hold coefficientCount entries) each coefficient is
-// written as a double; positions the streams never reach are left alone.
-// With an empty plane it only counts (used to check a file before allocating).
-// The cancel flag, when given, is tested every few thousand symbols.
+// written, as a double or as a 16-bit integer; positions the streams never
+// reach are left alone. With an empty plane it only counts (used to check a
+// file before allocating). The cancel flag, when given, is tested every few
+// thousand symbols.
 HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
                            std::span<double> plane, const std::atomic<bool>* cancel = nullptr);
+HwlExpansion ExpandCoefficients(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
+                               std::span<std::int16_t> plane, const std::atomic<bool>* cancel = nullptr);
 
 // A place in one plane's streams: symbol index, value index and the
 // coefficient position reached there.
@@ -100,20 +105,20 @@ HwlStreamCursor AdvanceCursor(const HwlPlaneStreams& streams, int valueBits, Hwl
 HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
                            std::span<double> plane, HwlStreamCursor from, std::uint32_t endSymbol,
                            const std::atomic<bool>* cancel = nullptr);
+HwlExpansion ExpandCoefficients(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
+                               std::span<std::int16_t> plane, HwlStreamCursor from, std::uint32_t endSymbol,
+                               const std::atomic<bool>* cancel = nullptr);
 
 // Multiplies every coefficient of the plane (width x height, in place) by its
 // band's factor HwlBandFactor(scale). Coefficients are integers of at most
 // 8 bits, so the product is exact in extended precision and the double
 // product here rounds it identically.
 void DequantiseBands(std::span<double> plane, int width, int height, int levels,
-                     std::span<const double> bandScales, int threads = 1);
+                     std::span<const double> bandScales);
 
 // Inverse Haar synthesis of a dequantised plane in place, levels + 1 steps
 // from the coarsest block to the full plane, with the smoothing of zero
-// details. Working memory besides the plane, per thread: the approximation
-// half of one strip, (height / 2) x HwlStripWidth doubles, and half a row.
-// threads >= 1; the result does not depend on it.
-constexpr int HwlStripWidth = 64;  // columns per strip of the vertical pass: 8 cache lines per row
+// details. threads >= 1; the result does not depend on it.
 void SynthesisePlane(std::span<double> plane, int width, int height, int levels, int threads);
 
 // The pair rule for pair j of a line of half length p, as SynthesisePlane

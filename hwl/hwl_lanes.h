@@ -1,35 +1,30 @@
-// The pair rule in double precision, exactly: a fast path in front of the
+// The pair rule in double precision, exactly: fast paths in front of the
 // extended arithmetic, written once for any lane type L (one double, or a
 // vector of them).
 //
-// A formula's extended evaluation rounds the inner sum or weighted sum and
-// then the product with k to 64 bits; each rounding moves the value by at
-// most 2^-64 of itself. The lanes form the exact value X of the formula as
-// an unevaluated sum hi + l2 of doubles (error-free sums and products: an
-// FMA, or Veltkamp's split and Dekker's product where there is none), to
-// about 2^-100 relative, and keep hi where the extended result must round
-// to it too. Two checks, picked by what a refused lane costs:
-// - loose, in front of the x87: without cancellation the extended result
-//   lies within 3 x 2^-64 of X, 2^-9.4 ulp of the result; a lane is kept
-//   when X is at least 2^-8 ulp from a midpoint between doubles (one
-//   multiply-add and a compare) and its weighted terms have one sign. About
-//   one result in 128 is refused, and weighted sums of mixed signs.
-// - tight, in front of the software type: the distance E between X and the
-//   extended result is bounded per lane from the sizes of the rounded
-//   terms, and a lane is kept when hi + l2 - E and hi + l2 + E both round to
-//   hi. About one result in 500 is refused, more where a weighted sum
-//   cancels.
-// Both refuse values outside [HwlLaneTiny, HwlLaneHuge] (the error-free
-// products must neither underflow nor overflow). The caller recomputes
-// refused lanes with the extended arithmetic.
-//
-// A lane type provides, for L::V (lanes of doubles) and L::M (lane masks):
-// Set, Add, Sub, Mul; ProductError(a, b, p) = a x b - p exactly when p is
-// the rounded a x b; MulAdd(a, b, c) = a x b + c (fused or not); Equal,
-// NotEqual (true for NaN), AtMost, AtLeast, Abs; And, Or, Not, NoLanes;
-// Select(m, a, b) = m ? a : b; SignsDiffer; Any; AllZero(a, b, c, d).
+// A formula's extended evaluation rounds its inner sum (or its two weighted
+// terms and their sum) and then the product with k to 64 bits; each rounding
+// moves the value by at most 2^-64 of itself. The lanes form the exact
+// value X of the formula to about 2^-100 relative (error-free sums; an FMA,
+// or Veltkamp's split and Dekker's product, for the products), take the
+// double y nearest X, and keep it where the extended result must round to y
+// too. Two checks, picked by what a refused lane costs:
+// - the row check (HwlPairGroup), in the vector rows in front of every
+//   path: the extended result lies within 2 x 2^-64 of X (plain pairs) or
+//   3 x 2^-64 (smoothing with terms of one sign), at most 2^-9.4 ulp of y;
+//   a lane is kept when y + (X - y) x HwlLaneMargin still rounds to y, that
+//   is when X is at least 2^-9 ulp from a midpoint between doubles. About
+//   one result in 256 is refused, and weighted sums of mixed signs. It
+//   trusts its inputs (HwlLaneFloor below).
+// - the pair check (HwlPairLanes), one pair at a time behind it where the
+//   extended arithmetic is the slow software type: the distance E between
+//   X and the extended result is bounded per lane from the sizes of the
+//   rounded terms, and a lane is kept when X - E and X + E round to the same
+//   double. About one result in 500 is refused; it takes any doubles.
+// The caller recomputes refused lanes with the extended arithmetic.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -37,172 +32,95 @@
 
 #include "hwl_arithmetic.h"
 
-constexpr double HwlLaneTiny = 0x1p-900;  // error-free products stay clear of underflow
-constexpr double HwlLaneHuge = 0x1p990;   // and of overflow (Veltkamp's split multiplies by 2^27 + 1)
 constexpr double HwlRoundingUnit = 0x1p-64;  // the largest relative error of one rounding to 64 bits
-constexpr double HwlLaneMargin = 1 + 0x1p-7;  // the loose check: |l2| x this within half an ulp
+// The row check: (X - y) x this must still round to y. The distance it
+// leaves to a midpoint, half an ulp x 2^-8 / (1 + 2^-8), is above 2^-9.01
+// ulp (2^-10.01 of the smaller ulp below a power of two), more than the
+// extended evaluation's 3 x 2^-64 of X, 2^-9.41 ulp (2^-10.41): the rest
+// (over 2^-11 ulp) covers the lanes' own roundings, below 2^-50 ulp.
+constexpr double HwlLaneMargin = 1 + 0x1p-8;
 
-// The smoothing weights split into two doubles each, exactly.
-struct HwlSplitWeight {
+// What the row check needs of its inputs: every value zero (+0: no -0) or
+// of a magnitude in [HwlLaneFloor, HwlLaneCeiling]. Then every sum the rows
+// form is 0 or at least 2^-53 of the floor (both terms are multiples of its
+// ulp), each rounding of a product or a sum below 2^-1000 adds at most
+// 2^-1075 (2^-70 ulp of a result), and nothing overflows, Veltkamp's split
+// (x 2^27 + 1) included. A pass of the synthesis (vertical or horizontal)
+// turns inputs of at least m into nonzero results of at least m x
+// HwlPassShrink (a sum of multiples of m's ulp, times k, or a weighted sum,
+// at least a fifth of m apart from a cancelling one: 0.8 s + 0.2 n = 0.2
+// (4 s + n)) and never makes -0 from values that are not -0 (an exact zero
+// sum is +0; nothing underflows). The decoder keeps such a bound per step
+// and looks at the values again where it runs low.
+constexpr double HwlLaneFloor = 0x1p-950;
+constexpr double HwlLaneCeiling = 0x1p968;  // a file's values: 255 x 2^960, times 2^17 over 34 passes
+constexpr double HwlPassShrink = 0x1p-56;
+
+// A constant as an unevaluated sum of two doubles.
+struct HwlSplitConstant {
   double high, low;
 };
-constexpr HwlSplitWeight SplitWeight(double unit) {
+
+// The smoothing weights 0.8 and 0.2 rounded to 64 bits, split into two
+// doubles each, exactly (for the pair check).
+constexpr HwlSplitConstant SplitWeight(double unit) {
   // The significand rounded to 53 bits (its low 11 bits are 0x4CD: up), and what is left.
   const std::uint64_t top = (HwlWeightSignificand >> 11) + 1;
   return {double(top) * 0x1p11 * unit, -double((top << 11) - HwlWeightSignificand) * unit};
 }
-constexpr HwlSplitWeight HwlHeavySplit = SplitWeight(0x1p-64), HwlLightSplit = SplitWeight(0x1p-66);
+constexpr HwlSplitConstant HwlHeavySplit = SplitWeight(0x1p-64), HwlLightSplit = SplitWeight(0x1p-66);
 static_assert(HwlHeavySplit.high == 0.8 && HwlLightSplit.high == 0.2);
 static_assert(HwlExtended(HwlHeavySplit.high) + HwlExtended(HwlHeavySplit.low) == HwlHeavyWeight);
 static_assert(HwlExtended(HwlLightSplit.high) + HwlExtended(HwlLightSplit.low) == HwlLightWeight);
 
-// Lanes that are zero or of a magnitude in [HwlLaneTiny, HwlLaneHuge].
-template <class L>
-inline typename L::M LaneInRange(typename L::V x) {
-  const typename L::V magnitude = L::Abs(x);
-  return L::Or(L::Equal(x, L::Set(0)),
-               L::And(L::AtLeast(magnitude, L::Set(HwlLaneTiny)), L::AtMost(magnitude, L::Set(HwlLaneHuge))));
+// The heavy weight times k, 0.8 x k, for the row check's smoothing: the
+// weights are one significand at exponents -1 and -3, so the light weight
+// is exactly a quarter of the heavy one and s x 0.8 + n x 0.2 is exactly
+// (s + n / 4) x 0.8. The 64-bit x 53-bit product has 117 bits: its top 53
+// as the high part, the other 64 rounded once (2^-106 of the whole).
+constexpr HwlSplitConstant HeavyTimesK() {
+  const std::uint64_t kSignificand = (std::bit_cast<std::uint64_t>(HwlHaarK) & ((std::uint64_t{1} << 52) - 1)) |
+                                     std::uint64_t{1} << 52;  // k = this x 2^-53
+  const hwl_extended::U128 product = hwl_extended::Multiply(HwlWeightSignificand, kSignificand);
+  return {double(product.hi) * 0x1p-53, double(product.lo) * 0x1p-117};
 }
+constexpr HwlSplitConstant HwlHeavyK = HeavyTimesK();
+static_assert(HeavyTimesK().high > 0.5656854 && HeavyTimesK().high < 0.5656855 && HeavyTimesK().low < 0x1p-53);
 
-// (in + lo) x k rounded like the extended evaluation, where in + lo is the
-// exact inner sum (|lo| at most a few ulps of in) and, for the tight check,
-// `bound` bounds the distance of its extended evaluation from it; lanes it
-// cannot settle are added to `bad`.
-template <class L, bool Tight>
-inline typename L::V LaneTimesK(typename L::V in, typename L::V lo, typename L::V bound, typename L::M& bad) {
-  using V = typename L::V;
-  const V k = L::Set(HwlHaarK);
-  const V ph = L::Mul(in, k);
-  const V pl = L::ProductError(in, k, ph);  // in x k = ph + pl exactly
-  const V l = L::MulAdd(lo, k, pl);
-  const V hi = L::Add(ph, l);
-  const V l2 = L::Sub(l, L::Sub(hi, ph));  // hi + l2 = ph + l exactly
-  typename L::M settled;
-  if constexpr (Tight) {
-    // E: the inner error times k, the product's rounding and the
-    // double-double's own error, enlarged for the roundings of this bound
-    // and of l2 +- E.
-    const V e = L::Mul(L::MulAdd(bound, k, L::Mul(L::Abs(ph), L::Set(HwlRoundingUnit + 0x1p-90))),
-                       L::Set(1 + 0x1p-30));
-    settled = L::And(L::Equal(L::Add(hi, L::Add(l2, e)), hi), L::Equal(L::Add(hi, L::Sub(l2, e)), hi));
-  } else {
-    settled = L::Equal(L::MulAdd(l2, L::Set(HwlLaneMargin), hi), hi);
-  }
-  bad = L::Or(bad, L::Not(L::And(settled, LaneInRange<L>(in))));
-  // A zero sum keeps its sign (lo is then a zero of either sign).
-  return L::Select(L::Equal(in, L::Set(0)), ph, hi);
-}
-
-// s x 0.8 + n x 0.2 as hi + lo, to about 2^-100 of its terms. For the
-// loose check, lanes whose terms differ in sign go to `bad`. For the tight
-// one, `bound` bounds its extended evaluation's error: the two products and
-// the sum each round once; a sum that cancels has a large bound and is
-// refused by LaneTimesK. Either way the range test of LaneTimesK on the sum
-// covers the terms: NaN from an overflowing split fails every comparison,
-// and a sum from HwlLaneTiny up holds a product's bits lost to underflow far
-// inside the double-double's error allowance.
-template <class L, bool Tight>
-inline typename L::V LaneWeighted(typename L::V s, typename L::V n, typename L::V& lo, typename L::V& bound,
-                                  typename L::M& bad) {
-  using V = typename L::V;
-  const V heavy = L::Set(HwlHeavySplit.high), light = L::Set(HwlLightSplit.high);
-  const V a1 = L::Mul(s, heavy), a2 = L::ProductError(s, heavy, a1);
-  const V b1 = L::Mul(n, light), b2 = L::ProductError(n, light, b1);
-  const V c = L::Add(a1, b1);
-  const V cb = L::Sub(c, a1);
-  const V ce = L::Add(L::Sub(a1, L::Sub(c, cb)), L::Sub(b1, cb));  // c + ce = a1 + b1 exactly
-  const V small = L::MulAdd(n, L::Set(HwlLightSplit.low), L::Mul(s, L::Set(HwlHeavySplit.low)));
-  lo = L::Add(L::Add(ce, small), L::Add(a2, b2));
-  if constexpr (!Tight) {
-    // With one sign a zero sum is exact or the zero that both terms round to.
-    bad = L::Or(bad, L::SignsDiffer(s, n));
-    return c;
-  }
-  bound = L::Mul(L::Add(L::Add(L::Abs(a1), L::Abs(b1)), L::Abs(c)), L::Set(HwlRoundingUnit * (1 + 0x1p-30)));
-  // A zero sum is exact only when both terms are zero (a product of a
-  // subnormal can round to zero while the extended product does not): the
-  // others get an infinite bound, which LaneTimesK refuses.
-  const typename L::V zero = L::Set(0);
-  const typename L::M lost = L::And(L::Equal(c, zero), L::Not(L::And(L::Equal(s, zero), L::Equal(n, zero))));
-  bound = L::Select(lost, L::Set(std::numeric_limits<double>::infinity()), bound);
-  return c;
-}
-
-// The results of pairs whose rule has been decided: plain lanes take
-// (s + d) k and (s - d) k; the others s k, or where smoothEven (smoothOdd)
-// is set the weighted sum with the left (right) neighbour times k. Returns
-// the lanes to recompute; their results are undefined.
-template <class L, bool Tight>
-inline typename L::M PairLanes(typename L::V s, typename L::V d, typename L::V left, typename L::V right,
-                               typename L::M plain, typename L::M smoothEven, typename L::M smoothOdd,
-                               typename L::V& even, typename L::V& odd) {
-  using V = typename L::V;
-  typename L::M bad = L::NoLanes();
-  // Error-free sum and difference; an unsmoothed flat pair gives s x k.
-  const V a = L::Add(s, d);
-  const V ab = L::Sub(a, s);
-  const V ae = L::Add(L::Sub(s, L::Sub(a, ab)), L::Sub(d, ab));
-  const V b = L::Sub(s, d);
-  const V bb = L::Sub(b, s);
-  const V be = L::Sub(L::Sub(s, L::Sub(b, bb)), L::Add(d, bb));
-  const V zero = L::Set(0);
-  V inEven = L::Select(plain, a, s), loEven = L::Select(plain, ae, zero);
-  V inOdd = L::Select(plain, b, s), loOdd = L::Select(plain, be, zero);
-  V boundEven = zero, boundOdd = zero;
-  if constexpr (Tight) {
-    const V unit = L::Set(HwlRoundingUnit);
-    boundEven = L::Select(plain, L::Mul(L::Abs(a), unit), zero);
-    boundOdd = L::Select(plain, L::Mul(L::Abs(b), unit), zero);
-  }
-  if (L::Any(L::Or(smoothEven, smoothOdd))) {
-    typename L::M badEven = L::NoLanes(), badOdd = L::NoLanes();
-    V lo, bound = zero;
-    V w = LaneWeighted<L, Tight>(s, left, lo, bound, badEven);
-    inEven = L::Select(smoothEven, w, inEven);
-    loEven = L::Select(smoothEven, lo, loEven);
-    boundEven = L::Select(smoothEven, bound, boundEven);
-    w = LaneWeighted<L, Tight>(s, right, lo, bound, badOdd);
-    inOdd = L::Select(smoothOdd, w, inOdd);
-    loOdd = L::Select(smoothOdd, lo, loOdd);
-    boundOdd = L::Select(smoothOdd, bound, boundOdd);
-    bad = L::Or(L::And(badEven, smoothEven), L::And(badOdd, smoothOdd));
-  }
-  even = LaneTimesK<L, Tight>(inEven, loEven, boundEven, bad);
-  odd = LaneTimesK<L, Tight>(inOdd, loOdd, boundOdd, bad);
-  return bad;
-}
-
-// Inner pairs (2 <= j <= p - 3: every neighbour exists and the clauses
-// j = 1 and j = p - 2 of the rule are false), from S(j - 2) ... S(j + 2) and
-// D(j - 1) ... D(j + 1).
-template <class L, bool Tight>
-inline typename L::M InnerPairLanes(typename L::V s, typename L::V sl, typename L::V sll, typename L::V sr,
-                                    typename L::V srr, typename L::V dl, typename L::V d, typename L::V dr,
-                                    typename L::V& even, typename L::V& odd) {
-  // Zero details next to zero approximation values (most of a dark
-  // picture): no smoothing, and S(j) x k is S(j), a zero of its own sign.
-  if (L::AllZero(s, d, sl, sr)) {
-    even = s;
-    odd = s;
-    return L::NoLanes();
-  }
-  const typename L::V zero = L::Set(0);
-  const typename L::M flat = L::Equal(d, zero);  // -0 counts as zero
-  const typename L::M smoothEven = L::And(L::And(flat, L::Equal(dl, zero)),
-                                          L::And(L::NotEqual(s, sr), L::NotEqual(sr, srr)));
-  const typename L::M smoothOdd = L::And(L::And(flat, L::Equal(dr, zero)),
-                                         L::And(L::NotEqual(s, sl), L::NotEqual(sl, sll)));
-  return PairLanes<L, Tight>(s, d, sl, sr, L::Not(flat), smoothEven, smoothOdd, even, odd);
-}
+// ---- Lane types.
+//
+// A lane type provides, for L::V (lanes of doubles) and L::M (lane masks),
+// with Width lanes: Set, Zero, Iota (0, 1, 2, ...), Load, LoadScaled(int16
+// coefficients, factor) = each coefficient times the factor, rounded once;
+// Store, StoreInterleaved(out, even, odd); Add, Sub, Mul; MulAdd(a, b, c) =
+// a x b + c, fused or not; ProductError(a, b, p) = a x b - p exactly when p
+// is the rounded a x b; MulAddResidual(a, b, c, y, r): y = a x b + c rounded
+// (near enough: within an ulp) and r = a x b + c - y to 2^-100 of y; Equal,
+// NotEqual (true for NaN), AtMost, AtLeast, Abs; And, Or, AndNot(a, b) = b
+// and not a, Not, NoLanes, MaskOf(bool); Select(m, a, b) = m ? a : b for
+// values, SelectMask for masks; SignsDiffer; Bits (one bit per lane: Full
+// when all are set); AllZero(a, b, c): every lane of the three is +0.
 
 // One double per lane; the exact product error by FMA where the target has
 // it in hardware, else by Veltkamp's split and Dekker's product (exact when
 // a x b neither overflows, including the split's 2^27 + 1, nor underflows).
-template <bool Fused>
+// Tag keeps the instances of files compiled for other processors apart.
+template <bool Fused, class Tag = void>
 struct HwlScalarLane {
   using V = double;
   using M = bool;
+  static constexpr int Width = 1;
+  static constexpr int Full = 1;
   static V Set(double x) { return x; }
+  static V Zero() { return 0.0; }
+  static V Iota() { return 0.0; }
+  static V Load(const double* p) { return *p; }
+  static V LoadScaled(const std::int16_t* p, V factor) { return double(*p) * factor; }
+  static void Store(double* p, V v) { *p = v; }
+  static void StoreInterleaved(double* out, V even, V odd) {
+    out[0] = even;
+    out[1] = odd;
+  }
   static V Add(V a, V b) { return a + b; }
   static V Sub(V a, V b) { return a - b; }
   static V Mul(V a, V b) { return a * b; }
@@ -220,6 +138,17 @@ struct HwlScalarLane {
     if constexpr (Fused) return std::fma(a, b, c);
     return a * b + c;  // contraction is off for the codec: two roundings
   }
+  static void MulAddResidual(V a, V b, V c, V& y, V& r) {
+    if constexpr (Fused) {
+      y = std::fma(a, b, c);
+      r = std::fma(a, b, -y) + c;
+    } else {
+      // p + pe = a x b exactly; |pe + c| is about an ulp of p at most.
+      const double p = a * b, t = ProductError(a, b, p) + c;
+      y = p + t;
+      r = t - (y - p);
+    }
+  }
   static M Equal(V a, V b) { return a == b; }
   static M NotEqual(V a, V b) { return a != b; }
   static M AtMost(V a, V b) { return a <= b; }
@@ -227,12 +156,17 @@ struct HwlScalarLane {
   static V Abs(V a) { return std::fabs(a); }
   static M And(M a, M b) { return a && b; }
   static M Or(M a, M b) { return a || b; }
+  static M AndNot(M a, M b) { return !a && b; }
   static M Not(M a) { return !a; }
   static M NoLanes() { return false; }
+  static M MaskOf(bool b) { return b; }
   static V Select(M m, V a, V b) { return m ? a : b; }
+  static M SelectMask(M m, M a, M b) { return m ? a : b; }
   static M SignsDiffer(V a, V b) { return std::signbit(a) != std::signbit(b); }
-  static bool Any(M m) { return m; }
-  static bool AllZero(V a, V b, V c, V d) { return a == 0 && b == 0 && c == 0 && d == 0; }
+  static int Bits(M m) { return m ? 1 : 0; }
+  static bool AllZero(V a, V b, V c) {
+    return (std::bit_cast<std::uint64_t>(a) | std::bit_cast<std::uint64_t>(b) | std::bit_cast<std::uint64_t>(c)) == 0;
+  }
 };
 
 #if defined(FP_FAST_FMA)
@@ -241,64 +175,351 @@ using HwlScalarLaneHere = HwlScalarLane<true>;
 using HwlScalarLaneHere = HwlScalarLane<false>;
 #endif
 
-// The pair rule for pair j of a line (s and d point at S(j) and D(j), the
-// neighbours sStep and dStep elements away), exact: lanes hand the pairs
-// they cannot settle to one of these.
-using HwlPairFunction = void (*)(const double* s, std::ptrdiff_t sStep, const double* d, std::ptrdiff_t dStep, int j,
-                                 int p, double& even, double& odd);
+// ---- The row check.
 
-// Row loops over inner pairs with a vector lane type, compiled for one
-// processor family each (hwl_lanes_avx2.cpp, hwl_lanes_neon.cpp):
-// vertical: inner row j of a strip, count columns (a multiple of width);
-//   s: approximation values of the strip's row j (rows cw apart), d: the
-//   detail row j in the plane (rows stride apart), even and odd: output rows.
-// horizontal: inner pairs [j0, j0 + count) of a row, count a multiple of
-//   width, from a copy of the row (approximations at line, details at line +
-//   p), results interleaved into row.
-// Each family exports two: [0] with the loose check, [1] with the tight one.
-struct HwlLaneRows {
-  int width;
-  void (*vertical)(const double* s, std::size_t cw, const double* d, std::size_t stride, double* even, double* odd,
-                   int j, int p, int count, HwlPairFunction exact);
-  void (*horizontal)(const double* line, double* row, int j0, int p, int count, HwlPairFunction exact);
+// y = x x factor + tail rounded, kept (ok) where the extended evaluation of
+// the formula that x x factor + tail stands for must round to y as well.
+template <class L>
+inline typename L::V HwlCheckedProduct(typename L::V x, typename L::V factor, typename L::V tail, typename L::M& ok) {
+  typename L::V y, r;
+  L::MulAddResidual(x, factor, tail, y, r);
+  ok = L::Equal(L::MulAdd(r, L::Set(HwlLaneMargin), y), y);
+  return y;
+}
+
+// (s + d) k and (s - d) k: the exact sum and difference as hi + lo
+// (Knuth's error-free sum), then hi x k + lo x k.
+template <class L>
+inline void HwlPlainLanes(typename L::V s, typename L::V d, typename L::V& even, typename L::V& odd,
+                          typename L::M& okEven, typename L::M& okOdd) {
+  using V = typename L::V;
+  const V k = L::Set(HwlHaarK);
+  const V a = L::Add(s, d), az = L::Sub(a, s);
+  const V ae = L::Add(L::Sub(s, L::Sub(a, az)), L::Sub(d, az));
+  const V b = L::Sub(s, d), bz = L::Sub(b, s);
+  const V be = L::Sub(L::Sub(s, L::Sub(b, bz)), L::Add(d, bz));
+  even = HwlCheckedProduct<L>(a, k, L::Mul(ae, k), okEven);
+  odd = HwlCheckedProduct<L>(b, k, L::Mul(be, k), okOdd);
+}
+
+// (s x 0.8 + n x 0.2) k = (s + n / 4) x 0.8 k, for terms of one sign (the
+// others are refused: their sum may cancel).
+template <class L>
+inline typename L::V HwlSmoothLanes(typename L::V s, typename L::V n, typename L::M& ok) {
+  using V = typename L::V;
+  const V u = L::Mul(n, L::Set(0.25));
+  const V t = L::Add(s, u), tz = L::Sub(t, s);
+  const V te = L::Add(L::Sub(s, L::Sub(t, tz)), L::Sub(u, tz));
+  const V high = L::Set(HwlHeavyK.high);
+  const V y = HwlCheckedProduct<L>(t, high, L::MulAdd(te, high, L::Mul(t, L::Set(HwlHeavyK.low))), ok);
+  ok = L::AndNot(L::SignsDiffer(s, n), ok);
+  return y;
+}
+
+// The extended arithmetic for one pair whose rule is decided: plain (s + d) k
+// and (s - d) k, or else each sample s k or, where smoothEven (smoothOdd) is
+// set, the weighted sum with left (right) times k. For lanes the row check
+// refuses.
+using HwlExactPair = void (*)(double s, double d, double left, double right, bool plain, bool smoothEven,
+                              bool smoothOdd, double& even, double& odd);
+
+// The clauses a line's ends decide, per lane: plain for pairs 0 and p - 1,
+// even (its smoothing needs no S(j + 2)) for pair p - 2, odd for pair 1.
+template <class L>
+struct HwlLineEnds {
+  typename L::M plain, even, odd;
 };
 
-// The row loops on lane type L (width lanes; L::Load, L::Store,
-// L::StoreInterleaved and L::Bits as well).
-template <class L, bool Tight>
-void HwlVerticalLaneRow(const double* s, std::size_t cw, const double* d, std::size_t stride, double* even,
-                        double* odd, int j, int p, int count, HwlPairFunction exact) {
-  for (int c = 0; c < count; c += L::Width) {
-    typename L::V e, o;
-    const int redo =
-        L::Bits(InnerPairLanes<L, Tight>(L::Load(s + c), L::Load(s + c - cw), L::Load(s + c - 2 * cw),
-                                         L::Load(s + c + cw), L::Load(s + c + 2 * cw), L::Load(d + c - stride),
-                                         L::Load(d + c), L::Load(d + c + stride), e, o));
-    L::Store(even + c, e);
-    L::Store(odd + c, o);
-    for (int i = 0; redo != 0 && i < L::Width; ++i)
-      if ((redo >> i & 1) != 0)
-        exact(s + c + i, std::ptrdiff_t(cw), d + c + i, std::ptrdiff_t(stride), j, p, even[c + i], odd[c + i]);
+// Recomputes the refused lanes (bits) with the extended arithmetic.
+template <class L, class Put>
+void HwlRedoLanes(int refused, typename L::V s, typename L::V d, typename L::V left, typename L::V right,
+                  typename L::M plain, typename L::M smoothEven, typename L::M smoothOdd, const Put& put,
+                  HwlExactPair exact) {
+  double sv[L::Width], dv[L::Width], lv[L::Width], rv[L::Width];
+  L::Store(sv, s);
+  L::Store(dv, d);
+  L::Store(lv, left);
+  L::Store(rv, right);
+  const int plainBits = L::Bits(plain), evenBits = L::Bits(smoothEven), oddBits = L::Bits(smoothOdd);
+  for (int i = 0; i < L::Width; ++i)
+    if ((refused >> i & 1) != 0)
+      exact(sv[i], dv[i], lv[i], rv[i], (plainBits >> i & 1) != 0, (evenBits >> i & 1) != 0,
+            (oddBits >> i & 1) != 0, *put.Even(i), *put.Odd(i));
+}
+
+// The pairs of one group of L::Width lanes. get.S(k) gives the approximation
+// values S(j + k), k = -2 ... 2, get.D(k) the details D(j + k), k = -1 ... 1
+// (read only where the rule needs them); put.Store(even, odd) stores the
+// results, put.Even(i) and put.Odd(i) locate those of lane i. Ends: the
+// group holds pairs 0, 1, p - 2 or p - 1 (then `ends` says which lanes).
+// Inputs as HwlLaneFloor requires.
+template <class L, bool Ends, class Get, class Put>
+inline void HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& put, HwlExactPair exact) {
+  using V = typename L::V;
+  using M = typename L::M;
+  const V zero = L::Zero();
+  const V s = get.S(0), d = get.D(0);
+  const M flat = L::Equal(d, zero);
+  const int flatBits = L::Bits(flat);
+  V even, odd;
+  M okEven, okOdd;
+  if (flatBits == 0) {
+    HwlPlainLanes<L>(s, d, even, odd, okEven, okOdd);
+    put.Store(even, odd);
+    if (const int refused = L::Bits(L::Not(L::And(okEven, okOdd))))
+      HwlRedoLanes<L>(refused, s, d, s, s, L::MaskOf(true), L::NoLanes(), L::NoLanes(), put, exact);
+    return;
+  }
+  const V left = get.S(-1), right = get.S(1);
+  // Zero details next to zero approximation values (most of a dark picture):
+  // no smoothing, and S(j) x k = +0.
+  if (flatBits == L::Full && L::AllZero(s, left, right)) {
+    put.Store(zero, zero);
+    return;
+  }
+  M farLeft = L::NotEqual(left, get.S(-2)), farRight = L::NotEqual(right, get.S(2));
+  M smoothable = flat;
+  if constexpr (Ends) {
+    farLeft = L::Or(farLeft, ends.odd);
+    farRight = L::Or(farRight, ends.even);
+    smoothable = L::AndNot(ends.plain, flat);
+  }
+  const M smoothEven =
+      L::And(L::And(smoothable, L::Equal(get.D(-1), zero)), L::And(L::NotEqual(s, right), farRight));
+  const M smoothOdd = L::And(L::And(smoothable, L::Equal(get.D(1), zero)), L::And(L::NotEqual(s, left), farLeft));
+  if (flatBits == L::Full) {
+    even = odd = HwlCheckedProduct<L>(s, L::Set(HwlHaarK), zero, okEven);
+    okOdd = okEven;
+  } else {
+    // A flat lane's detail is +0: the plain formula gives s k there.
+    HwlPlainLanes<L>(s, d, even, odd, okEven, okOdd);
+  }
+  if (L::Bits(smoothEven) != 0) {
+    M ok;
+    const V w = HwlSmoothLanes<L>(s, left, ok);
+    even = L::Select(smoothEven, w, even);
+    okEven = L::SelectMask(smoothEven, ok, okEven);
+  }
+  if (L::Bits(smoothOdd) != 0) {
+    M ok;
+    const V w = HwlSmoothLanes<L>(s, right, ok);
+    odd = L::Select(smoothOdd, w, odd);
+    okOdd = L::SelectMask(smoothOdd, ok, okOdd);
+  }
+  put.Store(even, odd);
+  if (const int refused = L::Bits(L::Not(L::And(okEven, okOdd)))) {
+    const M plain = Ends ? L::Or(L::Not(flat), ends.plain) : L::Not(flat);
+    HwlRedoLanes<L>(refused, s, d, left, right, plain, smoothEven, smoothOdd, put, exact);
   }
 }
 
-template <class L, bool Tight>
-void HwlHorizontalLaneRow(const double* line, double* row, int j0, int p, int count, HwlPairFunction exact) {
-  const double* d = line + p;
-  for (int j = j0; j < j0 + count; j += L::Width) {
-    typename L::V e, o;
-    const int redo = L::Bits(InnerPairLanes<L, Tight>(L::Load(line + j), L::Load(line + j - 1), L::Load(line + j - 2),
-                                                      L::Load(line + j + 1), L::Load(line + j + 2),
-                                                      L::Load(d + j - 1), L::Load(d + j), L::Load(d + j + 1), e, o));
-    L::StoreInterleaved(row + 2 * j, e, o);
-    for (int i = 0; redo != 0 && i < L::Width; ++i)
-      if ((redo >> i & 1) != 0) exact(line + j + i, 1, d + j + i, 1, j + i, p, row[2 * (j + i)], row[2 * (j + i) + 1]);
-  }
-}
-
-// Both rows of lane type L, by check.
+// A value of a row: a double, or a coefficient times its band's factor.
 template <class L>
-constexpr HwlLaneRows HwlLaneRowsOf(bool tight) {
-  return tight ? HwlLaneRows{L::Width, HwlVerticalLaneRow<L, true>, HwlHorizontalLaneRow<L, true>}
-               : HwlLaneRows{L::Width, HwlVerticalLaneRow<L, false>, HwlHorizontalLaneRow<L, false>};
+inline typename L::V HwlLoadValue(const double* p, typename L::V) {
+  return L::Load(p);
+}
+template <class L>
+inline typename L::V HwlLoadValue(const std::int16_t* p, typename L::V factor) {
+  return L::LoadScaled(p, factor);
+}
+
+// Row loops, compiled once per lane type (hwl_lanes_avx2.cpp,
+// hwl_lanes_neon.cpp, and one double at a time in hwl_synthesis.cpp):
+// vertical: pair row j of a block with p pair rows, `count` columns (at
+//   least Width: the last group may overlap the one before it). sRows[0 ...
+//   4] point at the first column of approximation rows j - 2 ... j + 2 and
+//   dRows[0 ... 2] at detail rows j - 1 ... j + 1 (rows outside the block may
+//   point anywhere readable), with their band factors where they are
+//   coefficients; even and odd receive the two output rows.
+// horizontal: pairs [j0, j1) of a line of p pairs (j1 - j0 at least Width),
+//   approximations at line[0 ... p), details at line[p ... 2p), with two
+//   readable values before and after; results interleaved from out[0] on.
+template <class SValue, class DValue>
+using HwlVerticalRow = void (*)(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor,
+                                int count, int j, int p, double* even, double* odd, HwlExactPair exact);
+using HwlHorizontalRow = void (*)(const double* line, int p, int j0, int j1, double* out, HwlExactPair exact);
+
+struct HwlLaneRows {
+  int width;
+  HwlVerticalRow<double, double> verticalDoubles;          // a dequantised plane
+  HwlVerticalRow<double, std::int16_t> verticalScaled;     // synthesised approximations, coefficients
+  HwlVerticalRow<std::int16_t, std::int16_t> verticalCoefficients;
+  HwlHorizontalRow horizontal;
+};
+
+template <class L, class SValue, class DValue>
+void HwlVerticalLanes(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor, int count,
+                      int j, int p, double* even, double* odd, HwlExactPair exact) {
+  using V = typename L::V;
+  struct Get {
+    const SValue* const* s;
+    const DValue* const* d;
+    int c;
+    V sf, df;
+    V S(int k) const { return HwlLoadValue<L>(s[k + 2] + c, sf); }
+    V D(int k) const { return HwlLoadValue<L>(d[k + 1] + c, df); }
+  };
+  struct Put {
+    double* even;
+    double* odd;
+    void Store(V e, V o) const {
+      L::Store(even, e);
+      L::Store(odd, o);
+    }
+    double* Even(int i) const { return even + i; }
+    double* Odd(int i) const { return odd + i; }
+  };
+  const V sf = L::Set(sFactor), df = L::Set(dFactor);
+  const HwlLineEnds<L> ends{L::MaskOf(j == 0 || j == p - 1), L::MaskOf(j == p - 2), L::MaskOf(j == 1)};
+  const bool atEnds = j < 2 || j > p - 3;
+  for (int c = 0;; c += L::Width) {
+    if (c + L::Width > count) c = count - L::Width;  // the last group overlaps
+    const Get get{sRows, dRows, c, sf, df};
+    const Put put{even + c, odd + c};
+    if (atEnds)
+      HwlPairGroup<L, true>(get, ends, put, exact);
+    else
+      HwlPairGroup<L, false>(get, ends, put, exact);
+    if (c + L::Width == count) break;
+  }
+}
+
+template <class L>
+void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, HwlExactPair exact) {
+  using V = typename L::V;
+  struct Get {
+    const double* s;
+    const double* d;
+    V S(int k) const { return L::Load(s + k); }
+    V D(int k) const { return L::Load(d + k); }
+  };
+  struct Put {
+    double* out;
+    void Store(V e, V o) const { L::StoreInterleaved(out, e, o); }
+    double* Even(int i) const { return out + 2 * i; }
+    double* Odd(int i) const { return out + 2 * i + 1; }
+  };
+  for (int j = j0;; j += L::Width) {
+    if (j + L::Width > j1) j = j1 - L::Width;  // the last group overlaps
+    const Get get{line + j, line + p + j};
+    const Put put{out + 2 * (j - j0)};
+    if (j < 2 || j + L::Width > p - 2) {
+      const V lane = L::Add(L::Set(double(j)), L::Iota());
+      const HwlLineEnds<L> ends{L::Or(L::Equal(lane, L::Zero()), L::Equal(lane, L::Set(double(p - 1)))),
+                                L::Equal(lane, L::Set(double(p - 2))), L::Equal(lane, L::Set(1.0))};
+      HwlPairGroup<L, true>(get, ends, put, exact);
+    } else {
+      HwlPairGroup<L, false>(get, HwlLineEnds<L>{}, put, exact);
+    }
+    if (j + L::Width == j1) break;
+  }
+}
+
+template <class L>
+constexpr HwlLaneRows HwlLaneRowsOf() {
+  return {L::Width, HwlVerticalLanes<L, double, double>, HwlVerticalLanes<L, double, std::int16_t>,
+          HwlVerticalLanes<L, std::int16_t, std::int16_t>, HwlHorizontalLanes<L>};
+}
+
+// ---- The pair check, one pair at a time, for any doubles.
+
+constexpr double HwlLaneTiny = 0x1p-900;  // error-free products stay clear of underflow
+constexpr double HwlLaneHuge = 0x1p990;   // and of overflow (Veltkamp's split multiplies by 2^27 + 1)
+
+// Lanes that are zero or of a magnitude in [HwlLaneTiny, HwlLaneHuge].
+template <class L>
+inline typename L::M LaneInRange(typename L::V x) {
+  const typename L::V magnitude = L::Abs(x);
+  return L::Or(L::Equal(x, L::Set(0)),
+               L::And(L::AtLeast(magnitude, L::Set(HwlLaneTiny)), L::AtMost(magnitude, L::Set(HwlLaneHuge))));
+}
+
+// (in + lo) x k rounded like the extended evaluation, where in + lo is the
+// exact inner sum (|lo| at most a few ulps of in) and `bound` bounds the
+// distance of its extended evaluation from it; lanes it cannot settle are
+// added to `bad`.
+template <class L>
+inline typename L::V LaneTimesK(typename L::V in, typename L::V lo, typename L::V bound, typename L::M& bad) {
+  using V = typename L::V;
+  const V k = L::Set(HwlHaarK);
+  const V ph = L::Mul(in, k);
+  const V pl = L::ProductError(in, k, ph);  // in x k = ph + pl exactly
+  const V l = L::MulAdd(lo, k, pl);
+  const V hi = L::Add(ph, l);
+  const V l2 = L::Sub(l, L::Sub(hi, ph));  // hi + l2 = ph + l exactly
+  // E: the inner error times k, the product's rounding and the
+  // double-double's own error, enlarged for the roundings of this bound
+  // and of l2 +- E.
+  const V e = L::Mul(L::MulAdd(bound, k, L::Mul(L::Abs(ph), L::Set(HwlRoundingUnit + 0x1p-90))),
+                     L::Set(1 + 0x1p-30));
+  const typename L::M settled =
+      L::And(L::Equal(L::Add(hi, L::Add(l2, e)), hi), L::Equal(L::Add(hi, L::Sub(l2, e)), hi));
+  bad = L::Or(bad, L::Not(L::And(settled, LaneInRange<L>(in))));
+  // A zero sum keeps its sign (lo is then a zero of either sign).
+  return L::Select(L::Equal(in, L::Set(0)), ph, hi);
+}
+
+// s x 0.8 + n x 0.2 as hi + lo, to about 2^-100 of its terms, with `bound`
+// bounding its extended evaluation's error: the two products and the sum
+// each round once; a sum that cancels has a large bound and is refused by
+// LaneTimesK, whose range test on the sum covers the terms: NaN from an
+// overflowing split fails every comparison, and a sum from HwlLaneTiny up
+// holds a product's bits lost to underflow far inside the double-double's
+// error allowance.
+template <class L>
+inline typename L::V LaneWeighted(typename L::V s, typename L::V n, typename L::V& lo, typename L::V& bound) {
+  using V = typename L::V;
+  const V heavy = L::Set(HwlHeavySplit.high), light = L::Set(HwlLightSplit.high);
+  const V a1 = L::Mul(s, heavy), a2 = L::ProductError(s, heavy, a1);
+  const V b1 = L::Mul(n, light), b2 = L::ProductError(n, light, b1);
+  const V c = L::Add(a1, b1);
+  const V cb = L::Sub(c, a1);
+  const V ce = L::Add(L::Sub(a1, L::Sub(c, cb)), L::Sub(b1, cb));  // c + ce = a1 + b1 exactly
+  const V small = L::MulAdd(n, L::Set(HwlLightSplit.low), L::Mul(s, L::Set(HwlHeavySplit.low)));
+  lo = L::Add(L::Add(ce, small), L::Add(a2, b2));
+  bound = L::Mul(L::Add(L::Add(L::Abs(a1), L::Abs(b1)), L::Abs(c)), L::Set(HwlRoundingUnit * (1 + 0x1p-30)));
+  // A zero sum is exact only when both terms are zero (a product of a
+  // subnormal can round to zero while the extended product does not): the
+  // others get an infinite bound, which LaneTimesK refuses.
+  const V zero = L::Set(0);
+  const typename L::M lost = L::And(L::Equal(c, zero), L::Not(L::And(L::Equal(s, zero), L::Equal(n, zero))));
+  bound = L::Select(lost, L::Set(std::numeric_limits<double>::infinity()), bound);
+  return c;
+}
+
+// The results of a pair whose rule has been decided (as HwlExactPair);
+// returns true where they must be recomputed (they are then undefined).
+template <class L>
+inline typename L::M HwlPairLanes(typename L::V s, typename L::V d, typename L::V left, typename L::V right,
+                                  typename L::M plain, typename L::M smoothEven, typename L::M smoothOdd,
+                                  typename L::V& even, typename L::V& odd) {
+  using V = typename L::V;
+  typename L::M bad = L::NoLanes();
+  // Error-free sum and difference; an unsmoothed flat pair gives s x k.
+  const V a = L::Add(s, d);
+  const V ab = L::Sub(a, s);
+  const V ae = L::Add(L::Sub(s, L::Sub(a, ab)), L::Sub(d, ab));
+  const V b = L::Sub(s, d);
+  const V bb = L::Sub(b, s);
+  const V be = L::Sub(L::Sub(s, L::Sub(b, bb)), L::Add(d, bb));
+  const V zero = L::Set(0);
+  const V unit = L::Set(HwlRoundingUnit);
+  V inEven = L::Select(plain, a, s), loEven = L::Select(plain, ae, zero);
+  V inOdd = L::Select(plain, b, s), loOdd = L::Select(plain, be, zero);
+  V boundEven = L::Select(plain, L::Mul(L::Abs(a), unit), zero);
+  V boundOdd = L::Select(plain, L::Mul(L::Abs(b), unit), zero);
+  if (L::Bits(L::Or(smoothEven, smoothOdd)) != 0) {
+    V lo, bound;
+    V w = LaneWeighted<L>(s, left, lo, bound);
+    inEven = L::Select(smoothEven, w, inEven);
+    loEven = L::Select(smoothEven, lo, loEven);
+    boundEven = L::Select(smoothEven, bound, boundEven);
+    w = LaneWeighted<L>(s, right, lo, bound);
+    inOdd = L::Select(smoothOdd, w, inOdd);
+    loOdd = L::Select(smoothOdd, lo, loOdd);
+    boundOdd = L::Select(smoothOdd, bound, boundOdd);
+  }
+  even = LaneTimesK<L>(inEven, loEven, boundEven, bad);
+  odd = LaneTimesK<L>(inOdd, loOdd, boundOdd, bad);
+  return bad;
 }

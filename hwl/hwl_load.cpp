@@ -103,17 +103,19 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
                     "pixel buffer holds " + std::to_string(pixels.size()) + " bytes, the image needs " +
                         std::to_string(bytes));
   // Left uninitialised: the checked streams describe every coefficient.
-  std::unique_ptr<double[]> storage;
+  const int threadCount = HwlThreadCount(threads);
+  const int parts = PartsFor(count, threadCount);
+  std::unique_ptr<std::int16_t[]> coefficients;
+  HwlSynthesisMemory memory;
   try {
-    storage.reset(new double[count]);
+    coefficients.reset(new std::int16_t[count]);
+    memory = AllocateSynthesis(h.width, h.height, h.levels, parts);
     if (allocate) pixels.resize(bytes);
   } catch (const std::bad_alloc&) {
     return HwlError(HwlOutOfMemory, name, "not enough memory for a " + std::to_string(h.width) + " x " +
                                               std::to_string(h.height) + " image");
   }
-  const std::span<double> plane(storage.get(), count);
-  const int threadCount = HwlThreadCount(threads);
-  const int parts = PartsFor(count, threadCount);
+  const std::span<std::int16_t> plane(coefficients.get(), count);
   HwlTeam team(parts);
   team.cancel = options.cancel;
   for (int p = 0; p < planes; ++p) {
@@ -127,23 +129,24 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
     if (team.Cancelled()) return Cancelled(name);
     team.Run(parts, [&](int part) {
       const std::uint32_t end = part + 1 < parts ? cursor[part + 1].symbol : streams.symbolCount;
-      ExpandSymbols(streams, h.valueBits, count, plane, cursor[part], end, options.cancel);
+      ExpandCoefficients(streams, h.valueBits, count, plane, cursor[part], end, options.cancel);
     });
     if (team.Cancelled()) return Cancelled(name);
-    DequantiseBands(plane, h.width, h.height, h.levels, body.bandScales[p], team);
-    if (team.Cancelled()) return Cancelled(name);
-    // Each row is packed as soon as it is synthesised.
-    const auto pack = [&](int row, const double* samples) {
-      const std::size_t first = std::size_t(row) * h.width;
-      const std::span<const double> rowSamples(samples, h.width);
+    HwlPlaneValues values;
+    values.coefficients = plane.data();
+    for (int i = 0; i <= h.levels + 1; ++i) values.factors[i] = HwlBandFactor(body.bandScales[p][i]);
+    // Each piece of a row is packed as soon as it is synthesised.
+    const auto pack = [&](int row, int first, int n, const double* samples) {
+      const std::size_t at = std::size_t(row) * h.width + first;
+      const std::span<const double> piece(samples, n);
       if (planes == 1)
-        PackGrey(rowSamples, std::span(pixels).subspan(first, h.width));
+        PackGrey(piece, std::span(pixels).subspan(at, n));
       else  // planes red, green, blue: bytes 2, 1, 0
-        PackBgrx(rowSamples, 2 - p, std::span(pixels).subspan(4 * first, 4 * std::size_t(h.width)));
+        PackBgrx(piece, 2 - p, std::span(pixels).subspan(4 * at, 4 * std::size_t(n)));
     };
-    SynthesisePlane(plane, h.width, h.height, h.levels, team,
-                    {[](const void* c, int row, const double* samples) {
-                       (*static_cast<const decltype(pack)*>(c))(row, samples);
+    SynthesisePlane(values, h.width, h.height, h.levels, memory, team,
+                    {[](const void* c, int row, int first, int n, const double* samples) {
+                       (*static_cast<const decltype(pack)*>(c))(row, first, n, samples);
                      },
                      &pack});
     if (team.Cancelled()) return Cancelled(name);

@@ -51,6 +51,15 @@ struct HwlExtendedPrecision {
   HwlExtendedPrecision& operator=(const HwlExtendedPrecision&) = delete;
 };
 
+// x, read from memory after everything before it: an x87 computation on it
+// cannot start before the HwlExtendedPrecision made just above selects 64
+// bits (the compiler orders the control-word instructions with memory
+// accesses only, not with arithmetic on values it holds in registers).
+inline double HwlAfterPrecision(double x) {
+  asm volatile("" : "+m"(x));
+  return x;
+}
+
 // The formulas of HwlSoftArithmetic, evaluated in long double.
 struct HwlX87Arithmetic {
   using Real = long double;

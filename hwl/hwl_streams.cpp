@@ -120,19 +120,22 @@ constexpr std::array<SymbolByte, 256> SymbolBytes = [] {
 #if defined(__x86_64__) && defined(__GNUC__)
 #define HWL_EXPAND_SIMD 1
 // For 8-bit values: per symbol byte, the byte shuffle that puts the value of
-// each symbol in its 32-bit lane (0x80: zero), and the lanes to negate.
+// each symbol in its 16-bit lane (0x80: a zero byte), and the lanes to negate.
 struct ByteShuffle {
   alignas(16) std::array<std::uint8_t, 16> lanes;
-  alignas(16) std::array<std::int32_t, 4> negate;
+  alignas(16) std::array<std::int16_t, 8> negate;
 };
 constexpr std::array<ByteShuffle, 256> ByteShuffles = [] {
   std::array<ByteShuffle, 256> table{};
-  for (int b = 0; b < 256; ++b)
+  for (int b = 0; b < 256; ++b) {
+    ByteShuffle& t = table[b];
+    t.lanes.fill(0x80);
     for (int i = 0; i < 4; ++i) {
       const int slot = SymbolBytes[b].slot[i];
-      for (int k = 0; k < 4; ++k) table[b].lanes[4 * i + k] = slot < 4 && k == 0 ? std::uint8_t(slot) : 0x80;
-      table[b].negate[i] = SymbolBytes[b].negate[i];
+      if (slot < 4) t.lanes[2 * i] = std::uint8_t(slot);
+      t.negate[i] = std::int16_t(SymbolBytes[b].negate[i]);
     }
+  }
   return table;
 }();
 
@@ -141,25 +144,38 @@ bool HasShuffle() {
   return has && HwlUseCpuExtensions;
 }
 
+// Four coefficients of symbol byte b from the four values at `values`.
+// Integer negation keeps a value of 0 at +0.0.
+__attribute__((target("avx2"))) inline void PutFour(std::uint8_t b, const std::uint8_t* values, std::int16_t* out) {
+  std::int32_t four;
+  std::memcpy(&four, values, 4);
+  const ByteShuffle& t = ByteShuffles[b];
+  const __m128i lanes =
+      _mm_shuffle_epi8(_mm_cvtsi32_si128(four), _mm_load_si128(reinterpret_cast<const __m128i*>(t.lanes.data())));
+  const __m128i negate = _mm_load_si128(reinterpret_cast<const __m128i*>(t.negate.data()));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_sub_epi16(_mm_xor_si128(lanes, negate), negate));
+}
+__attribute__((target("avx2"))) inline void PutFour(std::uint8_t b, const std::uint8_t* values, double* out) {
+  std::int16_t four[4];
+  PutFour(b, values, four);
+  const __m128i narrow = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(four));
+  _mm256_storeu_pd(out, _mm256_cvtepi32_pd(_mm_cvtepi16_epi32(narrow)));
+}
+
 // Expands whole symbol bytes of 8-bit values from symbol byte `q` on while
 // they hold no run, four values are left to read and four positions to
 // write, and at most CancelCheckBytes of them; returns the number of bytes done.
+template <class T>
 __attribute__((target("avx2"))) std::uint32_t ExpandBytes8(const std::uint8_t* symbols, std::uint32_t q,
                                                            std::uint32_t qEnd, const std::uint8_t* values,
-                                                           std::uint32_t& value, std::uint32_t valueCount,
-                                                           double* out, std::uint64_t room) {
+                                                           std::uint32_t& value, std::uint32_t valueCount, T* out,
+                                                           std::uint64_t room) {
   const std::uint32_t q0 = q;
   qEnd = std::min(qEnd, q + CancelCheckBytes);
   for (; q < qEnd && room >= 4 && valueCount - value >= 4; ++q, room -= 4, out += 4) {
     const std::uint8_t b = symbols[q];
     if (SymbolBytes[b].runs != 0) break;
-    std::int32_t four;
-    std::memcpy(&four, values + value, 4);
-    const __m128i lanes = _mm_shuffle_epi8(_mm_cvtsi32_si128(four),
-                                           _mm_load_si128(reinterpret_cast<const __m128i*>(ByteShuffles[b].lanes.data())));
-    const __m128i negate = _mm_load_si128(reinterpret_cast<const __m128i*>(ByteShuffles[b].negate.data()));
-    // Integer negation keeps a value of 0 at +0.0.
-    _mm256_storeu_pd(out, _mm256_cvtepi32_pd(_mm_sub_epi32(_mm_xor_si128(lanes, negate), negate)));
+    PutFour(b, values + value, out);
     value += SymbolBytes[b].values;
   }
   return q - q0;
@@ -233,18 +249,13 @@ HwlStreamCursor AdvanceCursor(const HwlPlaneStreams& streams, int valueBits, Hwl
   return cursor;
 }
 
-HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
-                           std::span<double> plane, const std::atomic<bool>* cancel) {
-  const ValueReader values = ValuesOf(streams, valueBits);
-  if (plane.empty() && DescribesExactly(streams, values, coefficientCount, cancel))
-    return {coefficientCount, streams.symbolCount, streams.valueCount, false, false};
-  if (HwlCancelRequested(cancel)) return {.cancelled = true};
-  return ExpandSymbols(streams, valueBits, coefficientCount, plane, {}, streams.symbolCount, cancel);
-}
+namespace {
 
-HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
-                           std::span<double> plane, HwlStreamCursor from, std::uint32_t endSymbol,
-                           const std::atomic<bool>* cancel) {
+// ExpandSymbols into doubles or 16-bit integers.
+template <class T>
+HwlExpansion Expand(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
+                    std::span<T> plane, HwlStreamCursor from, std::uint32_t endSymbol,
+                    const std::atomic<bool>* cancel) {
   const ValueReader values = ValuesOf(streams, valueBits);
   const bool write = !plane.empty();
   const std::uint8_t* symbols = streams.symbols.data();
@@ -293,7 +304,7 @@ HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::u
         for (int i = 0; i < 4; ++i) {
           const int magnitude = v[info.slot[i]];
           // Integer negation keeps a value of 0 at +0.0.
-          plane[position + i] = double((magnitude ^ info.negate[i]) - info.negate[i]);
+          plane[position + i] = T((magnitude ^ info.negate[i]) - info.negate[i]);
         }
         position += 4;
         symbol += 4;
@@ -312,21 +323,21 @@ HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::u
       e.valueMissing = true;
       break;
     }
-    const unsigned v = values.At(value);
+    const int v = int(values.At(value));
     ++value;
     ++symbol;
     if (code == HwlSymbol::ZeroRun) {
-      if (v + 1 > coefficientCount - position) {
-        if (write) std::fill(plane.begin() + position, plane.end(), 0.0);
+      if (std::uint64_t(v) + 1 > coefficientCount - position) {
+        if (write) std::fill(plane.begin() + position, plane.end(), T(0));
         position = coefficientCount;
         e.runOverflow = true;
         break;
       }
-      if (write) std::fill_n(plane.begin() + position, v + 1, 0.0);
-      position += v + 1;
+      if (write) std::fill_n(plane.begin() + position, v + 1, T(0));
+      position += std::uint64_t(v) + 1;
     } else {
       // +0.0 for a value of 0, whatever the sign symbol: the integer has no sign.
-      if (write) plane[position] = code == HwlSymbol::Positive || v == 0 ? double(v) : -double(v);
+      if (write) plane[position] = T(code == HwlSymbol::Positive ? v : -v);
       ++position;
     }
   }
@@ -334,4 +345,38 @@ HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::u
   e.symbolsUsed = symbol;
   e.valuesUsed = value;
   return e;
+}
+
+template <class T>
+HwlExpansion ExpandWhole(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
+                         std::span<T> plane, const std::atomic<bool>* cancel) {
+  const ValueReader values = ValuesOf(streams, valueBits);
+  if (plane.empty() && DescribesExactly(streams, values, coefficientCount, cancel))
+    return {coefficientCount, streams.symbolCount, streams.valueCount, false, false};
+  if (HwlCancelRequested(cancel)) return {.cancelled = true};
+  return Expand(streams, valueBits, coefficientCount, plane, {}, streams.symbolCount, cancel);
+}
+
+}  // namespace
+
+HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
+                           std::span<double> plane, const std::atomic<bool>* cancel) {
+  return ExpandWhole(streams, valueBits, coefficientCount, plane, cancel);
+}
+
+HwlExpansion ExpandCoefficients(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
+                               std::span<std::int16_t> plane, const std::atomic<bool>* cancel) {
+  return ExpandWhole(streams, valueBits, coefficientCount, plane, cancel);
+}
+
+HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
+                           std::span<double> plane, HwlStreamCursor from, std::uint32_t endSymbol,
+                           const std::atomic<bool>* cancel) {
+  return Expand(streams, valueBits, coefficientCount, plane, from, endSymbol, cancel);
+}
+
+HwlExpansion ExpandCoefficients(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
+                               std::span<std::int16_t> plane, HwlStreamCursor from, std::uint32_t endSymbol,
+                               const std::atomic<bool>* cancel) {
+  return Expand(streams, valueBits, coefficientCount, plane, from, endSymbol, cancel);
 }

@@ -1,6 +1,20 @@
-// Dequantisation and the inverse Haar synthesis, in place on one plane.
+// Dequantisation and the inverse Haar synthesis.
+//
+// A step rebuilds the w x h upper-left block of the plane from its
+// approximation block (the coarser step's result, or the approximation band
+// for the coarsest step) and the three detail bands of its level. It runs
+// row by row: the vertical pass makes rows 2j and 2j + 1 of the block from
+// approximation rows j - 2 ... j + 2 and detail rows j - 1 ... j + 1, and the
+// horizontal pass turns each of the two into a finished row while it is in
+// the cache. Nothing is written where the step reads: its results go to a
+// buffer of their own (a coarser step's) or, for the last step, row by row
+// to the caller. Detail values are read as coefficients and multiplied by
+// their band's factor where they are used.
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cmath>
+#include <limits>
 #include <vector>
 
 #include "hwl_decode.h"
@@ -14,10 +28,10 @@
 
 // Vector row loops, where the build has them for this processor family.
 #if HWL_AVX2_ROWS
-extern const HwlLaneRows HwlAvx2Rows[2];  // hwl_lanes_avx2.cpp
+extern const HwlLaneRows HwlAvx2Rows;  // hwl_lanes_avx2.cpp
 #endif
 #if HWL_NEON_ROWS
-extern const HwlLaneRows HwlNeonRows[2];  // hwl_lanes_neon.cpp
+extern const HwlLaneRows HwlNeonRows;  // hwl_lanes_neon.cpp
 #endif
 
 bool HwlUseCpuExtensions = true;
@@ -40,184 +54,345 @@ struct ExactResults {
   }
 };
 
-// The same with the double-double lane in front; A takes only what that
-// cannot settle. A flat pair needs s x k once for both of its samples.
+// The same with the pair check in front; A takes only what that cannot
+// settle. A flat pair needs s x k once for both of its samples.
 template <class A>
 struct FastResults {
   using Lane = HwlScalarLaneHere;
   static void Plain(double s, double d, double& even, double& odd) {
-    if (PairLanes<Lane, true>(s, d, 0.0, 0.0, true, false, false, even, odd)) ExactResults<A>::Plain(s, d, even, odd);
+    if (HwlPairLanes<Lane>(s, d, 0.0, 0.0, true, false, false, even, odd)) ExactResults<A>::Plain(s, d, even, odd);
   }
   static void Flat(double s, double left, double right, bool smoothEven, bool smoothOdd, double& even,
                    double& odd) {
     bool bad = false;
-    const double flat = smoothEven && smoothOdd ? 0.0 : LaneTimesK<Lane, true>(s, 0.0, 0.0, bad);
+    const double flat = smoothEven && smoothOdd ? 0.0 : LaneTimesK<Lane>(s, 0.0, 0.0, bad);
     even = smoothEven ? Smooth(s, left, bad) : flat;
     odd = smoothOdd ? Smooth(s, right, bad) : flat;
     if (bad) ExactResults<A>::Flat(s, left, right, smoothEven, smoothOdd, even, odd);
   }
   static double Smooth(double s, double n, bool& bad) {
     double lo = 0, bound = 0;
-    const double sum = LaneWeighted<Lane, true>(s, n, lo, bound, bad);
-    return LaneTimesK<Lane, true>(sum, lo, bound, bad);
+    const double sum = LaneWeighted<Lane>(s, n, lo, bound);
+    return LaneTimesK<Lane>(sum, lo, bound, bad);
   }
 };
 
-// The pair rule for pair j of a line of half length p. s and d point at the
-// approximation value S(j) and the detail value D(j); neighbouring pairs are
-// sStep and dStep elements away. A zero detail inside the line pulls each of
-// the two samples a fifth of the way towards the approximation value on its
-// side, where the neighbourhood is not flat; tests are exact (-0 counts as
-// zero) and made in the order written, so S(j - 2) and S(j + 2) are read only
-// inside the line. All inputs are read before the results are stored (a
-// result may overwrite a detail that is no longer needed).
-template <class Results>
-inline void SynthesisePairWith(const double* s, std::ptrdiff_t sStep, const double* d, std::ptrdiff_t dStep, int j,
-                               int p, double& even, double& odd) {
-  const double sj = s[0];
-  const double dj = d[0];
+// The pair rule for pair j of a line of half length p; get.S(k) gives the
+// approximation value S(j + k), get.D(k) the detail value D(j + k). A zero
+// detail inside the line pulls each of the two samples a fifth of the way
+// towards the approximation value on its side, where the neighbourhood is
+// not flat; tests are exact (-0 counts as zero) and made in the order
+// written, so S(j - 2) and S(j + 2) are read only inside the line. All
+// inputs are read before the results are stored.
+template <class Results, class Get>
+inline void PairRule(const Get& get, int j, int p, double& even, double& odd) {
+  const double sj = get.S(0);
+  const double dj = get.D(0);
   if (dj != 0 || j == 0 || j == p - 1) return Results::Plain(sj, dj, even, odd);
-  const double left = s[-sStep];
-  const double right = s[sStep];
-  const bool smoothEven = d[-dStep] == 0 && sj != right && (j == p - 2 || right != s[2 * sStep]);
-  const bool smoothOdd = d[dStep] == 0 && sj != left && (j == 1 || left != s[-2 * sStep]);
+  const double left = get.S(-1);
+  const double right = get.S(1);
+  const bool smoothEven = get.D(-1) == 0 && sj != right && (j == p - 2 || right != get.S(2));
+  const bool smoothOdd = get.D(1) == 0 && sj != left && (j == 1 || left != get.S(-2));
   Results::Flat(sj, left, right, smoothEven, smoothOdd, even, odd);
 }
 
-// The vector rows this machine has, or none; tight: with the check for a
-// costly extended arithmetic behind them.
-const HwlLaneRows* CpuLaneRows(bool tight) {
+// A line in memory: S(j) at s, D(j) at d, neighbours sStep and dStep apart.
+struct PointerGet {
+  const double* s;
+  std::ptrdiff_t sStep;
+  const double* d;
+  std::ptrdiff_t dStep;
+  double S(int k) const { return s[k * sStep]; }
+  double D(int k) const { return d[k * dStep]; }
+};
+
+// A pair whose rule is decided, for lanes the row check refuses.
+template <class Results>
+void ExactPair(double s, double d, double left, double right, bool plain, bool smoothEven, bool smoothOdd,
+               double& even, double& odd) {
+  if (plain) return Results::Plain(s, d, even, odd);
+  Results::Flat(s, left, right, smoothEven, smoothOdd, even, odd);
+}
+
+double ValueAt(const double* p, double) { return *p; }
+double ValueAt(const std::int16_t* p, double factor) { return double(*p) * factor; }
+
+// The row loops of hwl_lanes.h, one pair at a time with the whole rule and
+// the extended arithmetic: for values the row check cannot take.
+template <class Results, class SValue, class DValue>
+void ExactVertical(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor, int count, int j,
+                   int p, double* even, double* odd, HwlExactPair) {
+  struct Get {
+    const SValue* const* s;
+    const DValue* const* d;
+    int c;
+    double sf, df;
+    double S(int k) const { return ValueAt(s[k + 2] + c, sf); }
+    double D(int k) const { return ValueAt(d[k + 1] + c, df); }
+  };
+  for (int c = 0; c < count; ++c) PairRule<Results>(Get{sRows, dRows, c, sFactor, dFactor}, j, p, even[c], odd[c]);
+}
+
+template <class Results>
+void ExactHorizontal(const double* line, int p, int j0, int j1, double* out, HwlExactPair) {
+  for (int j = j0; j < j1; ++j)
+    PairRule<Results>(PointerGet{line + j, 1, line + p + j, 1}, j, p, out[2 * (j - j0)], out[2 * (j - j0) + 1]);
+}
+
+template <class Results>
+constexpr HwlLaneRows ExactRowsOf() {
+  return {1, ExactVertical<Results, double, double>, ExactVertical<Results, double, std::int16_t>,
+          ExactVertical<Results, std::int16_t, std::int16_t>, ExactHorizontal<Results>};
+}
+
+// The x87 evaluates every pair the row check refuses or cannot take, where
+// there is one; elsewhere the pair check does, with the software type behind
+// it.
+#if HWL_X87
+using X87Pairs = ExactResults<HwlX87Arithmetic>;
+constexpr HwlLaneRows X87Rows = ExactRowsOf<X87Pairs>();
+#endif
+using SoftPairs = ExactResults<HwlSoftArithmetic>;
+using FastSoftPairs = FastResults<HwlSoftArithmetic>;
+constexpr HwlLaneRows SoftRows = ExactRowsOf<FastSoftPairs>();
+// The row check one double at a time: for rows narrower than a vector, and
+// for machines without vector rows and without an x87.
+constexpr HwlLaneRows ScalarRows = HwlLaneRowsOf<HwlScalarLaneHere>();
+
+// The vector rows this machine has, or none.
+const HwlLaneRows* CpuLaneRows() {
   if (!HwlUseCpuExtensions) return nullptr;
 #if HWL_AVX2_ROWS
   static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  return has ? &HwlAvx2Rows[tight] : nullptr;
+  return has ? &HwlAvx2Rows : nullptr;
 #elif HWL_NEON_ROWS
-  return &HwlNeonRows[tight];
+  return &HwlNeonRows;
 #else
-  (void)tight;
   return nullptr;
 #endif
 }
 
-// In place, the results of pair j go where S(2j) and S(2j + 1) (or later
-// details) were, so the approximation half of a line is copied first. The
-// detail half is read in place: detail i sits at line position p + i and is
-// overwritten by pair (p + i) / 2, never before its last reader, pair i + 1
-// (pair p - 1, which overwrites D(p - 2), takes the plain case and reads only
-// D(p - 1)).
-//
-// The pass functions below take the rule's evaluation as Results (pairs that
-// no vector row takes), and the vector rows with the exact rule for the
-// lanes they hand back.
+// The arithmetic of a synthesis: row loops with the row check (none on an
+// x87 machine without vector rows: the x87 alone is faster than the row
+// check one double at a time), the rows for what they cannot take, and the
+// evaluation of refused lanes.
+struct Arithmetic {
+  const HwlLaneRows* lanes;
+  const HwlLaneRows* exactRows;
+  HwlExactPair exact;
 
-// Vertical pass of one step over columns [c0, c1) of the w x h block: each
-// column's upper half holds approximation values, its lower half details.
-// The rule runs row by row across the strip. The inner rows never overwrite
-// a detail row that their own pair or a later one still reads. A cancelled
-// decode stops part-way.
-template <class Results>
-void VerticalStrip(double* plane, std::size_t stride, int c0, int c1, int h, std::vector<double>& strip,
-                   const HwlLaneRows* rows, HwlPairFunction exact, const HwlTeam& team) {
-  const int cw = c1 - c0;
-  const int p = h / 2;
-  strip.resize(std::size_t(p) * cw);
-  for (int r = 0; r < p; ++r) std::copy_n(plane + r * stride + c0, cw, strip.data() + std::size_t(r) * cw);
-  const int laneColumns = rows ? cw - cw % rows->width : 0;
-  for (int j = 0; j < p; ++j) {
-    if (j % 1024 == 0 && team.Cancelled()) return;
-    const double* s = strip.data() + std::size_t(j) * cw;
-    const double* d = plane + std::size_t(p + j) * stride + c0;
-    double* even = plane + std::size_t(2 * j) * stride + c0;
-    double* odd = even + stride;
-    int c = 0;
-    if (laneColumns > 0 && j >= 2 && j <= p - 3) {
-      rows->vertical(s, std::size_t(cw), d, stride, even, odd, j, p, laneColumns, exact);
-      c = laneColumns;
-    }
-    for (; c < cw; ++c) SynthesisePairWith<Results>(s + c, cw, d + c, std::ptrdiff_t(stride), j, p, even[c], odd[c]);
+  // The rows for a step of `count` columns and pairs per half line.
+  const HwlLaneRows& For(bool checkable, int count) const {
+    if (!checkable || lanes == nullptr) return *exactRows;
+    return count >= lanes->width ? *lanes : ScalarRows;
   }
+};
+
+Arithmetic CurrentArithmetic() {
+#if HWL_X87
+  if (HwlUseX87) return {CpuLaneRows(), &X87Rows, ExactPair<X87Pairs>};
+#endif
+  const HwlLaneRows* cpu = CpuLaneRows();
+  return {cpu ? cpu : &ScalarRows, &SoftRows, ExactPair<FastSoftPairs>};
 }
 
-// Horizontal pass over one row of a block of width w, from a copy of the row.
-template <class Results>
-void HorizontalRow(double* row, int w, std::vector<double>& line, const HwlLaneRows* rows, HwlPairFunction exact) {
-  const int p = w / 2;
-  line.assign(row, row + 2 * p);
-  const double* s = line.data();
-  const double* d = s + p;
-  int j = 0;
-  // Pairs 2 ... 2 + inner - 1 <= p - 3 go to the vector row.
-  const int inner = rows && p >= 4 + rows->width ? (p - 4) - (p - 4) % rows->width : 0;
-  for (; j < 2 && j < p; ++j) SynthesisePairWith<Results>(s + j, 1, d + j, 1, j, p, row[2 * j], row[2 * j + 1]);
-  if (inner > 0) {
-    rows->horizontal(s, row, 2, p, inner, exact);
-    j = 2 + inner;
+// ---- Which steps the row check may take (hwl_lanes.h: HwlLaneFloor).
+
+// A step's inputs must be at least this (nonzero), so that those of its
+// horizontal pass are at least HwlLaneFloor.
+constexpr double StepFloor = HwlLaneFloor / HwlPassShrink;
+
+// The least nonzero magnitude of the doubles, or 0 when one of them is -0,
+// not finite or above HwlLaneCeiling (+infinity when all are +0).
+double ScanBound(const double* x, std::size_t count) {
+  constexpr std::uint64_t Ceiling = std::bit_cast<std::uint64_t>(HwlLaneCeiling);
+  std::uint64_t least = ~std::uint64_t{0};
+  bool bad = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(x[i]);
+    const std::uint64_t magnitude = bits & ~(std::uint64_t{1} << 63);
+    bad |= bits != magnitude && magnitude == 0;  // -0
+    bad |= magnitude > Ceiling;
+    if (magnitude != 0) least = std::min(least, magnitude);
   }
-  for (; j < p; ++j) SynthesisePairWith<Results>(s + j, 1, d + j, 1, j, p, row[2 * j], row[2 * j + 1]);
+  if (bad) return 0;
+  return least == ~std::uint64_t{0} ? std::numeric_limits<double>::infinity() : std::bit_cast<double>(least);
 }
 
-// One synthesis step: the w x h upper-left block of the plane, in place.
-template <class Results>
-void SynthesiseStepWith(double* plane, std::size_t stride, int w, int h, HwlTeam& team, HwlRowSink sink,
-                        const HwlLaneRows* rows, HwlPairFunction exact) {
-  const int parts = PartsFor(std::size_t(w) * h, team.Size());
-  // Columns are dealt out in whole strips, rows in equal ranges.
-  const std::size_t strips = (w + HwlStripWidth - 1) / HwlStripWidth;
+// True when a band of coefficients holds a negative one: times a factor of
+// +0 it is -0.
+bool HasNegative(const std::int16_t* c, std::size_t stride, int x0, int x1, int y0, int y1) {
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x)
+      if (c[std::size_t(y) * stride + x] < 0) return true;
+  return false;
+}
+
+// The bound of band i's values (0 for one the row check cannot take).
+double BandBound(const HwlPlaneValues& v, int width, int height, int levels, int band, double sampleBound) {
+  if (v.samples != nullptr) return sampleBound;
+  const double f = v.factors[band];
+  if (std::signbit(f)) return 0;
+  if (f > 0) return f;  // |c| >= 1; checked files keep 255 x f below HwlLaneCeiling
+  // Factor +0: every value is +0 unless a coefficient is negative.
+  const int w = width >> band, h = height >> band;
+  const bool negative = band == levels + 1 ? HasNegative(v.coefficients, width, 0, w, 0, h)
+                                           : HasNegative(v.coefficients, width, w / 2, w, 0, h / 2) ||
+                                                 HasNegative(v.coefficients, width, 0, w, h / 2, h);
+  return negative ? 0 : std::numeric_limits<double>::infinity();
+}
+
+// Columns on either side of the vertical pass's rows: the horizontal pass
+// reads two values before and after a line.
+constexpr int Margin = 2;
+// Pairs per piece of a last-step row handed to the sink.
+constexpr int PiecePairs = 256;
+constexpr int MaxLaneWidth = 4;
+
+std::size_t RowDoubles(int width) { return 2 * (std::size_t(width) + 2 * Margin) + 2 * (PiecePairs + MaxLaneWidth); }
+
+// One synthesis step: the w x h block of step n from `in` (the coarser
+// step's result, w/2 x h/2; unused for the coarsest) and the plane's
+// detail bands, to `out` (w x h) or, for the last step, the sink.
+void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, int n, const double* in,
+                    double* out, bool checkable, HwlSynthesisMemory& memory, HwlTeam& team, HwlRowSink sink,
+                    const Arithmetic& arithmetic) {
+  const int w = width >> n, h = height >> n, p = h / 2, q = w / 2;
+  const int parts = std::min({int(memory.rows.size()), PartsFor(std::size_t(w) * h, team.Size()), p});
+  const HwlLaneRows& rows = arithmetic.For(checkable, q);
+  const HwlExactPair exact = arithmetic.exact;
+  const std::size_t stride = std::size_t(width);
   team.Run(parts, [&](int part) {
-    std::vector<double> strip;
-    const PartRange range = PartOf(strips, part, parts);
-    for (std::size_t i = range.first; i < range.last; ++i)
-      VerticalStrip<Results>(plane, stride, int(i) * HwlStripWidth, std::min(w, int(i + 1) * HwlStripWidth), h,
-                             strip, rows, exact, team);
-  });
-  team.Run(parts, [&](int part) {
-    std::vector<double> line;
-    const PartRange range = PartOf(std::size_t(h), part, parts);
-    for (std::size_t r = range.first; r < range.last && !team.Cancelled(); ++r) {
-      HorizontalRow<Results>(plane + r * stride, w, line, rows, exact);
-      if (sink.call) sink.call(sink.context, int(r), plane + r * stride);
+    double* even = memory.rows[part].get() + Margin;
+    double* odd = even + width + 2 * Margin;
+    double* piece = odd + width + Margin;
+    const PartRange range = PartOf(std::size_t(p), part, parts);
+    const auto row = [&](int j, int k) { return std::size_t(std::clamp(j + k, 0, p - 1)); };
+    for (int j = int(range.first); j < int(range.last); ++j) {
+      if (team.Cancelled()) return;
+      // Vertical pass: the left half of the block's columns has the
+      // approximation block above its detail band, the right half two
+      // detail bands.
+      const double f = v.factors[n];
+      if (v.coefficients != nullptr) {
+        const std::int16_t* const c = v.coefficients;
+        const std::int16_t* details[3];
+        const std::int16_t* upper[5];
+        for (int k = 0; k < 3; ++k) details[k] = c + (p + row(j, k - 1)) * stride;
+        for (int k = 0; k < 5; ++k) upper[k] = c + row(j, k - 2) * stride;
+        if (n == levels) {
+          rows.verticalCoefficients(upper, details, v.factors[levels + 1], f, q, j, p, even, odd, exact);
+        } else {
+          const double* approximation[5];
+          for (int k = 0; k < 5; ++k) approximation[k] = in + row(j, k - 2) * q;
+          rows.verticalScaled(approximation, details, 0, f, q, j, p, even, odd, exact);
+        }
+        for (int k = 0; k < 3; ++k) details[k] += q;
+        for (int k = 0; k < 5; ++k) upper[k] += q;
+        rows.verticalCoefficients(upper, details, f, f, q, j, p, even + q, odd + q, exact);
+      } else {
+        const double* const s = v.samples;
+        const double* details[3];
+        const double* upper[5];
+        for (int k = 0; k < 3; ++k) details[k] = s + (p + row(j, k - 1)) * stride;
+        for (int k = 0; k < 5; ++k) upper[k] = n == levels ? s + row(j, k - 2) * stride : in + row(j, k - 2) * q;
+        rows.verticalDoubles(upper, details, 0, 0, q, j, p, even, odd, exact);
+        for (int k = 0; k < 3; ++k) details[k] += q;
+        for (int k = 0; k < 5; ++k) upper[k] = s + row(j, k - 2) * stride + q;
+        rows.verticalDoubles(upper, details, 0, 0, q, j, p, even + q, odd + q, exact);
+      }
+      // Horizontal pass of the two rows.
+      for (int half = 0; half < 2; ++half) {
+        const double* line = half == 0 ? even : odd;
+        const int r = 2 * j + half;
+        if (out != nullptr) {
+          rows.horizontal(line, q, 0, q, out + std::size_t(r) * w, exact);
+          continue;
+        }
+        for (int j0 = 0; j0 < q;) {
+          const int j1 = q - (j0 + PiecePairs) < rows.width ? q : j0 + PiecePairs;
+          rows.horizontal(line, q, j0, j1, piece, exact);
+          sink.call(sink.context, r, 2 * j0, 2 * (j1 - j0), piece);
+          j0 = j1;
+        }
+      }
     }
   });
-}
-
-// The x87 evaluates every pair the vector rows do not take, where there is
-// one: it is faster than the double-double lane in front of the software
-// type, and it takes the lanes the rows' loose check refuses. Elsewhere that
-// lane does, and the software type takes the rest, behind the tight check.
-#if HWL_X87
-using X87Pairs = ExactResults<HwlX87Arithmetic>;
-#endif
-using SoftPairs = ExactResults<HwlSoftArithmetic>;
-using FastSoftPairs = FastResults<HwlSoftArithmetic>;
-
-void SynthesiseStep(double* plane, std::size_t stride, int w, int h, HwlTeam& team, HwlRowSink sink) {
-#if HWL_X87
-  if (HwlUseX87)
-    return SynthesiseStepWith<X87Pairs>(plane, stride, w, h, team, sink, CpuLaneRows(false),
-                                        &SynthesisePairWith<X87Pairs>);
-#endif
-  SynthesiseStepWith<FastSoftPairs>(plane, stride, w, h, team, sink, CpuLaneRows(true),
-                                    &SynthesisePairWith<SoftPairs>);
 }
 
 }  // namespace
 
+HwlSynthesisMemory AllocateSynthesis(int width, int height, int levels, int threads) {
+  HwlSynthesisMemory m;
+  const std::size_t count = std::size_t(width) * height;
+  if (levels >= 1) m.steps[0].reset(new double[count / 4]);
+  if (levels >= 2) m.steps[1].reset(new double[count / 16]);
+  const int parts = std::max(1, std::min(threads, height / 2));
+  for (int i = 0; i < parts; ++i) {
+    // Zeros: the margins are read (by lanes whose results are not used) before anything is written there.
+    m.rows.emplace_back(new double[RowDoubles(width)]());
+  }
+  return m;
+}
+
+void SynthesisePlane(const HwlPlaneValues& values, int width, int height, int levels, HwlSynthesisMemory& memory,
+                     HwlTeam& team, HwlRowSink sink) {
+  const HwlExtendedPrecision precision;
+  const Arithmetic arithmetic = CurrentArithmetic();
+  const double sampleBound =
+      values.samples != nullptr ? ScanBound(values.samples, std::size_t(width) * height) : 0.0;
+  // The least nonzero magnitude of the approximation block of the step (0: unknown).
+  double approximation = BandBound(values, width, height, levels, levels + 1, sampleBound);
+  for (int n = levels; n >= 0; --n) {
+    const double* in = n < levels ? memory.steps[n % 2].get() : nullptr;
+    double* out = n > 0 ? memory.steps[(n - 1) % 2].get() : nullptr;
+    const double detail = BandBound(values, width, height, levels, n, sampleBound);
+    double least = std::min(approximation, detail);
+    if (least < StepFloor && detail >= StepFloor && in != nullptr) {
+      // Each pass may have shrunk the bound; look at the values themselves.
+      approximation = ScanBound(in, std::size_t(width >> (n + 1)) * (height >> (n + 1)));
+      least = std::min(approximation, detail);
+    }
+    const bool checkable = least >= StepFloor;
+    SynthesiseStep(values, width, height, levels, n, in, out, checkable, memory, team, sink, arithmetic);
+    if (team.Cancelled()) return;
+    approximation = checkable ? least * HwlPassShrink * HwlPassShrink : 0;
+  }
+}
+
+void SynthesisePlane(std::span<double> plane, int width, int height, int levels, int threads) {
+  const std::vector<double> input(plane.begin(), plane.end());
+  HwlPlaneValues values;
+  values.samples = input.data();
+  HwlTeam team(PartsFor(plane.size(), std::max(1, threads)));
+  HwlSynthesisMemory memory = AllocateSynthesis(width, height, levels, team.Size());
+  const auto copy = [&](int row, int first, int count, const double* samples) {
+    std::copy_n(samples, count, plane.data() + std::size_t(row) * width + first);
+  };
+  SynthesisePlane(values, width, height, levels, memory, team,
+                  {[](const void* c, int row, int first, int count, const double* samples) {
+                     (*static_cast<const decltype(copy)*>(c))(row, first, count, samples);
+                   },
+                   &copy});
+}
+
 void HwlSynthesisePair(const double* s, std::ptrdiff_t sStep, const double* d, std::ptrdiff_t dStep, int j, int p,
                        double& even, double& odd) {
+  const PointerGet get{s, sStep, d, dStep};
 #if HWL_X87
   if (HwlUseX87) {
     const HwlExtendedPrecision precision;
-    return SynthesisePairWith<X87Pairs>(s, sStep, d, dStep, j, p, even, odd);
+    return PairRule<X87Pairs>(get, j, p, even, odd);
   }
 #endif
-  SynthesisePairWith<FastSoftPairs>(s, sStep, d, dStep, j, p, even, odd);
+  PairRule<FastSoftPairs>(get, j, p, even, odd);
 }
 
 void HwlPlainPair(double s, double d, double& even, double& odd) {
 #if HWL_X87
   if (HwlUseX87) {
     const HwlExtendedPrecision precision;
-    return X87Pairs::Plain(s, d, even, odd);
+    return X87Pairs::Plain(HwlAfterPrecision(s), HwlAfterPrecision(d), even, odd);
   }
 #endif
   FastSoftPairs::Plain(s, d, even, odd);
@@ -228,55 +403,27 @@ double HwlBandFactor(double scale) {
 #if HWL_X87
   if (HwlUseX87) {
     const HwlExtendedPrecision precision;
-    return HwlX87Arithmetic::Reciprocal(scale);
+    return HwlX87Arithmetic::Reciprocal(HwlAfterPrecision(scale));
   }
 #endif
   return HwlSoftArithmetic::Reciprocal(scale);
 }
 
 void DequantiseBands(std::span<double> plane, int width, int height, int levels,
-                     std::span<const double> bandScales, HwlTeam& team) {
-  const HwlExtendedPrecision precision;
+                     std::span<const double> bandScales) {
   std::array<double, HwlMaxBands> factor{};
   for (int i = 0; i <= levels + 1; ++i) factor[i] = HwlBandFactor(bandScales[i]);
-  const int parts = PartsFor(plane.size(), team.Size());
-  team.Run(parts, [&](int part) {
-    const PartRange rows = PartOf(std::size_t(height), part, parts);
-    for (int y = int(rows.first); y < int(rows.last) && !team.Cancelled(); ++y) {
-      // From the right: level i covers columns [W >> (i + 1), W >> i) of the
-      // rows in its upper quarter, and every column left of W >> i below it.
-      double* row = plane.data() + std::size_t(y) * width;
-      int end = width;
-      for (int i = 0; i <= levels + 1; ++i) {
-        const bool whole = i == levels + 1 || y >= (height >> (i + 1));
-        const int begin = whole ? 0 : width >> (i + 1);
-        const double f = factor[i];
-        int x = begin;
-#if defined(__SSE2__)
-        for (const __m128d vf = _mm_set1_pd(f); x + 2 <= end; x += 2)
-          _mm_storeu_pd(row + x, _mm_mul_pd(_mm_loadu_pd(row + x), vf));
-#endif
-        for (; x < end; ++x) row[x] *= f;
-        if (whole) break;
-        end = begin;
-      }
+  for (int y = 0; y < height; ++y) {
+    // From the right: level i covers columns [W >> (i + 1), W >> i) of the
+    // rows in its upper quarter, and every column left of W >> i below it.
+    double* row = plane.data() + std::size_t(y) * width;
+    int end = width;
+    for (int i = 0; i <= levels + 1; ++i) {
+      const bool whole = i == levels + 1 || y >= (height >> (i + 1));
+      const int begin = whole ? 0 : width >> (i + 1);
+      for (int x = begin; x < end; ++x) row[x] *= factor[i];
+      if (whole) break;
+      end = begin;
     }
-  });
-}
-
-void DequantiseBands(std::span<double> plane, int width, int height, int levels,
-                     std::span<const double> bandScales, int threads) {
-  HwlTeam team(PartsFor(plane.size(), std::max(1, threads)));
-  DequantiseBands(plane, width, height, levels, bandScales, team);
-}
-
-void SynthesisePlane(std::span<double> plane, int width, int height, int levels, HwlTeam& team, HwlRowSink sink) {
-  const HwlExtendedPrecision precision;
-  for (int n = levels; n >= 0; --n)
-    SynthesiseStep(plane.data(), std::size_t(width), width >> n, height >> n, team, n == 0 ? sink : HwlRowSink{});
-}
-
-void SynthesisePlane(std::span<double> plane, int width, int height, int levels, int threads) {
-  HwlTeam team(PartsFor(plane.size(), std::max(1, threads)));
-  SynthesisePlane(plane, width, height, levels, team);
+  }
 }

@@ -2,15 +2,18 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <thread>
 #include <vector>
 
+#include "hwl_format.h"
 #include "hwl_precision.h"
 
 // A WebAssembly build without threads has none to start, and cannot catch
@@ -119,15 +122,41 @@ inline int PartsFor(std::size_t items, int threads) {
   return parts < 1 ? 1 : parts < std::size_t(threads) ? int(parts) : threads;
 }
 
-// Receives each finished row of a plane's last synthesis step while it is
-// still in the cache (the loader packs it into pixels there).
+// Receives each finished piece of a row of a plane's last synthesis step
+// (samples [first, first + count) of row `row`) while it is still in the
+// cache; the loader packs it into pixels there.
 struct HwlRowSink {
-  void (*call)(const void* context, int row, const double* samples) = nullptr;
+  void (*call)(const void* context, int row, int first, int count, const double* samples) = nullptr;
   const void* context = nullptr;
 };
 
-// The stages on a team (hwl_decode.h has the same without one).
-void DequantiseBands(std::span<double> plane, int width, int height, int levels,
-                     std::span<const double> bandScales, HwlTeam& team);
-void SynthesisePlane(std::span<double> plane, int width, int height, int levels, HwlTeam& team,
-                     HwlRowSink sink = {});
+// Where the synthesis reads a plane's bands: the integer coefficients with
+// each band's factor (HwlBandFactor of its scale; the values are the
+// coefficients times their factors, as dequantisation rounds them), or a
+// dequantised plane of doubles. Either is width x height, row-major.
+struct HwlPlaneValues {
+  const std::int16_t* coefficients = nullptr;
+  std::array<double, HwlMaxBands> factors{};
+  const double* samples = nullptr;
+};
+
+// The synthesis's working memory for planes of one size, allocated before
+// decoding starts (new throws std::bad_alloc): the results of the coarser
+// steps, alternately in a (W/2 x H/2) and a (W/4 x H/4) buffer, and per
+// part of a step two rows of the vertical pass (with margins) and a piece
+// of output row. Parts never outnumber a step's pairs of rows, so the rows
+// cost at most 8 bytes per pixel of the plane, reached by images two rows
+// high; for larger ones they are a few rows of doubles per thread.
+struct HwlSynthesisMemory {
+  std::unique_ptr<double[]> steps[2];
+  std::vector<std::unique_ptr<double[]>> rows;  // one per part
+};
+HwlSynthesisMemory AllocateSynthesis(int width, int height, int levels, int threads);
+
+// Inverse Haar synthesis of one plane, levels + 1 steps from the coarsest
+// block to the full plane, with the smoothing of zero details; the rows of
+// the last step go to the sink. The result does not depend on the number of
+// threads. Returns early (the sink then has part of the plane) when the
+// team's cancel flag is set.
+void SynthesisePlane(const HwlPlaneValues& values, int width, int height, int levels, HwlSynthesisMemory& memory,
+                     HwlTeam& team, HwlRowSink sink);

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "hwl_decode.h"
+#include "hwl_test_paths.h"
 #include "hwl_test_writer.h"
 
 namespace {
@@ -67,16 +68,9 @@ void PrintDigest(const std::string& path) {
     std::printf("%s error %d\n", name.c_str(), status.code);
     return;
   }
-  HwlBody body;
   std::uint64_t samples = 0xCBF29CE484222325u;
-  if (CheckHwlHeader(h, name) && DecodeCoefficientPlanes(file, h, name, body))
-    for (int p = 0; p < body.planeCount; ++p) {
-      std::vector<double> plane(std::size_t(h.width) * h.height);
-      ExpandSymbols(body.streams[p], h.valueBits, plane.size(), plane);
-      DequantiseBands(plane, h.width, h.height, h.levels, body.bandScales[p]);
-      SynthesisePlane(plane, h.width, h.height, h.levels, 2);
-      samples = Fnv(plane.data(), plane.size() * sizeof(double), samples);
-    }
+  for (const std::vector<double>& plane : LoaderSamplePlanes(file, 2))
+    samples = Fnv(plane.data(), plane.size() * sizeof(double), samples);
   std::printf("%s pixels=%016llx samples=%016llx\n", name.c_str(),
               static_cast<unsigned long long>(Fnv(pixels.data(), pixels.size())),
               static_cast<unsigned long long>(samples));

@@ -15,9 +15,11 @@
 #include <cstring>
 #include <limits>
 #include <sstream>
+#include <vector>
 
 #include "hwl_arithmetic.h"
 #include "hwl_lanes.h"
+#include "hwl_oracle.h"
 #include "hwl_precision.h"
 
 namespace {
@@ -266,17 +268,17 @@ bool FormulaCase(const char* what, Digest& digest, double s, double n, Formula f
 #endif
 }
 
-// Random inputs of one pair of the rule, decided as plain, flat or smoothed.
-template <bool Fused, bool Tight>
-bool LaneCase(Random& r, Digest& digest) {
+// Random inputs of one pair of the rule, decided as plain, flat or smoothed,
+// on the pair check.
+template <bool Fused>
+bool PairCheckCase(Random& r, Digest& digest) {
   const double s = RandomDouble(r);
   const double d = r.Below(3) == 0 ? 0.0 : RandomNeighbour(r, s);
   const double left = RandomNeighbour(r, s), right = RandomNeighbour(r, s);
   const int kind = r.Below(3);
   const bool plain = kind == 0, smoothEven = kind == 2 && r.Below(4) != 0, smoothOdd = kind == 2 && r.Below(4) != 0;
   double even = 0, odd = 0;
-  const bool refused =
-      PairLanes<HwlScalarLane<Fused>, Tight>(s, d, left, right, plain, smoothEven, smoothOdd, even, odd);
+  const bool refused = HwlPairLanes<HwlScalarLane<Fused>>(s, d, left, right, plain, smoothEven, smoothOdd, even, odd);
   digest.Add(refused ? 1 : 0);
   if (refused) return true;
   using A = HwlSoftArithmetic;
@@ -286,6 +288,52 @@ bool LaneCase(Random& r, Digest& digest) {
   digest.Add(KeyOf(odd));
   return Agree("lane result", KeyOf(even), KeyOf(expectedEven), s, d, left, right, kind) &&
          Agree("lane result", KeyOf(odd), KeyOf(expectedOdd), s, d, left, right, kind);
+}
+
+// The row check's lanes hand refused pairs to this, which counts them.
+int RefusedPairs = 0;
+void SoftPair(double s, double d, double left, double right, bool plain, bool smoothEven, bool smoothOdd,
+              double& even, double& odd) {
+  ++RefusedPairs;
+  using A = HwlSoftArithmetic;
+  even = plain ? A::SumTimesK(s, d) : smoothEven ? A::SmoothTimesK(s, left) : A::TimesK(s);
+  odd = plain ? A::DifferenceTimesK(s, d) : smoothOdd ? A::SmoothTimesK(s, right) : A::TimesK(s);
+}
+
+// x made a value the row check takes: +0, or a magnitude from HwlLaneFloor
+// to HwlLaneCeiling.
+double Takeable(Random& r, double x) {
+  if (x == 0) return 0.0;
+  if (std::fabs(x) >= HwlLaneFloor && std::fabs(x) <= HwlLaneCeiling) return x;
+  const double significand = 1 + r.Below(64) / 64.0;  // drawn in this order on every compiler
+  return std::ldexp(significand, r.Between(-940, 960)) * (std::signbit(x) ? -1 : 1);
+}
+
+// A line of a few pairs on the row check one double at a time, against the
+// reference decoder's rule: repeated values and zero details (smoothing),
+// neighbours a few ulps apart or nearly opposite (sums on and near ties),
+// both signs, and the pairs at the ends of the line.
+template <bool Fused>
+bool RowCheckCase(Random& r, Digest& digest) {
+  const int p = r.Between(1, 8);
+  std::vector<double> line(2 * p + 4, 0.0);  // with two readable values on either side
+  double* v = line.data() + 2;
+  v[0] = Takeable(r, RandomDouble(r));
+  for (int i = 1; i < 2 * p; ++i) {
+    const int kind = r.Below(6);
+    v[i] = kind == 0 ? v[i - 1] : kind == 1 ? 0.0 : kind < 4 ? Takeable(r, RandomNeighbour(r, v[i - 1])) : Takeable(r, RandomDouble(r));
+  }
+  std::vector<double> out(2 * std::size_t(p));
+  RefusedPairs = 0;
+  HwlHorizontalLanes<HwlScalarLane<Fused>>(v, p, 0, p, out.data(), SoftPair);
+  digest.Add(std::uint64_t(RefusedPairs));
+  const std::vector<double> expected = oracle::SynthesiseLine(std::vector<double>(v, v + 2 * p));
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    digest.Add(KeyOf(out[i]));
+    if (!Agree("row check", KeyOf(out[i]), KeyOf(expected[i]), v[i / 2], v[p + i / 2], double(i), double(p)))
+      return false;
+  }
+  return true;
 }
 
 const Operation Operations[] = {
@@ -376,9 +424,10 @@ const Operation Operations[] = {
        return FormulaCase("(0.8 s + 0.2 n) k", g, s, RandomNeighbour(r, s),
                           [](auto a, double x, double y) { return decltype(a)::SmoothTimesK(x, y); });
      }},
-    {"pair lanes, split product", 0x54e1698988c62c1u, LaneCase<false, true>},
-    {"pair lanes, fused product", 0x21a41ad08900065u, LaneCase<true, true>},
-    {"pair lanes, fused product, loose check", 0xfa1729a0c3bd37f8u, LaneCase<true, false>},
+    {"pair check, split product", 0x54e1698988c62c1u, PairCheckCase<false>},
+    {"pair check, fused product", 0x21a41ad08900065u, PairCheckCase<true>},
+    {"row check, split product", 0x55ba939a4fd2062u, RowCheckCase<false>},
+    {"row check, fused product", 0xe2a1c42803a57dd0u, RowCheckCase<true>},
 };
 
 std::uint64_t CorpusCount() {

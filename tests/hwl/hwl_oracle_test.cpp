@@ -42,8 +42,12 @@ void ExpectSameAsOracle(const Bytes& file, const std::string& what) {
   for (const int threads : {1, 2}) {
     const auto planes = FastSamplePlanes(file, threads);
     ASSERT_EQ(planes.size(), expected.size()) << what;
-    for (std::size_t p = 0; p < planes.size(); ++p)
+    const auto loaded = LoaderSamplePlanes(file, threads);
+    ASSERT_EQ(loaded.size(), expected.size()) << what;
+    for (std::size_t p = 0; p < planes.size(); ++p) {
       ASSERT_TRUE(SameBits(planes[p], expected[p])) << what << " plane " << p << " threads " << threads;
+      ASSERT_TRUE(SameBits(loaded[p], expected[p])) << what << " loader's plane " << p << " threads " << threads;
+    }
   }
   Bytes expectedPixels, pixels;
   HwlHeader expectedHeader, header;

@@ -49,8 +49,12 @@ void ExpectSameOnEveryPath(const Bytes& file, const std::string& what) {
     const UsePath use(path);
     const auto planes = SamplePlanes(file);
     ASSERT_EQ(planes.size(), expected.size());
-    for (std::size_t p = 0; p < planes.size(); ++p)
+    const auto loaded = LoaderSamplePlanes(file, 2);
+    ASSERT_EQ(loaded.size(), expected.size());
+    for (std::size_t p = 0; p < planes.size(); ++p) {
       ASSERT_TRUE(SameBits(planes[p], expected[p])) << what << ", plane " << p << ", " << path.name;
+      ASSERT_TRUE(SameBits(loaded[p], expected[p])) << what << ", loader's plane " << p << ", " << path.name;
+    }
     Bytes pixels;
     ASSERT_TRUE(DecodeHwlImage(file, pixels, header, "f", true, 2)) << what;
     ASSERT_EQ(pixels, expectedPixels) << what << ", " << path.name;
