@@ -8,7 +8,8 @@
 //   reason     why it ended: 'end', 'key', 'cancel' or 'error'; exitCode
 //   error      the error box's text, or null
 //   frames     [music clock ms, performance.now() ms] of every show frame
-//   times      performance.now() at 'dialog' (it shows), 'ahead' (decoding
+//   times      performance.now() at 'dialog' (it shows), 'data' (the data
+//              files are in), 'ahead' (decoding
 //              ahead is done), 'go' (the dialog's end), 'loading' (the
 //              loading screen is shown), 'music' (the music is started)
 //              and 'firstFrame'
@@ -331,7 +332,10 @@
         if (page.state === 'playing') Module._WebFeedMusic();
       }, MusicFeedMs);
     }
-    page.dataReady.then(() => DecodeAhead(Module));
+    page.dataReady.then(() => {
+      page.times.data = performance.now();
+      DecodeAhead(Module);
+    });
     let started;
     try {
       started = await Module.ccall('WebStartShow', 'number', ['number', 'number', 'number'],

@@ -234,7 +234,8 @@ const Cases = {
       const since = name => (t[name] - t.go).toFixed(0);
       console.log('web timing, "Go!" ' + (waitAhead ? 'after decoding ahead (' + (t.ahead - t.dialog).toFixed(0) +
                                                           ' ms)' : 'at once') +
-                  ': first show frame ' + since('firstFrame') + ' ms (loading screen ' + since('loading') +
+                  ': first show frame ' + since('firstFrame') + ' ms (data files in ' + since('data') +
+                  ', loading screen ' + since('loading') +
                   ', music started ' + since('music') + ')');
     };
     await Round(false);
