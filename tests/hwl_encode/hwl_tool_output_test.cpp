@@ -226,8 +226,12 @@ TEST_F(HwlToolOutput, SignalsRemoveTheTemporary) {
     for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
       const pid_t pid = Start({"decode", P("big.hwl"), P("out.raw")}, err);
       while (!AnyPartial() && Running(pid)) std::this_thread::yield();
+      // SIGSTOP takes effect asynchronously: only once the program has
+      // really stopped may the temporary be trusted to still be there.
       kill(pid, SIGSTOP);
-      caught = AnyPartial();
+      siginfo_t info{};
+      caught = waitid(P_PID, id_t(pid), &info, WSTOPPED | WEXITED | WNOWAIT) == 0 &&
+               info.si_code == CLD_STOPPED && AnyPartial();
       kill(pid, sig);
       kill(pid, SIGCONT);
       const Ended e = Wait(pid, err);
