@@ -1,6 +1,6 @@
 # Headless GL context (EGL surfaceless + framebuffer object) for rendered
 # tests, benchmarks and captures. Skipped where EGL is not installed.
-if(NOT WIN32)
+if(NOT WIN32 AND NOT EMSCRIPTEN)
   find_package(PkgConfig QUIET)
   if(PkgConfig_FOUND)
     pkg_check_modules(QUENRIK_EGL IMPORTED_TARGET egl)

@@ -16,6 +16,14 @@
 #include "hwl_format.h"
 #include "hwl_precision.h"
 
+// A WebAssembly build without threads has none to start, and cannot catch
+// the failure to start one (it aborts): its decodes run on the calling thread.
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+constexpr bool HwlHaveThreads = false;
+#else
+constexpr bool HwlHaveThreads = true;
+#endif
+
 // Helper threads kept for one decoding call: a stage hands parts 1 .. n - 1
 // to them and waits, instead of starting a thread per part (a decode has
 // some twenty stages, and starting threads for each cost about as much as a
@@ -36,7 +44,7 @@ struct HwlTeam {
 
   // Starts up to threads - 1 helpers; fewer when a thread cannot be started.
   explicit HwlTeam(int threads) {
-    for (int i = 1; i < threads; ++i) {
+    for (int i = 1; HwlHaveThreads && i < threads; ++i) {
       try {
         helpers.emplace_back([this, i] { Serve(i); });
       } catch (const std::exception&) {

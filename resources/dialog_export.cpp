@@ -156,6 +156,42 @@ void WriteControl(UiWriter& ui, const DialogControl& control) {
   ui.Line(4, "</child>");
 }
 
+// One control of the HTML form: absolutely placed in pixels, its control id
+// in data-control-id (the page sends it to the dialog procedure), its tab
+// stop as a tabindex in template order, the default push button marked.
+std::string HtmlControl(const DialogControl& control, int tabIndex) {
+  const int heightUnits = control.cls == ControlClass::ComboBox ? ClosedComboHeightUnits : control.height;
+  const std::string box = "left: " + std::to_string(UnitsToPixelsX(control.x)) + "px; top: " +
+                          std::to_string(UnitsToPixelsY(control.y)) + "px; width: " +
+                          std::to_string(UnitsToPixelsX(control.width)) + "px; height: " +
+                          std::to_string(UnitsToPixelsY(heightUnits)) + "px";
+  const std::string name = XmlEscaped(control.name);
+  const std::string text = XmlEscaped(control.text);
+  const std::string id = control.id == IdStatic ? "" : " data-control-id=\"" + std::to_string(control.id) + "\"";
+  const std::string tab = tabIndex > 0 ? " tabindex=\"" + std::to_string(tabIndex) + "\"" : "";
+  const std::uint32_t kind = ControlKind(control);
+  switch (control.cls) {
+    case ControlClass::Static:
+      return "<span class=\"static " + std::string(kind == SsCenter ? "center" : "left") + "\" id=\"" + name +
+             "\" style=\"" + box + "\">" + text + "</span>";
+    case ControlClass::ComboBox:
+      return "<select class=\"list\" id=\"" + name + "\"" + id + tab + " style=\"" + box + "\"></select>";
+    case ControlClass::Button:
+      switch (kind) {
+        case BsGroupBox:
+          return "<fieldset class=\"group\" id=\"" + name + "\" style=\"" + box + "\"><legend>" + text +
+                 "</legend></fieldset>";
+        case BsAutoCheckBox:
+          return "<label class=\"check\" style=\"" + box + "\"><input type=\"checkbox\" id=\"" + name + "\"" +
+                 id + tab + ">" + text + "</label>";
+        default:
+          return "<button type=\"button\" class=\"" + std::string(kind == BsDefPushButton ? "push default" : "push") +
+                 "\" id=\"" + name + "\"" + id + tab + " style=\"" + box + "\">" + text + "</button>";
+      }
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string StyleExpression(std::optional<ControlClass> cls, std::uint32_t style) {
@@ -254,6 +290,28 @@ std::string ConfigDialogRc() {
   }
   rc += "END\n";
   return rc;
+}
+
+std::string ConfigDialogHtml() {
+  const DialogTemplate& dialog = ConfigDialog;
+  std::string html;
+  html += "<!-- Generated from config_dialog_template.h by quenrik-dialog-export: do not edit. -->\n";
+  html += "<!-- Dialog units to pixels: x * " + std::to_string(DialogBaseX) + " / 4, y * " +
+          std::to_string(DialogBaseY) + " / 8 (" + std::string(dialog.fontName) + " " +
+          std::to_string(dialog.fontPoints) + " pt). -->\n";
+  html += "<div class=\"quenrik-dialog\" id=\"dialog\" role=\"dialog\" aria-labelledby=\"dialog-caption\" style=\"left: " +
+          std::to_string(UnitsToPixelsX(dialog.x)) + "px; top: " + std::to_string(UnitsToPixelsY(dialog.y)) + "px\">\n";
+  html += "  <div class=\"caption\"><span id=\"dialog-caption\">" + XmlEscaped(dialog.caption) +
+          "</span><button type=\"button\" class=\"close\" id=\"dialog-close\" tabindex=\"-1\" "
+          "aria-label=\"Close\">&#x2715;</button></div>\n";
+  html += "  <div class=\"client\" style=\"width: " + std::to_string(UnitsToPixelsX(dialog.width)) +
+          "px; height: " + std::to_string(UnitsToPixelsY(dialog.height)) + "px\">\n";
+  int tabIndex = 0;
+  for (const DialogControl& control : dialog.controls) {
+    html += "    " + HtmlControl(control, (control.style & WsTabStop) ? ++tabIndex : 0) + "\n";
+  }
+  html += "  </div>\n</div>\n";
+  return html;
 }
 
 }  // namespace dialog_template

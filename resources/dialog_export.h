@@ -1,6 +1,6 @@
 // Writes the configuration dialog's template out in the forms the toolkits
-// read: a GtkBuilder description for GTK 3 and a DIALOG resource script for
-// Windows. Both files are checked in under resources/ and tested against
+// read: a GtkBuilder description for GTK 3, a DIALOG resource script for
+// Windows and an HTML form for the browser. Both files are checked in under resources/ and tested against
 // these functions, so the table stays the single source.
 #pragma once
 
@@ -18,6 +18,11 @@ std::string ConfigDialogUi();
 
 // The resource script (.rc) text of DIALOG 108 for windres or rc.
 std::string ConfigDialogRc();
+
+// The HTML form for the browser's page: the dialog's frame with its caption
+// and close box, and every control at its template position in pixels, in
+// template (tab) order.
+std::string ConfigDialogHtml();
 
 // A style as the resource script writes it, e.g.
 // "BS_DEFPUSHBUTTON | WS_CHILD | WS_VISIBLE | WS_TABSTOP". With no class the

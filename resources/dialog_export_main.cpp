@@ -1,6 +1,6 @@
 // quenrik-dialog-export: writes the configuration dialog's description for a
 // toolkit, generated from the control table.
-//   quenrik-dialog-export ui|rc [FILE]    (standard output without FILE)
+//   quenrik-dialog-export ui|rc|html [FILE]    (standard output without FILE)
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -9,13 +9,29 @@
 
 #include "dialog_export.h"
 
+namespace {
+
+struct Form {
+  const char* name;
+  std::string (*write)();
+};
+constexpr Form Forms[] = {
+    {"ui", dialog_template::ConfigDialogUi},
+    {"rc", dialog_template::ConfigDialogRc},
+    {"html", dialog_template::ConfigDialogHtml},
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3 || (std::strcmp(argv[1], "ui") != 0 && std::strcmp(argv[1], "rc") != 0)) {
-    std::fprintf(stderr, "usage: quenrik-dialog-export ui|rc [FILE]\n");
+  const Form* form = nullptr;
+  for (const Form& candidate : Forms)
+    if (argc >= 2 && std::strcmp(argv[1], candidate.name) == 0) form = &candidate;
+  if (argc < 2 || argc > 3 || !form) {
+    std::fprintf(stderr, "usage: quenrik-dialog-export ui|rc|html [FILE]\n");
     return 2;
   }
-  const std::string text =
-      std::strcmp(argv[1], "ui") == 0 ? dialog_template::ConfigDialogUi() : dialog_template::ConfigDialogRc();
+  const std::string text = form->write();
   if (argc == 2) {
     std::cout << text;
     return std::cout.good() ? 0 : 1;

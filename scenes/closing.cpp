@@ -29,13 +29,28 @@ void PlaceSecondCard(int k, double divisor) {
   glTranslatef(static_cast<float>(CircleTable.cx[k] / divisor), static_cast<float>(CircleTable.sy[k] / divisor), 0);
 }
 
+// A shake step in [0, ShakeSteps): the generator's 32-bit output scaled by
+// multiplying and rejecting (Lemire's method). Spelled out rather than
+// std::uniform_int_distribution, whose algorithm each standard library
+// chooses for itself: this is the one libstdc++ uses, so every build (Linux,
+// Windows, the browser's libc++) draws the same shake from the same seed.
+int ShakeStep(std::mt19937& random) {
+  constexpr std::uint32_t range = ShakeSteps;
+  std::uint64_t product = std::uint64_t{static_cast<std::uint32_t>(random())} * range;
+  if (static_cast<std::uint32_t>(product) < range) {
+    const std::uint32_t threshold = (0u - range) % range;
+    while (static_cast<std::uint32_t>(product) < threshold)
+      product = std::uint64_t{static_cast<std::uint32_t>(random())} * range;
+  }
+  return static_cast<int>(product >> 32);
+}
+
 }  // namespace
 
 void ShakeText99() {
   OverlayState& s = Overlay;
   if (s.PhaseB == 1.0) s.PhaseB = s.PhaseA;
-  std::uniform_int_distribution<int> shake(0, ShakeSteps - 1);
-  const double j = shake(s.ShakeRandom) / 10.0 - 1.0;
+  const double j = ShakeStep(s.ShakeRandom) / 10.0 - 1.0;
   const int k = CircleIndex(s.PhaseB);
   // The same offset on both axes: the card jumps along the diagonal.
   PlaceCard(s.CardPosition.X + CircleTable.cx[k] / ShakeFloatDivisor + j,

@@ -14,6 +14,7 @@
 #include "data_file.h"
 #include "gl.h"
 #include "hwl_format.h"
+#include "hwl_threads.h"
 #include "thread_priority.h"
 #include "image_textures.h"
 
@@ -157,21 +158,27 @@ HwlStatus DecodePictureFile(const char* fileName, ImageTexture& record, const st
   return {};
 }
 
+// Decodes the next picture not yet started into its slot; false when none
+// is left or the queue is abandoned.
+bool DecodeNext(DecodeQueue& queue) {
+  const std::size_t index = queue.nextFile.fetch_add(1);
+  if (index >= DecodeCount || queue.abandoned) return false;
+  ImageTexture picture;
+  HwlStatus status = DecodePictureFile(DecodeOrderFile(index), picture, &queue.abandoned);
+  {
+    std::lock_guard lock(queue.mutex);
+    DecodeSlot& slot = queue.slots[index];
+    slot.status = std::move(status);
+    slot.picture = std::move(picture);
+    slot.done = true;
+  }
+  queue.finished.notify_all();
+  return true;
+}
+
 void DecodeWorker(DecodeQueue& queue) {
   LowerThreadPriority();  // the window and the context come first
-  for (;;) {
-    const std::size_t index = queue.nextFile.fetch_add(1);
-    if (index >= DecodeCount || queue.abandoned) return;
-    ImageTexture picture;
-    HwlStatus status = DecodePictureFile(DecodeOrderFile(index), picture, &queue.abandoned);
-    {
-      std::lock_guard lock(queue.mutex);
-      DecodeSlot& slot = queue.slots[index];
-      slot.status = std::move(status);
-      slot.picture = std::move(picture);
-      slot.done = true;
-    }
-    queue.finished.notify_all();
+  while (DecodeNext(queue)) {
   }
 }
 
@@ -186,8 +193,16 @@ HwlStatus DecodePicture(const char* fileName, ImageTexture& record) {
 void StartDecodingPictures() {
   if (Queue) return;
   Queue = std::make_unique<DecodeQueue>();
-  const unsigned threadCount = std::clamp(std::thread::hardware_concurrency(), 1u, MaxDecodeThreads);
+  // Without threads (HwlHaveThreads) the pictures decode on the calling
+  // thread: ahead with DecodeNextPicture, or when they are taken.
+  const unsigned threadCount =
+      HwlHaveThreads ? std::clamp(std::thread::hardware_concurrency(), 1u, MaxDecodeThreads) : 0;
   for (unsigned i = 0; i < threadCount; ++i) Queue->workers.emplace_back(DecodeWorker, std::ref(*Queue));
+}
+
+bool DecodeNextPicture() {
+  StartDecodingPictures();
+  return Queue->workers.empty() && DecodeNext(*Queue);
 }
 
 void StopDecodingPictures() {
@@ -211,6 +226,12 @@ HwlStatus TakeDecodedPicture(Picture picture, ImageTexture& record) {
         return HwlError(HwlCancelled, fileName, "loading stopped");
       }
       if (queue.slots[index].done) break;
+      if (queue.workers.empty()) {
+        lock.unlock();
+        DecodeNext(queue);
+        lock.lock();
+        continue;
+      }
       queue.finished.wait_for(lock, StopPollInterval);
     }
     DecodeSlot& decoded = queue.slots[index];

@@ -107,6 +107,13 @@ constexpr unsigned MaxDecodeThreads = 2;  // the machines the show targets have 
 void StartDecodingPictures();
 void StopDecodingPictures();
 
+// A build without threads (a web page) decodes on its one thread: each call
+// decodes the next picture (starting the decoding when needed), for a host
+// with idle time before its show starts; false when none was left, or when
+// the pictures decode on threads. Without calls the pictures decode when
+// they are taken.
+bool DecodeNextPicture();
+
 // Waits for the picture's decode (giving up at once, with HwlCancelled, when
 // PictureLimits.stop is set), checks its size against the context
 // (CheckTextureSize) and moves it into record. A failure abandons the rest.

@@ -4,7 +4,7 @@ add_library(quenrik_dialog_proc STATIC config_dialog_proc.cpp)
 target_include_directories(quenrik_dialog_proc PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(quenrik_dialog_proc PUBLIC quenrik_config quenrik_dialog_template)
 
-if(NOT WIN32)
+if(NOT WIN32 AND NOT EMSCRIPTEN)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
   add_library(quenrik_dialog STATIC dialog_gtk.cpp)

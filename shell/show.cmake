@@ -11,6 +11,12 @@ add_library(quenrik_core STATIC show_core.cpp main_loop.cpp window_proc.cpp show
 target_include_directories(quenrik_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(quenrik_core PUBLIC quenrik_timeline quenrik_scenes quenrik_config ${CMAKE_DL_LIBS})
 
+# The browser: the web host, and the site around it.
+if(EMSCRIPTEN)
+  include(${CMAKE_CURRENT_LIST_DIR}/web/web.cmake)
+  return()
+endif()
+
 # Windows: the desktop host over the Win32 platform layer.
 if(WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/win32.cmake)

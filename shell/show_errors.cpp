@@ -6,11 +6,13 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
+#elif !defined(__EMSCRIPTEN__)
 #include <dlfcn.h>
 #endif
 
 namespace {
+
+#ifndef __EMSCRIPTEN__
 
 // A code address as an offset into its program image, so the report is the
 // same from run to run whatever address the image was loaded at.
@@ -29,6 +31,7 @@ std::uint32_t ImageOffset(const void* address) {
 #endif
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address));
 }
+#endif
 
 }  // namespace
 
@@ -43,6 +46,13 @@ void ShowErrorAndExit(const std::string& text, const std::string& detail) {
 }
 
 [[gnu::noinline]] void ShowRuntimeErrorAndExit(const HwlStatus& status) {
+#ifdef __EMSCRIPTEN__
+  // WebAssembly code has no addresses: this function's index in the module's
+  // function table stands in, the same in every run of a build.
+  const std::uint32_t address =
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&ShowRuntimeErrorAndExit));
+#else
   const std::uint32_t address = ImageOffset(__builtin_return_address(0));
+#endif
   FailShow({RuntimeErrorReport(status.code, address), status.message, status.code});
 }

@@ -3,9 +3,18 @@
 # build/, and runs it from the repository's root (the show reads data/ below
 # its working directory). With no display it renders the show to a video
 # file instead, once the capture program is part of the build.
+#
+# With --web it builds the browser version instead (tools/build-web.sh) and
+# serves it on 127.0.0.1 for any browser on this machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
+if [ "${1:-}" = "--web" ]; then
+  bash tools/build-web.sh
+  port=${QUENRIK_WEB_PORT:-8080}
+  echo "play: the show is at http://127.0.0.1:$port/ (Ctrl+C stops the server)"
+  exec python3 -m http.server --bind 127.0.0.1 --directory build-web/site "$port"
+fi
 jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 

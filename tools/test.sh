@@ -7,7 +7,10 @@ cd "$(dirname "$0")/.."
 bash tools/setup.sh
 jobs=$(nproc)
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENRIK_WERROR=ON
+# The browser build first: the plain build's tests include its browser tests.
+QUENRIK_JOBS=$jobs bash tools/build-web.sh -DQUENRIK_WERROR=ON
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENRIK_WERROR=ON -DQUENRIK_WEB_BUILD="$PWD/build-web"
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs")
 # The image codec without the x87 and on ARM64 (under qemu), against this build.

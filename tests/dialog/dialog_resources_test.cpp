@@ -30,6 +30,11 @@ TEST(DialogResources, CheckedInResourceScriptMatchesTheTable) {
   EXPECT_EQ(ReadFile(QUENRIK_RESOURCES_DIR "/config_dialog.rc"), ConfigDialogRc()) << "config_dialog.rc" << Regenerate;
 }
 
+TEST(DialogResources, CheckedInHtmlFormMatchesTheTable) {
+  EXPECT_EQ(ReadFile(QUENRIK_RESOURCES_DIR "/config_dialog.html"), ConfigDialogHtml())
+      << "config_dialog.html" << Regenerate;
+}
+
 TEST(DialogResources, TemplateHeader) {
   const DialogTemplate& d = ConfigDialog;
   EXPECT_EQ(d.resourceId, 108);

@@ -218,7 +218,9 @@ TEST_F(Mp3Stream, ClosingWhileTheDecoderRunsStopsItAtItsNextPiece) {
     } else {
       SoundClose();
     }
-    // A piece is a 160th of the minute.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, whole / 8) << "round " << round;
+    // A piece is a 160th of the minute; decoding the rest would take most of
+    // `whole`. Half of it leaves room for a loaded machine, where the
+    // decoder's lowered priority can keep it off the cores for a while.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, whole / 2) << "round " << round;
   }
 }

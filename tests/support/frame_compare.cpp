@@ -18,7 +18,7 @@ bool WriteFramePng(const std::string& path, const RgbImage& image) {
   return WritePngFile(path, image.width, image.height, 3, image.rgb.data()).empty();
 }
 
-std::string CompareFrames(const RgbImage& actual, const RgbImage& expected) {
+std::string CompareFrames(const RgbImage& actual, const RgbImage& expected, const FrameTolerance& tolerance) {
   if (actual.width != expected.width || actual.height != expected.height || actual.rgb.size() != expected.rgb.size())
     return "sizes differ";
   long outliers = 0;
@@ -32,10 +32,10 @@ std::string CompareFrames(const RgbImage& actual, const RgbImage& expected) {
       worst = std::max(worst, d);
     }
     largest = std::max(largest, worst);
-    if (worst > ChannelTolerance) ++outliers;
+    if (worst > tolerance.channel) ++outliers;
   }
   const double mean = actual.rgb.empty() ? 0 : total / double(actual.rgb.size());
-  if (outliers <= OutlierShare * actual.width * actual.height && mean <= MeanTolerance) return {};
-  return std::to_string(outliers) + " pixels differ by more than " + std::to_string(ChannelTolerance) +
+  if (outliers <= tolerance.outlierShare * actual.width * actual.height && mean <= tolerance.mean) return {};
+  return std::to_string(outliers) + " pixels differ by more than " + std::to_string(tolerance.channel) +
          " (largest " + std::to_string(largest) + "), mean difference " + std::to_string(mean);
 }
