@@ -205,22 +205,28 @@ TEST_F(Mp3Stream, ClosingWhileTheDecoderRunsStopsItAtItsNextPiece) {
   std::vector<std::int16_t> decoded;
   ASSERT_EQ(DecodeMp3File(file.path.c_str(), decoded), SoundErrorNone);
   const auto whole = std::chrono::steady_clock::now() - wholeStart;
+  // A piece is a 160th of the minute; decoding the rest would take most of
+  // `whole`. The decoder runs a few nice levels down, so on a loaded machine
+  // it may wait a while for a core before it sees the stop: the best of
+  // three tries must stay under half the decode.
   for (int round = 0; round < 2; ++round) {
-    SoundStream* stream = SoundStreamOpenFile(file.path.c_str(), 0x2B, 0);
-    ASSERT_NE(stream, nullptr);
-    ASSERT_EQ(SoundStreamPlay(-1, stream), 0);
-    Fill();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the decoder is under way
-    const auto start = std::chrono::steady_clock::now();
-    if (round == 0) {
-      EXPECT_TRUE(SoundStreamClose(stream));
-      EXPECT_EQ(Fill(), std::vector<std::int16_t>(SoundPeriodFrames * SoundChannelsPerFrame, 0));
-    } else {
-      SoundClose();
+    std::chrono::steady_clock::duration best = std::chrono::hours(1);
+    for (int attempt = 0; attempt < 3 && best >= whole / 2; ++attempt) {
+      if (attempt > 0 && round == 1) SetUp();  // the last try shut the module down
+      SoundStream* stream = SoundStreamOpenFile(file.path.c_str(), 0x2B, 0);
+      ASSERT_NE(stream, nullptr);
+      ASSERT_EQ(SoundStreamPlay(-1, stream), 0);
+      Fill();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the decoder is under way
+      const auto start = std::chrono::steady_clock::now();
+      if (round == 0) {
+        EXPECT_TRUE(SoundStreamClose(stream));
+        EXPECT_EQ(Fill(), std::vector<std::int16_t>(SoundPeriodFrames * SoundChannelsPerFrame, 0));
+      } else {
+        SoundClose();
+      }
+      best = std::min(best, std::chrono::steady_clock::now() - start);
     }
-    // A piece is a 160th of the minute; decoding the rest would take most of
-    // `whole`. Half of it leaves room for a loaded machine, where the
-    // decoder's lowered priority can keep it off the cores for a while.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, whole / 2) << "round " << round;
+    EXPECT_LT(best, whole / 2) << "round " << round;
   }
 }
