@@ -6,13 +6,15 @@
 // it with the project's HWL encoder and writes OUTDIR/FILE. With --preview it
 // also writes DIR/NAME.png (the picture as stored) and DIR/NAME.decoded.png
 // (what the decoder makes of the file) and DIR/NAME.error.png (the difference,
-// four times amplified), and reports how close they are.
+// four times amplified), and reports how close they are; DIR is made if
+// missing, and a preview that cannot be written fails the run like a picture.
 // --coding overrides every picture's transform levels and value bits, to try
 // other settings (the committed files use the settings of the picture table).
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -138,6 +140,12 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "quenrik-art: no picture is called %s\n", name.c_str());
       return 2;
     }
+  if (std::error_code error; !options.previewDirectory.empty() &&
+                             !std::filesystem::create_directories(options.previewDirectory, error) && error) {
+    std::fprintf(stderr, "quenrik-art: %s: cannot be made (%s)\n", options.previewDirectory.c_str(),
+                 error.message().c_str());
+    return 1;
+  }
   int failures = 0;
   for (const ArtPicture& picture : ArtPictures) {
     const std::string name = picture.fileName;
@@ -166,8 +174,10 @@ int main(int argc, char** argv) {
       for (const auto& [pngName, png] : {std::pair{base + ".png", &image}, std::pair{base + ".decoded.png", &decoded},
                                          std::pair{base + ".error.png", &difference}})
         if (png->width > 0)
-          if (std::string pngError = WritePng(pngName, *png); !pngError.empty())
+          if (std::string pngError = WritePng(pngName, *png); !pngError.empty()) {
             std::fprintf(stderr, "quenrik-art: %s\n", pngError.c_str());
+            ++failures;
+          }
     }
     std::printf("%-14s %s\n", name.c_str(), report.c_str());
   }
