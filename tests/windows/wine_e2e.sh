@@ -158,6 +158,10 @@ DismissErrorBox() {
   import -window root "$TMP/shot.png" 2>/dev/null
   for i in $(seq 20); do
     Running || break
+    # Now and then the box comes up without the keyboard focus (the show's
+    # window has just gone): a click inside it, at the desktop's centre where
+    # the box is centred, gives it the focus (or presses its button).
+    [ "$i" -gt 2 ] && xdotool mousemove $((${DesktopSize%x*} / 2)) $((${DesktopSize#*x} / 2)) click 1
     Key Return
     sleep 0.5
   done
