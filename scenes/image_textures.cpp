@@ -221,11 +221,14 @@ HwlStatus TakeDecodedPicture(Picture picture, ImageTexture& record) {
   {
     std::unique_lock lock(queue.mutex);
     for (;;) {
-      if (StopRequested()) {
+      // A stop, or an earlier failure that abandoned the queue: nothing will
+      // fill a slot that is not done yet.
+      const bool done = queue.slots[index].done;
+      if (StopRequested() || (queue.abandoned && !done)) {
         queue.abandoned = true;
         return HwlError(HwlCancelled, fileName, "loading stopped");
       }
-      if (queue.slots[index].done) break;
+      if (done) break;
       if (queue.workers.empty()) {
         lock.unlock();
         DecodeNext(queue);

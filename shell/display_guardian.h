@@ -5,10 +5,10 @@
 // whose other end only the show holds. Before the show changes the mode, it
 // asks the guardian to note the screen's configuration (each CRTC's mode,
 // position, rotation and outputs, and the screen's size, through XRandR on
-// the guardian's own connection to the X server). When the show has given the
-// mode back itself, it says so. When the socket closes with the mode still
-// changed (the show was killed, crashed, or ended without its shutdown), the
-// guardian puts the noted configuration back and ends. The cursor needs no
+// the guardian's own connection to the X server). When the socket closes,
+// the guardian puts back whatever differs from the noted configuration
+// (nothing, when the show gave the mode back itself; everything, when it was
+// killed, crashed, or ended without its shutdown) and ends. The cursor needs no
 // care: X hides it only over the show's own window, which goes with the
 // show's connection.
 //
@@ -25,9 +25,6 @@ void StartDisplayGuardian();
 // most DisplayGuardianReplyMs later), false when it has no X server or no
 // XRandR to restore with.
 bool ArmDisplayGuardian();
-
-// The show has given the mode back: nothing is left to restore.
-void DisarmDisplayGuardian();
 
 // Restore now, from a signal handler (async-signal-safe): the show cannot do
 // it any more (a crash).

@@ -35,10 +35,6 @@ struct OutputFile {
   int slot = -1;          // the temporary's entry in the list that signals clean up
 };
 
-// The name the output is being written under, for a child process that
-// writes it by name: the temporary, or the name itself when in place.
-inline const std::string& WritePath(const OutputFile& out) { return out.temporary.empty() ? out.name : out.temporary; }
-
 // "NAME: WHAT (the system's reason for error)", as messages give it.
 std::string FileFailure(const std::string& name, const std::string& what, int error);
 
