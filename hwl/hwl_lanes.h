@@ -28,6 +28,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "hwl_arithmetic.h"
@@ -100,6 +101,13 @@ static_assert(HeavyTimesK().high > 0.5656854 && HeavyTimesK().high < 0.5656855 &
 // and not a, Not, NoLanes, MaskOf(bool); Select(m, a, b) = m ? a : b for
 // values, SelectMask for masks; SignsDiffer; Bits (one bit per lane: Full
 // when all are set); AllZero(a, b, c): every lane of the three is +0.
+// For bytes: Round (to the nearest integer, ties to even; NaN and
+// infinities unchanged), Min(a, b) and Max(a, b) (b where a is NaN);
+// StoreBytes(out, even, odd), for values in [0, 255]: each rounded to the
+// nearest integer (ties to even), 2 x Width bytes interleaved from out[0];
+// StoreWords(out, even, odd, second, third): the same bytes as the low
+// bytes of 2 x Width little-endian 32-bit words, second[i] and third[i]
+// (i = 0 ... 2 x Width - 1) their bytes 1 and 2, byte 3 zero.
 
 // One double per lane; the exact product error by FMA where the target has
 // it in hardware, else by Veltkamp's split and Dekker's product (exact when
@@ -166,6 +174,24 @@ struct HwlScalarLane {
   static int Bits(M m) { return m ? 1 : 0; }
   static bool AllZero(V a, V b, V c) {
     return (std::bit_cast<std::uint64_t>(a) | std::bit_cast<std::uint64_t>(b) | std::bit_cast<std::uint64_t>(c)) == 0;
+  }
+  static V Round(V a) {
+    // Adding 2^52 rounds to an integer (the default rounding mode), and the
+    // subtraction is exact; from 2^52 up every double is an integer.
+    constexpr double Shift = 0x1p52;
+    const double m = std::fabs(a);
+    return m < Shift ? std::copysign((m + Shift) - Shift, a) : a;
+  }
+  static V Min(V a, V b) { return a < b ? a : b; }
+  static V Max(V a, V b) { return a > b ? a : b; }
+  static void StoreBytes(std::uint8_t* out, V even, V odd) {
+    out[0] = std::uint8_t(Round(even));
+    out[1] = std::uint8_t(Round(odd));
+  }
+  static void StoreWords(std::uint8_t* out, V even, V odd, const std::uint8_t* second, const std::uint8_t* third) {
+    const std::uint8_t words[8] = {std::uint8_t(Round(even)), second[0], third[0], 0,
+                                   std::uint8_t(Round(odd)),  second[1], third[1], 0};
+    std::memcpy(out, words, sizeof words);
   }
 };
 
@@ -247,13 +273,109 @@ void HwlRedoLanes(int refused, typename L::V s, typename L::V d, typename L::V l
             (oddBits >> i & 1) != 0, *put.Even(i), *put.Odd(i));
 }
 
+// What a group's results are for, and so how they are computed: Plain(s,
+// d, even, odd, okEven, okOdd) gives (s + d) k and (s - d) k, Times(s, ok)
+// s k, Smooth(s, n, ok) (s x 0.8 + n x 0.2) k, each with the lanes it
+// settles; Redo recomputes the refused lanes (bits) of a group whose
+// results even and odd are stored, and stores them.
+
+// Exact doubles, for a later pass or the caller (the row check).
+template <class L>
+struct HwlDoubleResults {
+  using V = typename L::V;
+  using M = typename L::M;
+  static void Plain(V s, V d, V& even, V& odd, M& okEven, M& okOdd) { HwlPlainLanes<L>(s, d, even, odd, okEven, okOdd); }
+  static V Times(V s, M& ok) { return HwlCheckedProduct<L>(s, L::Set(HwlHaarK), L::Zero(), ok); }
+  static V Smooth(V s, V n, M& ok) { return HwlSmoothLanes<L>(s, n, ok); }
+  template <class Put>
+  static void Redo(int refused, V s, V d, V left, V right, M plain, M smoothEven, M smoothOdd, V, V, const Put& put,
+                   HwlExactPair exact) {
+    HwlRedoLanes<L>(refused, s, d, left, right, plain, smoothEven, smoothOdd, put, exact);
+  }
+};
+
+// ---- Bytes: the last pass of a plane.
+//
+// The loader keeps only SampleToByte of the samples of a plane's last
+// horizontal pass (0 for NaN and up to 0, 255 from 255 on, else the nearest
+// integer, ties to even), so there a cheap value y gives the byte of the
+// exact double R wherever it lies far from the roundings' boundaries. With
+// X the exact value of the formula, u = 2^-53 and v = 2^-64:
+// - R is X rounded to 64 bits two or three times (of the weighted sum's two
+//   rounded terms of one sign, the sum is within v of theirs) and then to
+//   double: |R - X| <= ((1 + v)^3 (1 + u) - 1) |X| + 2^-1075 (a subnormal R).
+// - y is (s + d) k, (s - d) k or s k, each operation rounded to double, or
+//   (s + n / 4) x c for terms of one sign, c = HwlHeavyK.high, 0.8 k cut to
+//   53 bits (what is cut, HwlHeavyK.low, is below 2^-54: c is within
+//   2^-53.17 of 0.8 k relatively): |y - X| <= ((1 + u)^2 (1 + 2^-53.17) - 1)
+//   |X| + 2^-1074 (n / 4 and the product may lose bits below 2^-1074; a sum
+//   of doubles never does).
+// Together |y - R| < 2^-51.04 |X| + 2^-1073. A lane is kept when |y -
+// rint(y)| <= 1/2 - HwlByteMargin; the difference is exact (Sterbenz: y and
+// rint(y) are within a factor of two, or rint(y) is 0), and NaN and
+// infinities fail. Where |X| <= 2^9, |y - R| < 2^-42.04 + 2^-1073, far below
+// the margin: R lies strictly within 1/2 of rint(y) and rounds to it, and
+// SampleToByte(R) is rint(y) clamped to [0, 255], the byte of y (rounding and
+// clamping commute). Where |X| > 2^9, y and R both lie beyond 511 on X's
+// side and clamp to the same end. The margin is 2^12 times the error: what
+// is refused is y within 2^-30 of a half (about one value in 2^29, unless
+// the values sit on halves), infinities and NaN, and weighted sums of terms
+// of opposite signs (they may cancel); the exact arithmetic and
+// SampleToByte settle those.
+constexpr double HwlByteMargin = 0x1p-30;
+static_assert(HwlHeavyK.low < 0x1p-54 && HwlHeavyK.high > 0.5656);
+
+template <class L>
+struct HwlByteResults {
+  using V = typename L::V;
+  using M = typename L::M;
+  static V Checked(V y, M& ok) {
+    ok = L::AtMost(L::Abs(L::Sub(y, L::Round(y))), L::Set(0.5 - HwlByteMargin));
+    return y;
+  }
+  static void Plain(V s, V d, V& even, V& odd, M& okEven, M& okOdd) {
+    const V k = L::Set(HwlHaarK);
+    even = Checked(L::Mul(L::Add(s, d), k), okEven);
+    odd = Checked(L::Mul(L::Sub(s, d), k), okOdd);
+  }
+  static V Times(V s, M& ok) { return Checked(L::Mul(s, L::Set(HwlHaarK)), ok); }
+  static V Smooth(V s, V n, M& ok) {
+    const V y = Checked(L::Mul(L::Add(s, L::Mul(n, L::Set(0.25))), L::Set(HwlHeavyK.high)), ok);
+    ok = L::AndNot(L::SignsDiffer(s, n), ok);
+    return y;
+  }
+  // The exact doubles of the refused lanes and the values of the others go
+  // through the same conversion.
+  template <class Put>
+  static void Redo(int refused, V s, V d, V left, V right, M plain, M smoothEven, M smoothOdd, V even, V odd,
+                   const Put& put, HwlExactPair exact) {
+    struct Lanes {
+      double *even, *odd;
+      double* Even(int i) const { return even + i; }
+      double* Odd(int i) const { return odd + i; }
+    };
+    double ev[L::Width], od[L::Width];
+    L::Store(ev, even);
+    L::Store(od, odd);
+    HwlRedoLanes<L>(refused, s, d, left, right, plain, smoothEven, smoothOdd, Lanes{ev, od}, exact);
+    put.Store(L::Load(ev), L::Load(od));
+  }
+};
+
+// x clamped to [0, 255] (NaN gives 0), for StoreBytes and StoreWords.
+template <class L>
+inline typename L::V HwlByteRange(typename L::V x) {
+  return L::Min(L::Max(x, L::Zero()), L::Set(255));
+}
+
 // The pairs of one group of L::Width lanes. get.S(k) gives the approximation
 // values S(j + k), k = -2 ... 2, get.D(k) the details D(j + k), k = -1 ... 1
 // (read only where the rule needs them); put.Store(even, odd) stores the
 // results, put.Even(i) and put.Odd(i) locate those of lane i. Ends: the
 // group holds pairs 0, 1, p - 2 or p - 1 (then `ends` says which lanes).
-// Inputs as HwlLaneFloor requires.
-template <class L, bool Ends, class Get, class Put>
+// Results: HwlDoubleResults (inputs as HwlLaneFloor requires) or
+// HwlByteResults (any inputs).
+template <class L, bool Ends, class Get, class Put, class Results = HwlDoubleResults<L>>
 inline void HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& put, HwlExactPair exact) {
   using V = typename L::V;
   using M = typename L::M;
@@ -264,10 +386,10 @@ inline void HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& 
   V even, odd;
   M okEven, okOdd;
   if (flatBits == 0) {
-    HwlPlainLanes<L>(s, d, even, odd, okEven, okOdd);
+    Results::Plain(s, d, even, odd, okEven, okOdd);
     put.Store(even, odd);
     if (const int refused = L::Bits(L::Not(L::And(okEven, okOdd))))
-      HwlRedoLanes<L>(refused, s, d, s, s, L::MaskOf(true), L::NoLanes(), L::NoLanes(), put, exact);
+      Results::Redo(refused, s, d, s, s, L::MaskOf(true), L::NoLanes(), L::NoLanes(), even, odd, put, exact);
     return;
   }
   const V left = get.S(-1), right = get.S(1);
@@ -288,28 +410,28 @@ inline void HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& 
       L::And(L::And(smoothable, L::Equal(get.D(-1), zero)), L::And(L::NotEqual(s, right), farRight));
   const M smoothOdd = L::And(L::And(smoothable, L::Equal(get.D(1), zero)), L::And(L::NotEqual(s, left), farLeft));
   if (flatBits == L::Full) {
-    even = odd = HwlCheckedProduct<L>(s, L::Set(HwlHaarK), zero, okEven);
+    even = odd = Results::Times(s, okEven);
     okOdd = okEven;
   } else {
     // A flat lane's detail is +0: the plain formula gives s k there.
-    HwlPlainLanes<L>(s, d, even, odd, okEven, okOdd);
+    Results::Plain(s, d, even, odd, okEven, okOdd);
   }
   if (L::Bits(smoothEven) != 0) {
     M ok;
-    const V w = HwlSmoothLanes<L>(s, left, ok);
+    const V w = Results::Smooth(s, left, ok);
     even = L::Select(smoothEven, w, even);
     okEven = L::SelectMask(smoothEven, ok, okEven);
   }
   if (L::Bits(smoothOdd) != 0) {
     M ok;
-    const V w = HwlSmoothLanes<L>(s, right, ok);
+    const V w = Results::Smooth(s, right, ok);
     odd = L::Select(smoothOdd, w, odd);
     okOdd = L::SelectMask(smoothOdd, ok, okOdd);
   }
   put.Store(even, odd);
   if (const int refused = L::Bits(L::Not(L::And(okEven, okOdd)))) {
     const M plain = Ends ? L::Or(L::Not(flat), ends.plain) : L::Not(flat);
-    HwlRedoLanes<L>(refused, s, d, left, right, plain, smoothEven, smoothOdd, put, exact);
+    Results::Redo(refused, s, d, left, right, plain, smoothEven, smoothOdd, even, odd, put, exact);
   }
 }
 
@@ -322,6 +444,15 @@ template <class L>
 inline typename L::V HwlLoadValue(const std::int16_t* p, typename L::V factor) {
   return L::LoadScaled(p, factor);
 }
+
+// A line in memory for HwlPairGroup: approximation values at s, details at d.
+template <class L>
+struct HwlLineGet {
+  const double* s;
+  const double* d;
+  typename L::V S(int k) const { return L::Load(s + k); }
+  typename L::V D(int k) const { return L::Load(d + k); }
+};
 
 // Row loops, compiled once per lane type (hwl_lanes_avx2.cpp,
 // hwl_lanes_neon.cpp, and one double at a time in hwl_synthesis.cpp):
@@ -338,6 +469,12 @@ template <class SValue, class DValue>
 using HwlVerticalRow = void (*)(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor,
                                 int count, int j, int p, double* even, double* odd, HwlExactPair exact);
 using HwlHorizontalRow = void (*)(const double* line, int p, int j0, int j1, double* out, HwlExactPair exact);
+// bytes: the last horizontal pass of a plane, all p pairs of the line (p at
+//   least Width; read as by horizontal): SampleToByte of the 2p samples at
+//   out[0 ...], or, where second and third are given, 2p words from out on
+//   as StoreWords makes them.
+using HwlByteRow = void (*)(const double* line, int p, std::uint8_t* out, const std::uint8_t* second,
+                            const std::uint8_t* third, HwlExactPair exact);
 
 struct HwlLaneRows {
   int width;
@@ -345,6 +482,7 @@ struct HwlLaneRows {
   HwlVerticalRow<double, std::int16_t> verticalScaled;     // synthesised approximations, coefficients
   HwlVerticalRow<std::int16_t, std::int16_t> verticalCoefficients;
   HwlHorizontalRow horizontal;
+  HwlByteRow bytes;
 };
 
 template <class L, class SValue, class DValue>
@@ -387,12 +525,7 @@ void HwlVerticalLanes(const SValue* const* sRows, const DValue* const* dRows, do
 template <class L>
 void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, HwlExactPair exact) {
   using V = typename L::V;
-  struct Get {
-    const double* s;
-    const double* d;
-    V S(int k) const { return L::Load(s + k); }
-    V D(int k) const { return L::Load(d + k); }
-  };
+  using Get = HwlLineGet<L>;
   struct Put {
     double* out;
     void Store(V e, V o) const { L::StoreInterleaved(out, e, o); }
@@ -415,10 +548,54 @@ void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, 
   }
 }
 
+// The ends of a line for the group of pairs j ... j + Width - 1.
+template <class L>
+inline HwlLineEnds<L> HwlLineEndsAt(int j, int p) {
+  const typename L::V lane = L::Add(L::Set(double(j)), L::Iota());
+  return {L::Or(L::Equal(lane, L::Zero()), L::Equal(lane, L::Set(double(p - 1)))),
+          L::Equal(lane, L::Set(double(p - 2))), L::Equal(lane, L::Set(1.0))};
+}
+
+// The groups of a line's last pass to bytes; at(j) gives the Put of the
+// group from pair j on.
+template <class L, class At>
+void HwlByteGroups(const double* line, int p, const At& at, HwlExactPair exact) {
+  using Get = HwlLineGet<L>;
+  using Put = decltype(at(0));
+  for (int j = 0;; j += L::Width) {
+    if (j + L::Width > p) j = p - L::Width;  // the last group overlaps
+    const Get get{line + j, line + p + j};
+    if (j < 2 || j + L::Width > p - 2)
+      HwlPairGroup<L, true, Get, Put, HwlByteResults<L>>(get, HwlLineEndsAt<L>(j, p), at(j), exact);
+    else
+      HwlPairGroup<L, false, Get, Put, HwlByteResults<L>>(get, HwlLineEnds<L>{}, at(j), exact);
+    if (j + L::Width == p) break;
+  }
+}
+
+template <class L>
+void HwlHorizontalByteLanes(const double* line, int p, std::uint8_t* out, const std::uint8_t* second,
+                            const std::uint8_t* third, HwlExactPair exact) {
+  using V = typename L::V;
+  struct Bytes {
+    std::uint8_t* out;
+    void Store(V e, V o) const { L::StoreBytes(out, HwlByteRange<L>(e), HwlByteRange<L>(o)); }
+  };
+  struct Words {
+    std::uint8_t* out;
+    const std::uint8_t *second, *third;
+    void Store(V e, V o) const { L::StoreWords(out, HwlByteRange<L>(e), HwlByteRange<L>(o), second, third); }
+  };
+  if (second == nullptr)
+    HwlByteGroups<L>(line, p, [&](int j) { return Bytes{out + 2 * j}; }, exact);
+  else
+    HwlByteGroups<L>(line, p, [&](int j) { return Words{out + 8 * j, second + 2 * j, third + 2 * j}; }, exact);
+}
+
 template <class L>
 constexpr HwlLaneRows HwlLaneRowsOf() {
   return {L::Width, HwlVerticalLanes<L, double, double>, HwlVerticalLanes<L, double, std::int16_t>,
-          HwlVerticalLanes<L, std::int16_t, std::int16_t>, HwlHorizontalLanes<L>};
+          HwlVerticalLanes<L, std::int16_t, std::int16_t>, HwlHorizontalLanes<L>, HwlHorizontalByteLanes<L>};
 }
 
 // ---- The pair check, one pair at a time, for any doubles.

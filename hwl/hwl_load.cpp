@@ -6,9 +6,6 @@
 #include <memory>
 #include <new>
 #include <thread>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "hwl_decode.h"
 #include "hwl_threads.h"
@@ -35,36 +32,6 @@ std::uint8_t SampleToByte(double sample) {
   constexpr double Shift = 0x1p52;
   const double clamped = sample > 0 ? (sample < 255 ? sample : 255.0) : 0.0;
   return static_cast<std::uint8_t>(static_cast<int>((clamped + Shift) - Shift));
-}
-
-void PackGrey(std::span<const double> plane, std::span<std::uint8_t> pixels) {
-  const std::size_t n = std::min(plane.size(), pixels.size());
-  for (std::size_t i = 0; i < n; ++i) pixels[i] = SampleToByte(plane[i]);
-}
-
-void PackBgrx(std::span<const double> plane, int channel, std::span<std::uint8_t> pixels) {
-  const std::size_t n = std::min(plane.size(), pixels.size() / 4);
-  std::uint8_t* out = pixels.data();
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  // Four samples per round: clamp (maxpd gives its second operand, 0, for
-  // NaN), convert with the default rounding (nearest, ties to even, as
-  // SampleToByte), then merge the bytes into the little-endian words.
-  const __m128i keep = _mm_set1_epi32(int(0x00FFFFFFu & ~(0xFFu << (8 * channel))));
-  const __m128i shift = _mm_cvtsi32_si128(8 * channel);
-  const __m128d low = _mm_setzero_pd(), high = _mm_set1_pd(255.0);
-  for (; i + 4 <= n; i += 4) {
-    const __m128i a = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(_mm_loadu_pd(&plane[i]), low), high));
-    const __m128i b = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(_mm_loadu_pd(&plane[i + 2]), low), high));
-    const __m128i bytes = _mm_sll_epi32(_mm_unpacklo_epi64(a, b), shift);
-    __m128i* words = reinterpret_cast<__m128i*>(out + 4 * i);
-    _mm_storeu_si128(words, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(words), keep), bytes));
-  }
-#endif
-  for (; i < n; ++i) {
-    out[4 * i + channel] = SampleToByte(plane[i]);
-    out[4 * i + 3] = 0;
-  }
 }
 
 int HwlThreadCount(int requested) {
@@ -106,9 +73,13 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
   const int threadCount = HwlThreadCount(threads);
   const int parts = PartsFor(count, threadCount);
   std::unique_ptr<std::int16_t[]> coefficients;
+  // Colour: the bytes of the red and green planes, until the blue one joins
+  // them into the pixels' words.
+  std::unique_ptr<std::uint8_t[]> firstPlanes;
   HwlSynthesisMemory memory;
   try {
     coefficients.reset(new std::int16_t[count]);
+    if (planes == 3) firstPlanes.reset(new std::uint8_t[2 * count]);
     memory = AllocateSynthesis(h.width, h.height, h.levels, parts);
     if (allocate) pixels.resize(bytes);
   } catch (const std::bad_alloc&) {
@@ -135,20 +106,11 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
     HwlPlaneValues values;
     values.coefficients = plane.data();
     for (int i = 0; i <= h.levels + 1; ++i) values.factors[i] = HwlBandFactor(body.bandScales[p][i]);
-    // Each piece of a row is packed as soon as it is synthesised.
-    const auto pack = [&](int row, int first, int n, const double* samples) {
-      const std::size_t at = std::size_t(row) * h.width + first;
-      const std::span<const double> piece(samples, n);
-      if (planes == 1)
-        PackGrey(piece, std::span(pixels).subspan(at, n));
-      else  // planes red, green, blue: bytes 2, 1, 0
-        PackBgrx(piece, 2 - p, std::span(pixels).subspan(4 * at, 4 * std::size_t(n)));
-    };
-    SynthesisePlane(values, h.width, h.height, h.levels, memory, team,
-                    {[](const void* c, int row, int first, int n, const double* samples) {
-                       (*static_cast<const decltype(pack)*>(c))(row, first, n, samples);
-                     },
-                     &pack});
+    // Planes red, green, blue: bytes 2, 1, 0 of the words.
+    HwlPixelRows rows{pixels.data()};
+    if (planes == 3 && p < 2) rows = {firstPlanes.get() + p * count};
+    if (planes == 3 && p == 2) rows = {pixels.data(), firstPlanes.get() + count, firstPlanes.get()};
+    SynthesisePlane(values, h.width, h.height, h.levels, memory, team, rows);
     if (team.Cancelled()) return Cancelled(name);
   }
   return {};
