@@ -97,6 +97,50 @@ TEST(HwlPaths, ShowPictures) {
   }
 }
 
+// One step (levels 0) whose samples sit on or within a few ulps of the
+// halves between two bytes (0.5, 254.5 and the others), of 0 and of 255, and
+// beyond both: approximation factor 2 and detail factor 1, each off by a few
+// ulps, make a sample (2a + D +- (H + V)) / 2 before the roundings of k, for
+// approximation a and details D, H, V. Details are mostly small and nonzero
+// (plain pairs), some zero (flat pairs and smoothing), some large (far
+// outside [0, 255]); a few planes have huge, tiny or negative factors.
+testhwl::File NearHalves(std::mt19937& rng, int width, int height, bool colour) {
+  const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  testhwl::File f;
+  f.width = width;
+  f.height = height;
+  f.bitsPerPixel = colour ? 24 : 8;
+  for (int p = 0; p < (colour ? 3 : 1); ++p) {
+    testhwl::Plane plane;
+    plane.scales = {0.5 - pick(-4, 4) * 0x1p-54, 1 + pick(-4, 4) * 0x1p-52};
+    if (pick(0, 9) == 0) plane.scales[pick(0, 1)] = std::ldexp(pick(0, 1) ? 1.0 : -1.0, pick(-700, 700));
+    std::vector<int> c(std::size_t(width) * height);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        const int ends[] = {0, 1, 127, 128, 254, 255};
+        int& v = c[std::size_t(y) * width + x];
+        if (x < width / 2 && y < height / 2)
+          v = pick(0, 3) == 0 ? pick(0, 255) : ends[pick(0, 5)];
+        else if (const int kind = pick(0, 9); kind < 7)
+          v = pick(1, 3) * (pick(0, 1) ? 1 : -1);
+        else
+          v = kind == 7 ? 0 : pick(-255, 255);
+      }
+    testhwl::CodeCoefficients(c, 8, plane, &rng);
+    f.planes.push_back(std::move(plane));
+  }
+  return f;
+}
+
+TEST(HwlPaths, BytesNearTheirBoundaries) {
+  std::mt19937 rng(15);
+  for (const int width : {2, 4, 6, 8, 10, 14, 18, 34, 66})
+    for (const int height : {2, 4, 6, 10})
+      for (const bool colour : {false, true})
+        ExpectSameOnEveryPath(testhwl::Write(NearHalves(rng, width, height, colour)),
+                              std::to_string(width) + " x " + std::to_string(height) + (colour ? " colour" : " grey"));
+}
+
 TEST(HwlPaths, BandFactorsAndEncoderPairs) {
   // The encoder rebuilds the decoder's steps through these.
   std::mt19937 rng(3);
