@@ -301,28 +301,35 @@ struct HwlDoubleResults {
 // integer, ties to even), so there a cheap value y gives the byte of the
 // exact double R wherever it lies far from the roundings' boundaries. With
 // X the exact value of the formula, u = 2^-53 and v = 2^-64:
-// - R is X rounded to 64 bits two or three times (of the weighted sum's two
-//   rounded terms of one sign, the sum is within v of theirs) and then to
-//   double: |R - X| <= ((1 + v)^3 (1 + u) - 1) |X| + 2^-1075 (a subnormal R).
+// - R is X rounded to 64 bits and then to double: plain pairs and s k round
+//   twice to 64 bits, so |R - X| <= ((1 + v)^2 (1 + u) - 1) |X| + 2^-1075
+//   (a subnormal R). The weighted sum rounds s x 0.8 and n x 0.2 (by up to
+//   v of each), their sum and its product with k; the first two roundings
+//   do not shrink with X where the terms cancel: |R - X| <= ((1 + v)^2 (1 +
+//   u) - 1) |X| + v 0.8 k (|s| + |n| / 4) (1 + v)^2 (1 + u) + 2^-1075, for
+//   |s| + |n| <= HwlByteTerms = 2^16 below 2^-52.99 |X| + 2^-48.8.
 // - y is (s + d) k, (s - d) k or s k, each operation rounded to double, or
-//   (s + n / 4) x c for terms of one sign, c = HwlHeavyK.high, 0.8 k cut to
-//   53 bits (what is cut, HwlHeavyK.low, is below 2^-54: c is within
-//   2^-53.17 of 0.8 k relatively): |y - X| <= ((1 + u)^2 (1 + 2^-53.17) - 1)
+//   (s + n / 4) x c, c = HwlHeavyK.high, 0.8 k cut to 53 bits (what is cut,
+//   HwlHeavyK.low, is below 2^-54: c is within 2^-53.17 of 0.8 k
+//   relatively), where n / 4 is exact and the sum of two doubles is rounded
+//   once, whatever they cancel: |y - X| <= ((1 + u)^2 (1 + 2^-53.17) - 1)
 //   |X| + 2^-1074 (n / 4 and the product may lose bits below 2^-1074; a sum
-//   of doubles never does).
-// Together |y - R| < 2^-51.04 |X| + 2^-1073. A lane is kept when |y -
+//   of doubles never does), below 2^-51.47 |X| + 2^-1074.
+// Together |y - R| < 2^-51.04 |X| + 2^-48.8 (the terms of weighted sums at
+// most HwlByteTerms; larger ones are refused). A lane is kept when |y -
 // rint(y)| <= 1/2 - HwlByteMargin; the difference is exact (Sterbenz: y and
 // rint(y) are within a factor of two, or rint(y) is 0), and NaN and
-// infinities fail. Where |X| <= 2^9, |y - R| < 2^-42.04 + 2^-1073, far below
-// the margin: R lies strictly within 1/2 of rint(y) and rounds to it, and
-// SampleToByte(R) is rint(y) clamped to [0, 255], the byte of y (rounding and
-// clamping commute). Where |X| > 2^9, y and R both lie beyond 511 on X's
-// side and clamp to the same end. The margin is 2^12 times the error: what
-// is refused is y within 2^-30 of a half (about one value in 2^29, unless
-// the values sit on halves), infinities and NaN, and weighted sums of terms
-// of opposite signs (they may cancel); the exact arithmetic and
-// SampleToByte settle those.
+// infinities fail. Where |X| <= 2^9, |y - R| < 2^-42.04 + 2^-48.8 <
+// 2^-41.9, far below the margin: R lies strictly within 1/2 of rint(y) and
+// rounds to it, and SampleToByte(R) is rint(y) clamped to [0, 255], the
+// byte of y (rounding and clamping commute). Where |X| > 2^9, y and R both
+// lie beyond 511 on X's side and clamp to the same end. The margin is 2^11.9
+// times the error: what is refused is y within 2^-30 of a half (about one
+// value in 2^29, unless the values sit on halves), infinities and NaN, and
+// weighted sums of terms beyond HwlByteTerms (no picture's samples come
+// near it); the exact arithmetic and SampleToByte settle those.
 constexpr double HwlByteMargin = 0x1p-30;
+constexpr double HwlByteTerms = 0x1p16;
 static_assert(HwlHeavyK.low < 0x1p-54 && HwlHeavyK.high > 0.5656);
 
 template <class L>
@@ -341,7 +348,7 @@ struct HwlByteResults {
   static V Times(V s, M& ok) { return Checked(L::Mul(s, L::Set(HwlHaarK)), ok); }
   static V Smooth(V s, V n, M& ok) {
     const V y = Checked(L::Mul(L::Add(s, L::Mul(n, L::Set(0.25))), L::Set(HwlHeavyK.high)), ok);
-    ok = L::AndNot(L::SignsDiffer(s, n), ok);
+    ok = L::And(ok, L::AtMost(L::Add(L::Abs(s), L::Abs(n)), L::Set(HwlByteTerms)));
     return y;
   }
   // The exact doubles of the refused lanes and the values of the others go
