@@ -79,6 +79,7 @@ struct Avx2Lanes {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(low, high));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(low, high));
   }
+  static V Either(V a, V b) { return _mm256_or_pd(a, b); }
 };
 
 }  // namespace

@@ -77,6 +77,9 @@ struct NeonLanes {
                                        vorrq_u32(vshlq_n_u32(Widened(second), 8), vshlq_n_u32(Widened(third), 16)));
     vst1q_u8(out, vreinterpretq_u8_u32(words));
   }
+  static V Either(V a, V b) {
+    return vreinterpretq_f64_u64(vorrq_u64(vreinterpretq_u64_f64(a), vreinterpretq_u64_f64(b)));
+  }
 };
 
 }  // namespace

@@ -23,6 +23,40 @@ constexpr std::size_t MaxReadChunk = std::size_t{1} << 22;
 
 HwlStatus Cancelled(const std::string& name) { return HwlError(HwlCancelled, name, "decoding cancelled"); }
 
+// A decode's working memory: the plane of coefficients, for colour the
+// bytes of the red and green planes until the blue one joins them into the
+// pixels' words, and the synthesis's.
+struct Workspace {
+  std::unique_ptr<std::int16_t[]> coefficients;
+  std::size_t coefficientCapacity = 0;
+  std::unique_ptr<std::uint8_t[]> firstPlanes;
+  std::size_t firstPlanesCapacity = 0;
+  HwlSynthesisMemory synthesis;
+  std::size_t Bytes() const {
+    return coefficientCapacity * sizeof(std::int16_t) + firstPlanesCapacity + synthesis.Bytes();
+  }
+};
+
+// Each thread keeps its working memory for its next decode, up to this
+// size (a 2048 x 2048 colour picture's is about 26 MiB): fresh memory costs
+// a page fault per 4 KiB, some 20 % of a large picture's decode, and a
+// program decodes its pictures many at a time (the show fourteen of one
+// size on each of its two loading threads). It goes when the thread ends.
+constexpr std::size_t KeptWorkspaceBytes = std::size_t{32} << 20;
+thread_local Workspace KeptWorkspace;
+
+// Lends the thread's kept workspace to one decode and takes it back after,
+// unless it has grown past KeptWorkspaceBytes.
+struct BorrowedWorkspace {
+  Workspace work = std::move(KeptWorkspace);
+  BorrowedWorkspace() = default;
+  BorrowedWorkspace(const BorrowedWorkspace&) = delete;
+  BorrowedWorkspace& operator=(const BorrowedWorkspace&) = delete;
+  ~BorrowedWorkspace() {
+    if (work.Bytes() <= KeptWorkspaceBytes) KeptWorkspace = std::move(work);
+  }
+};
+
 }  // namespace
 
 std::uint8_t SampleToByte(double sample) {
@@ -72,21 +106,28 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
   // Left uninitialised: the checked streams describe every coefficient.
   const int threadCount = HwlThreadCount(threads);
   const int parts = PartsFor(count, threadCount);
-  std::unique_ptr<std::int16_t[]> coefficients;
-  // Colour: the bytes of the red and green planes, until the blue one joins
-  // them into the pixels' words.
-  std::unique_ptr<std::uint8_t[]> firstPlanes;
-  HwlSynthesisMemory memory;
+  BorrowedWorkspace borrowed;
+  Workspace& work = borrowed.work;
   try {
-    coefficients.reset(new std::int16_t[count]);
-    if (planes == 3) firstPlanes.reset(new std::uint8_t[2 * count]);
-    memory = AllocateSynthesis(h.width, h.height, h.levels, parts);
+    if (work.coefficientCapacity < count) {
+      work.coefficients.reset();
+      work.coefficientCapacity = 0;
+      work.coefficients.reset(new std::int16_t[count]);
+      work.coefficientCapacity = count;
+    }
+    if (planes == 3 && work.firstPlanesCapacity < 2 * count) {
+      work.firstPlanes.reset();
+      work.firstPlanesCapacity = 0;
+      work.firstPlanes.reset(new std::uint8_t[2 * count]);
+      work.firstPlanesCapacity = 2 * count;
+    }
+    PrepareSynthesis(work.synthesis, h.width, h.height, h.levels, parts);
     if (allocate) pixels.resize(bytes);
   } catch (const std::bad_alloc&) {
     return HwlError(HwlOutOfMemory, name, "not enough memory for a " + std::to_string(h.width) + " x " +
                                               std::to_string(h.height) + " image");
   }
-  const std::span<std::int16_t> plane(coefficients.get(), count);
+  const std::span<std::int16_t> plane(work.coefficients.get(), count);
   HwlTeam team(parts);
   team.cancel = options.cancel;
   for (int p = 0; p < planes; ++p) {
@@ -108,9 +149,10 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
     for (int i = 0; i <= h.levels + 1; ++i) values.factors[i] = HwlBandFactor(body.bandScales[p][i]);
     // Planes red, green, blue: bytes 2, 1, 0 of the words.
     HwlPixelRows rows{pixels.data()};
-    if (planes == 3 && p < 2) rows = {firstPlanes.get() + p * count};
-    if (planes == 3 && p == 2) rows = {pixels.data(), firstPlanes.get() + count, firstPlanes.get()};
-    SynthesisePlane(values, h.width, h.height, h.levels, memory, team, rows);
+    std::uint8_t* const firstPlanes = work.firstPlanes.get();
+    if (planes == 3 && p < 2) rows = {firstPlanes + p * count};
+    if (planes == 3 && p == 2) rows = {pixels.data(), firstPlanes + count, firstPlanes};
+    SynthesisePlane(values, h.width, h.height, h.levels, work.synthesis, team, rows);
     if (team.Cancelled()) return Cancelled(name);
   }
   return {};
