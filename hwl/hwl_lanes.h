@@ -537,6 +537,23 @@ inline void HwlStoreZeros(double* p) {
 }
 // 0 times the factor is +0 (not -0 or NaN).
 inline bool HwlZeroStaysZero(double factor) { return std::bit_cast<std::uint64_t>(0.0 * factor) == 0; }
+// True when the pairs j ... j + N - 1 of a line of p pairs are all +0 with
+// their neighbours. S(j - 1) may be a value before the line and S(j + N)
+// one of its details: both are readable, and a value that is not +0 only
+// stops a skip.
+template <class L, int N>
+inline bool HwlZeroPairs(const double* line, int p, int j) {
+  return HwlAllPlusZero<L, N>(line + p + j) && HwlAllPlusZero<L, N + 2>(line + j - 1);
+}
+
+// The ends of a line for the group of pairs j ... j + Width - 1.
+template <class L>
+inline HwlLineEnds<L> HwlLineEndsAt(int j, int p) {
+  const typename L::V lane = L::Add(L::Set(double(j)), L::Iota());
+  return {L::Or(L::Equal(lane, L::Zero()), L::Equal(lane, L::Set(double(p - 1)))),
+          L::Equal(lane, L::Set(double(p - 2))), L::Equal(lane, L::Set(1.0))};
+}
+
 
 template <class L, class SValue, class DValue>
 void HwlVerticalLanes(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor, int count,
@@ -598,14 +615,9 @@ void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, 
     double* Odd(int i) const { return out + 2 * i + 1; }
   };
   constexpr int Block = HwlZeroGroups * L::Width;
-  // S(j - 1) may be a value before the line and S(j + Block) one of its
-  // details: both are readable, and a value that is not +0 only stops a skip.
-  const auto zeroBlock = [&](int j) {
-    return HwlAllPlusZero<L, Block>(line + p + j) && HwlAllPlusZero<L, Block + 2>(line + j - 1);
-  };
   bool zeros = true;
   for (int j = j0;;) {
-    if (zeros && j1 - j >= Block && zeroBlock(j)) {
+    if (zeros && j1 - j >= Block && HwlZeroPairs<L, Block>(line, p, j)) {
       HwlStoreZeros<L, 2 * Block>(out + 2 * (j - j0));
       if ((j += Block) == j1) break;
       continue;
@@ -614,10 +626,7 @@ void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, 
     const Get get{line + j, line + p + j};
     const Put put{out + 2 * (j - j0)};
     if (j < 2 || j + L::Width > p - 2) {
-      const V lane = L::Add(L::Set(double(j)), L::Iota());
-      const HwlLineEnds<L> ends{L::Or(L::Equal(lane, L::Zero()), L::Equal(lane, L::Set(double(p - 1)))),
-                                L::Equal(lane, L::Set(double(p - 2))), L::Equal(lane, L::Set(1.0))};
-      zeros = HwlPairGroup<L, true>(get, ends, put, exact);
+      zeros = HwlPairGroup<L, true>(get, HwlLineEndsAt<L>(j, p), put, exact);
     } else {
       zeros = HwlPairGroup<L, false>(get, HwlLineEnds<L>{}, put, exact);
     }
@@ -626,28 +635,28 @@ void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, 
   }
 }
 
-// The ends of a line for the group of pairs j ... j + Width - 1.
-template <class L>
-inline HwlLineEnds<L> HwlLineEndsAt(int j, int p) {
-  const typename L::V lane = L::Add(L::Set(double(j)), L::Iota());
-  return {L::Or(L::Equal(lane, L::Zero()), L::Equal(lane, L::Set(double(p - 1)))),
-          L::Equal(lane, L::Set(double(p - 2))), L::Equal(lane, L::Set(1.0))};
-}
-
-// The groups of a line's last pass to bytes; at(j) gives the Put of the
-// group from pair j on.
+// The groups of a line's last pass to bytes, runs of zeros as in
+// HwlHorizontalLanes; at(j) gives the Put of the group from pair j on.
 template <class L, class At>
 void HwlByteGroups(const double* line, int p, const At& at, HwlExactPair exact) {
   using Get = HwlLineGet<L>;
   using Put = decltype(at(0));
-  for (int j = 0;; j += L::Width) {
+  constexpr int Block = HwlZeroGroups * L::Width;
+  bool zeros = true;
+  for (int j = 0;;) {
+    if (zeros && p - j >= Block && HwlZeroPairs<L, Block>(line, p, j)) {
+      for (int g = 0; g < Block; g += L::Width) at(j + g).Store(L::Zero(), L::Zero());
+      if ((j += Block) == p) break;
+      continue;
+    }
     if (j + L::Width > p) j = p - L::Width;  // the last group overlaps
     const Get get{line + j, line + p + j};
     if (j < 2 || j + L::Width > p - 2)
-      HwlPairGroup<L, true, Get, Put, HwlByteResults<L>>(get, HwlLineEndsAt<L>(j, p), at(j), exact);
+      zeros = HwlPairGroup<L, true, Get, Put, HwlByteResults<L>>(get, HwlLineEndsAt<L>(j, p), at(j), exact);
     else
-      HwlPairGroup<L, false, Get, Put, HwlByteResults<L>>(get, HwlLineEnds<L>{}, at(j), exact);
+      zeros = HwlPairGroup<L, false, Get, Put, HwlByteResults<L>>(get, HwlLineEnds<L>{}, at(j), exact);
     if (j + L::Width == p) break;
+    j += L::Width;
   }
 }
 
