@@ -174,7 +174,8 @@ void CreateShowWindow() {
   if (Config.Fullscreen) {
     mode = FindDisplayMode();
     // Whatever happens from here on, the guardian gives the mode back (where
-    // it cannot, on a display without XRandR, the shutdown alone does).
+    // it cannot, on a display without XRandR, the shutdown alone does). It
+    // notes the configuration while the window is made.
     ArmDisplayGuardian();
     way = ChooseFullScreenWay(mode);
   }
@@ -187,6 +188,7 @@ void CreateShowWindow() {
                      reason);
   }
   if (Config.Fullscreen) {
+    DisplayGuardianArmed();
     Window.displayModeChanged = true;
     if (SDL_SetWindowDisplayMode(Window.window, &mode) != 0 ||
         (way != FullScreenWay::Placed && SDL_SetWindowFullscreen(Window.window, SDL_WINDOW_FULLSCREEN) != 0))
