@@ -14,7 +14,7 @@ int IgnoreXError(Display*, XErrorEvent*) { return 0; }
 
 // The values of a property of 32-bit items of the given type (empty when it
 // is missing, of another type, or the window is gone).
-std::vector<unsigned long> Property(Display* display, ::Window window, Atom name, Atom type, long limit) {
+std::vector<unsigned long> Property(Display* display, Window window, Atom name, Atom type, long limit) {
   Atom actualType = None;
   int format = 0;
   unsigned long count = 0, left = 0;
@@ -29,7 +29,7 @@ std::vector<unsigned long> Property(Display* display, ::Window window, Atom name
 }
 
 bool AskServer(Display* display) {
-  const ::Window root = DefaultRootWindow(display);
+  const Window root = DefaultRootWindow(display);
   const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
   // A window manager that ended leaves its root property behind, naming a
   // window that is gone or no longer names itself.
