@@ -175,7 +175,7 @@ ValueReader ValuesOf(const HwlPlaneStreams& s, int valueBits) {
 // Integer negation keeps a value of 0 at +0.0.
 struct PlainSteps {
   static constexpr std::uint32_t FillSlack = 0;
-  static int Count(std::uint64_t bits) { return std::popcount(bits); }
+  static int Popcount(std::uint64_t bits) { return std::popcount(bits); }
   template <class T>
   static void PutFour(unsigned b, const std::uint8_t* values, T* out) {
     const SymbolByte& t = SymbolBytes[b];
@@ -224,7 +224,7 @@ bool HasVectorSteps() {
 
 struct VectorSteps {
   static constexpr std::uint32_t FillSlack = 15;
-  __attribute__((target("avx2,popcnt"))) static int Count(std::uint64_t bits) { return __builtin_popcountll(bits); }
+  __attribute__((target("avx2,popcnt"))) static int Popcount(std::uint64_t bits) { return __builtin_popcountll(bits); }
   __attribute__((target("avx2"))) static __m128i Four(unsigned b, const std::uint8_t* values) {
     std::int32_t four;
     std::memcpy(&four, values, 4);
@@ -265,11 +265,11 @@ template <class Steps, class Values>
     for (; stop - q >= 8; q += 8) {
       const std::uint64_t word = SymbolWord(symbols + q);
       const std::uint64_t valued = ValueSymbols(word);
-      const std::uint32_t used = std::uint32_t(Steps::Count(valued));
+      const std::uint32_t used = std::uint32_t(Steps::Popcount(valued));
       if (s.valueCount - c.value < used) return false;
       // A run's value comes after the values of the symbols below it.
       for (std::uint64_t runs = RunSymbols(word); runs != 0; runs &= runs - 1)
-        c.position += values.At(c.value + Steps::Count(valued & ((runs & -runs) - 1)));
+        c.position += values.At(c.value + Steps::Popcount(valued & ((runs & -runs) - 1)));
       c.position += 32;
       c.value += used;
       if (c.position > limit) return false;
@@ -305,7 +305,7 @@ __attribute__((target("avx2,popcnt"), flatten)) bool CountVector(const HwlPlaneS
 }
 #endif
 
-bool Count(const HwlPlaneStreams& s, int valueBits, HwlStreamCursor& c, std::uint32_t endByte,
+bool CountSymbols(const HwlPlaneStreams& s, int valueBits, HwlStreamCursor& c, std::uint32_t endByte,
            std::uint64_t limit, const std::atomic<bool>* cancel) {
 #if HWL_STREAMS_SIMD
   if (HasVectorSteps()) return CountVector(s, valueBits, c, endByte, limit, cancel);
@@ -319,7 +319,7 @@ bool Count(const HwlPlaneStreams& s, int valueBits, HwlStreamCursor& c, std::uin
 bool DescribesExactly(const HwlPlaneStreams& s, int valueBits, std::uint64_t coefficientCount,
                       const std::atomic<bool>* cancel) {
   HwlStreamCursor c;
-  if (!Count(s, valueBits, c, s.symbolCount / 4, coefficientCount, cancel)) return false;
+  if (!CountSymbols(s, valueBits, c, s.symbolCount / 4, coefficientCount, cancel)) return false;
   const ValueReader values = ValuesOf(s, valueBits);
   for (std::uint32_t i = c.symbol; i < s.symbolCount; ++i) {
     const int code = s.symbols[i >> 2] >> ((i & 3) * 2) & 3;
@@ -335,7 +335,7 @@ bool DescribesExactly(const HwlPlaneStreams& s, int valueBits, std::uint64_t coe
 
 HwlStreamCursor AdvanceCursor(const HwlPlaneStreams& streams, int valueBits, HwlStreamCursor cursor,
                               std::uint32_t symbol, const std::atomic<bool>* cancel) {
-  Count(streams, valueBits, cursor, symbol / 4, UINT64_MAX, cancel);
+  CountSymbols(streams, valueBits, cursor, symbol / 4, UINT64_MAX, cancel);
   cursor.symbol = symbol;
   return cursor;
 }
@@ -344,40 +344,71 @@ namespace {
 
 // The most positions one symbol byte describes: four runs of 256.
 constexpr std::uint32_t MaxBytePositions = 4 * 256;
-// Values a byte of ExpandBytes may read: its own four and the four read
-// past them.
-constexpr std::uint32_t MaxByteValueReads = 8;
 
-// Expands whole symbol bytes of 8-bit values from c on, below byte qStop
-// and while the value index is at most valueStop and the position at most
-// positionStop. A byte writes a little past its own positions (lanes after
-// a run, and Steps::FillSlack); the caller's stops leave, after every byte
-// done here, four more whole bytes of its call (at least 16 positions) with
-// their values, all within the plane, which write those positions again.
+// Where ExpandBytes may go: below symbol byte `byte`, value index at most
+// `value` and position at most `position` before each byte. A byte writes a
+// little past its own positions (up to 3 lanes after a run, and
+// Steps::FillSlack), so it must be followed by enough whole bytes of the
+// caller's symbols, with their values, to write those positions again (or,
+// should a run among them overflow, the caller fills the rest of the plane
+// with zeros); and its writes must stay within the plane.
+struct ByteStops {
+  bool any = false;  // false: the streams are too short
+  std::uint32_t byte = 0;
+  std::uint32_t value = 0;
+  std::uint64_t position = 0;
+};
+template <class Steps>
+ByteStops StopsFor(std::uint32_t endSymbol, std::uint32_t valueCount, std::uint64_t coefficientCount) {
+  // Bytes after it, at least 4 positions each; values: its four, four read
+  // past them after a run, four for each byte after it.
+  constexpr std::uint32_t after = std::max<std::uint32_t>(1, (Steps::FillSlack + 3) / 4);
+  constexpr std::uint32_t values = 8 + 4 * after;
+  constexpr std::uint64_t positions = MaxBytePositions + std::max<std::uint32_t>(3, Steps::FillSlack);
+  if (endSymbol / 4 <= after || valueCount < values || coefficientCount < positions) return {};
+  return {true, endSymbol / 4 - after, valueCount - values, coefficientCount - positions};
+}
+
+// Per symbol byte: the values its symbols consume, plus RunStep when one
+// of them is a ZeroRun.
+constexpr unsigned RunStep = 0x80;
+constexpr std::array<std::uint8_t, 256> ByteSteps = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (int b = 0; b < 256; ++b) table[b] = std::uint8_t(SymbolBytes[b].values | (SymbolBytes[b].runs ? RunStep : 0));
+  return table;
+}();
+
+// Expands the symbol bytes of 8-bit values from c on (at a byte) while the
+// stops allow.
 template <class Steps, class T>
 [[gnu::always_inline]] inline void ExpandBytes(const std::uint8_t* symbols, const std::uint8_t* values, T* out,
-                                               HwlStreamCursor& c, std::uint32_t qStop, std::uint32_t valueStop,
-                                               std::uint64_t positionStop) {
+                                               HwlStreamCursor& c, const ByteStops& stops) {
   std::uint32_t q = c.symbol / 4;
   std::uint32_t value = c.value;
   std::uint64_t position = c.position;
-  for (; q < qStop && value <= valueStop && position <= positionStop; ++q) {
+  while (q < stops.byte && value <= stops.value && position <= stops.position) {
+    // Bytes without a run take 4 positions and at most 4 values each.
+    const auto plain = std::uint32_t(std::min<std::uint64_t>(
+        {stops.byte - q, (stops.value - value) / 4 + 1, (stops.position - position) / 4 + 1}));
+    std::uint32_t i = 0;
+    for (; i < plain; ++i) {
+      const unsigned b = symbols[q + i];
+      const unsigned step = ByteSteps[b];
+      if (step & RunStep) break;
+      Steps::PutFour(b, values + value, out + position + 4 * i);
+      value += step;
+    }
+    q += i;
+    position += 4 * i;
+    if (i == plain) continue;
+    // A byte with a run. The symbols before the run are put in place, then
+    // the run's zeros, then the symbols after it (shifted down, Zero above
+    // them), and so on.
     unsigned b = symbols[q];
     const SymbolByte* t = &SymbolBytes[b];
     Steps::PutFour(b, values + value, out + position);
-    if (t->runs == 0) {
-      position += 4;
-      value += t->values;
-      continue;
-    }
-    // The symbols before a run are in place; the run's zeros, then the
-    // symbols after it (shifted down, Zero above them), go after them.
-    for (int left = 4;;) {
-      if (t->runs == 0) {
-        position += left;
-        value += t->values;
-        break;
-      }
+    int left = 4;
+    while (t->runs != 0) {
       const int before = t->firstRun;
       position += before;
       value += t->firstRunValue;
@@ -386,15 +417,15 @@ template <class Steps, class T>
       Steps::Fill(out + position, n);
       position += n;
       left -= before + 1;
-      if (left == 0) break;
       b >>= 2 * (before + 1);
       t = &SymbolBytes[b];
       Steps::PutFour(b, values + value, out + position);
     }
+    position += left;
+    value += t->values;
+    ++q;
   }
-  c.symbol = q * 4;
-  c.value = value;
-  c.position = position;
+  c = {q * 4, value, position};
 }
 
 // ExpandSymbols into doubles or 16-bit integers.
@@ -407,16 +438,8 @@ template <class Steps, class T>
   const bool write = !plane.empty();
   const std::uint8_t* symbols = streams.symbols.data();
   endSymbol = std::min(endSymbol, streams.symbolCount);
-  // Where ExpandBytes may run (see there): a byte, its value reads and four
-  // more bytes, and its positions, its writes past them and four more bytes.
-  constexpr std::uint32_t ByteReserve = 4;
-  constexpr std::uint64_t PositionReserve = MaxBytePositions * (1 + ByteReserve) + Steps::FillSlack;
-  const bool bytes = write && valueBits == 8 && endSymbol / 4 > ByteReserve &&
-                     streams.valueCount >= MaxByteValueReads + 4 * ByteReserve &&
-                     coefficientCount >= PositionReserve;
-  const std::uint32_t qStop = bytes ? endSymbol / 4 - ByteReserve : 0;
-  const std::uint32_t valueStop = bytes ? streams.valueCount - MaxByteValueReads - 4 * ByteReserve : 0;
-  const std::uint64_t positionStop = bytes ? coefficientCount - PositionReserve : 0;
+  const ByteStops stops =
+      write && valueBits == 8 ? StopsFor<Steps>(endSymbol, streams.valueCount, coefficientCount) : ByteStops{};
   HwlStreamCursor c = from;
   HwlExpansion e;
   std::uint64_t nextCheck = c.position + CancelCheckCoefficients;
@@ -428,12 +451,16 @@ template <class Steps, class T>
       }
       nextCheck = c.position + CancelCheckCoefficients;
     }
-    // At most CancelCheckBytes bytes and about CancelCheckCoefficients positions a round.
-    if (bytes && (c.symbol & 3) == 0 && c.symbol / 4 < qStop && c.value <= valueStop &&
-        c.position <= positionStop) {
-      ExpandBytes<Steps>(symbols, streams.values.data(), plane.data(), c,
-                         std::min(qStop, c.symbol / 4 + CancelCheckBytes), valueStop,
-                         std::min(positionStop, c.position + CancelCheckCoefficients));
+    // At most CancelCheckBytes bytes a round.
+    if (stops.any && (c.symbol & 3) == 0 && c.symbol / 4 < stops.byte && c.value <= stops.value &&
+        c.position <= stops.position) {
+      if (HwlCancelRequested(cancel)) {
+        e.cancelled = true;
+        break;
+      }
+      ByteStops round = stops;
+      round.byte = std::min(stops.byte, c.symbol / 4 + CancelCheckBytes);
+      ExpandBytes<Steps>(symbols, streams.values.data(), plane.data(), c, round);
       continue;
     }
     // Four symbols at once, without a branch per symbol, when they start a
