@@ -306,7 +306,7 @@ __attribute__((target("avx2,popcnt"), flatten)) bool CountVector(const HwlPlaneS
 #endif
 
 bool CountSymbols(const HwlPlaneStreams& s, int valueBits, HwlStreamCursor& c, std::uint32_t endByte,
-           std::uint64_t limit, const std::atomic<bool>* cancel) {
+                  std::uint64_t limit, const std::atomic<bool>* cancel) {
 #if HWL_STREAMS_SIMD
   if (HasVectorSteps()) return CountVector(s, valueBits, c, endByte, limit, cancel);
 #endif
