@@ -28,7 +28,9 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <utility>
 
 #include "hwl_arithmetic.h"
 
@@ -99,7 +101,8 @@ static_assert(HeavyTimesK().high > 0.5656854 && HeavyTimesK().high < 0.5656855 &
 // NotEqual (true for NaN), AtMost, AtLeast, Abs; And, Or, AndNot(a, b) = b
 // and not a, Not, NoLanes, MaskOf(bool); Select(m, a, b) = m ? a : b for
 // values, SelectMask for masks; SignsDiffer; Bits (one bit per lane: Full
-// when all are set); AllZero(a, b, c): every lane of the three is +0.
+// when all are set); AllZero(a, b, c): every lane of the three is +0;
+// Either(a, b): the bitwise or of two values.
 
 // One double per lane; the exact product error by FMA where the target has
 // it in hardware, else by Veltkamp's split and Dekker's product (exact when
@@ -167,6 +170,7 @@ struct HwlScalarLane {
   static bool AllZero(V a, V b, V c) {
     return (std::bit_cast<std::uint64_t>(a) | std::bit_cast<std::uint64_t>(b) | std::bit_cast<std::uint64_t>(c)) == 0;
   }
+  static V Either(V a, V b) { return std::bit_cast<double>(std::bit_cast<std::uint64_t>(a) | std::bit_cast<std::uint64_t>(b)); }
 };
 
 #if defined(FP_FAST_FMA)
@@ -252,9 +256,10 @@ void HwlRedoLanes(int refused, typename L::V s, typename L::V d, typename L::V l
 // (read only where the rule needs them); put.Store(even, odd) stores the
 // results, put.Even(i) and put.Odd(i) locate those of lane i. Ends: the
 // group holds pairs 0, 1, p - 2 or p - 1 (then `ends` says which lanes).
-// Inputs as HwlLaneFloor requires.
+// Inputs as HwlLaneFloor requires. Returns true when every input it looked
+// at was +0 (the results are then +0), a hint that zeros go on.
 template <class L, bool Ends, class Get, class Put>
-inline void HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& put, HwlExactPair exact) {
+inline bool HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& put, HwlExactPair exact) {
   using V = typename L::V;
   using M = typename L::M;
   const V zero = L::Zero();
@@ -268,14 +273,14 @@ inline void HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& 
     put.Store(even, odd);
     if (const int refused = L::Bits(L::Not(L::And(okEven, okOdd))))
       HwlRedoLanes<L>(refused, s, d, s, s, L::MaskOf(true), L::NoLanes(), L::NoLanes(), put, exact);
-    return;
+    return false;
   }
   const V left = get.S(-1), right = get.S(1);
   // Zero details next to zero approximation values (most of a dark picture):
   // no smoothing, and S(j) x k = +0.
   if (flatBits == L::Full && L::AllZero(s, left, right)) {
     put.Store(zero, zero);
-    return;
+    return true;
   }
   M farLeft = L::NotEqual(left, get.S(-2)), farRight = L::NotEqual(right, get.S(2));
   M smoothable = flat;
@@ -311,6 +316,7 @@ inline void HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& 
     const M plain = Ends ? L::Or(L::Not(flat), ends.plain) : L::Not(flat);
     HwlRedoLanes<L>(refused, s, d, left, right, plain, smoothEven, smoothOdd, put, exact);
   }
+  return false;
 }
 
 // A value of a row: a double, or a coefficient times its band's factor.
@@ -347,6 +353,47 @@ struct HwlLaneRows {
   HwlHorizontalRow horizontal;
 };
 
+// ---- Runs of zeros.
+//
+// A pair whose approximation values S(j - 1) ... S(j + 1) and detail D(j)
+// are all +0 gives +0 twice, whatever its place in the line (plain, flat or
+// at an end: nothing is smoothed towards an equal neighbour), which
+// HwlPairGroup finds one group at a time. Dark pictures are mostly such
+// pairs: after a group found all zero, the row loops test whole blocks of
+// HwlZeroGroups groups at once and write their zeros without the rule.
+constexpr int HwlZeroGroups = 4;
+
+// True when the n values at p are +0: doubles with no bit set, or zero
+// coefficients whose band factor turns 0 into +0 (see HwlZeroStaysZero).
+template <class L, int N>
+inline bool HwlAllPlusZero(const double* p) {
+  static_assert(N >= L::Width);
+  typename L::V bits = L::Load(p + N - L::Width);
+  for (int i = 0; i + L::Width < N; i += L::Width) bits = L::Either(bits, L::Load(p + i));
+  return L::AllZero(bits, bits, bits);
+}
+template <class L, int N>
+inline bool HwlAllPlusZero(const std::int16_t* p) {
+  static_assert(N % 4 == 0);
+  std::uint64_t bits = 0;
+  for (int i = 0; i < N; i += 4) {
+    std::uint64_t four;
+    std::memcpy(&four, p + i, sizeof four);
+    bits |= four;
+  }
+  return bits == 0;
+}
+// N doubles from p on set to +0, N a multiple of the lane width; unrolled,
+// as a short memset is slower than a few stores.
+template <class L, int N>
+inline void HwlStoreZeros(double* p) {
+  [&]<std::size_t... I>(std::index_sequence<I...>) {
+    (L::Store(p + I * L::Width, L::Zero()), ...);
+  }(std::make_index_sequence<N / L::Width>());
+}
+// 0 times the factor is +0 (not -0 or NaN).
+inline bool HwlZeroStaysZero(double factor) { return std::bit_cast<std::uint64_t>(0.0 * factor) == 0; }
+
 template <class L, class SValue, class DValue>
 void HwlVerticalLanes(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor, int count,
                       int j, int p, double* even, double* odd, HwlExactPair exact) {
@@ -372,15 +419,27 @@ void HwlVerticalLanes(const SValue* const* sRows, const DValue* const* dRows, do
   const V sf = L::Set(sFactor), df = L::Set(dFactor);
   const HwlLineEnds<L> ends{L::MaskOf(j == 0 || j == p - 1), L::MaskOf(j == p - 2), L::MaskOf(j == 1)};
   const bool atEnds = j < 2 || j > p - 3;
-  for (int c = 0;; c += L::Width) {
+  constexpr int Block = HwlZeroGroups * L::Width;
+  const bool zerosStay = HwlZeroStaysZero(sFactor) && HwlZeroStaysZero(dFactor);
+  const auto zeroBlock = [&](int c) {
+    return HwlAllPlusZero<L, Block>(dRows[1] + c) && HwlAllPlusZero<L, Block>(sRows[2] + c) &&
+           HwlAllPlusZero<L, Block>(sRows[1] + c) && HwlAllPlusZero<L, Block>(sRows[3] + c);
+  };
+  bool zeros = zerosStay;
+  for (int c = 0;;) {
+    if (zeros && count - c >= Block && zeroBlock(c)) {
+      HwlStoreZeros<L, Block>(even + c);
+      HwlStoreZeros<L, Block>(odd + c);
+      if ((c += Block) == count) break;
+      continue;
+    }
     if (c + L::Width > count) c = count - L::Width;  // the last group overlaps
     const Get get{sRows, dRows, c, sf, df};
     const Put put{even + c, odd + c};
-    if (atEnds)
-      HwlPairGroup<L, true>(get, ends, put, exact);
-    else
-      HwlPairGroup<L, false>(get, ends, put, exact);
+    zeros = (atEnds ? HwlPairGroup<L, true>(get, ends, put, exact) : HwlPairGroup<L, false>(get, ends, put, exact)) &&
+            zerosStay;
     if (c + L::Width == count) break;
+    c += L::Width;
   }
 }
 
@@ -399,7 +458,19 @@ void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, 
     double* Even(int i) const { return out + 2 * i; }
     double* Odd(int i) const { return out + 2 * i + 1; }
   };
-  for (int j = j0;; j += L::Width) {
+  constexpr int Block = HwlZeroGroups * L::Width;
+  // S(j - 1) may be a value before the line and S(j + Block) one of its
+  // details: both are readable, and a value that is not +0 only stops a skip.
+  const auto zeroBlock = [&](int j) {
+    return HwlAllPlusZero<L, Block>(line + p + j) && HwlAllPlusZero<L, Block + 2>(line + j - 1);
+  };
+  bool zeros = true;
+  for (int j = j0;;) {
+    if (zeros && j1 - j >= Block && zeroBlock(j)) {
+      HwlStoreZeros<L, 2 * Block>(out + 2 * (j - j0));
+      if ((j += Block) == j1) break;
+      continue;
+    }
     if (j + L::Width > j1) j = j1 - L::Width;  // the last group overlaps
     const Get get{line + j, line + p + j};
     const Put put{out + 2 * (j - j0)};
@@ -407,11 +478,12 @@ void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, 
       const V lane = L::Add(L::Set(double(j)), L::Iota());
       const HwlLineEnds<L> ends{L::Or(L::Equal(lane, L::Zero()), L::Equal(lane, L::Set(double(p - 1)))),
                                 L::Equal(lane, L::Set(double(p - 2))), L::Equal(lane, L::Set(1.0))};
-      HwlPairGroup<L, true>(get, ends, put, exact);
+      zeros = HwlPairGroup<L, true>(get, ends, put, exact);
     } else {
-      HwlPairGroup<L, false>(get, HwlLineEnds<L>{}, put, exact);
+      zeros = HwlPairGroup<L, false>(get, HwlLineEnds<L>{}, put, exact);
     }
     if (j + L::Width == j1) break;
+    j += L::Width;
   }
 }
 

@@ -59,6 +59,7 @@ struct Avx2Lanes {
     const __m256i bits = _mm256_castpd_si256(_mm256_or_pd(_mm256_or_pd(a, b), c));
     return _mm256_testz_si256(bits, bits) != 0;
   }
+  static V Either(V a, V b) { return _mm256_or_pd(a, b); }
 };
 
 }  // namespace

@@ -53,6 +53,9 @@ struct NeonLanes {
         vorrq_u64(vorrq_u64(vreinterpretq_u64_f64(a), vreinterpretq_u64_f64(b)), vreinterpretq_u64_f64(c));
     return vmaxvq_u32(vreinterpretq_u32_u64(bits)) == 0;
   }
+  static V Either(V a, V b) {
+    return vreinterpretq_f64_u64(vorrq_u64(vreinterpretq_u64_f64(a), vreinterpretq_u64_f64(b)));
+  }
 };
 
 }  // namespace

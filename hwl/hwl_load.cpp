@@ -26,6 +26,34 @@ constexpr std::size_t MaxReadChunk = std::size_t{1} << 22;
 
 HwlStatus Cancelled(const std::string& name) { return HwlError(HwlCancelled, name, "decoding cancelled"); }
 
+// A decode's working memory: the plane of coefficients and the synthesis's.
+struct Workspace {
+  std::unique_ptr<std::int16_t[]> coefficients;
+  std::size_t coefficientCapacity = 0;
+  HwlSynthesisMemory synthesis;
+  std::size_t Bytes() const { return coefficientCapacity * sizeof(std::int16_t) + synthesis.Bytes(); }
+};
+
+// Each thread keeps its working memory for its next decode, up to this
+// size (a 2048 x 2048 colour picture's is about 18 MiB): fresh memory costs
+// a page fault per 4 KiB, some 20 % of a large picture's decode, and a
+// program decodes its pictures many at a time (the show fourteen of one
+// size on each of its two loading threads). It goes when the thread ends.
+constexpr std::size_t KeptWorkspaceBytes = std::size_t{32} << 20;
+thread_local Workspace KeptWorkspace;
+
+// Lends the thread's kept workspace to one decode and takes it back after,
+// unless it has grown past KeptWorkspaceBytes.
+struct BorrowedWorkspace {
+  Workspace work = std::move(KeptWorkspace);
+  BorrowedWorkspace() = default;
+  BorrowedWorkspace(const BorrowedWorkspace&) = delete;
+  BorrowedWorkspace& operator=(const BorrowedWorkspace&) = delete;
+  ~BorrowedWorkspace() {
+    if (work.Bytes() <= KeptWorkspaceBytes) KeptWorkspace = std::move(work);
+  }
+};
+
 }  // namespace
 
 std::uint8_t SampleToByte(double sample) {
@@ -105,17 +133,22 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
   // Left uninitialised: the checked streams describe every coefficient.
   const int threadCount = HwlThreadCount(threads);
   const int parts = PartsFor(count, threadCount);
-  std::unique_ptr<std::int16_t[]> coefficients;
-  HwlSynthesisMemory memory;
+  BorrowedWorkspace borrowed;
+  Workspace& work = borrowed.work;
   try {
-    coefficients.reset(new std::int16_t[count]);
-    memory = AllocateSynthesis(h.width, h.height, h.levels, parts);
+    if (work.coefficientCapacity < count) {
+      work.coefficients.reset();
+      work.coefficientCapacity = 0;
+      work.coefficients.reset(new std::int16_t[count]);
+      work.coefficientCapacity = count;
+    }
+    PrepareSynthesis(work.synthesis, h.width, h.height, h.levels, parts);
     if (allocate) pixels.resize(bytes);
   } catch (const std::bad_alloc&) {
     return HwlError(HwlOutOfMemory, name, "not enough memory for a " + std::to_string(h.width) + " x " +
                                               std::to_string(h.height) + " image");
   }
-  const std::span<std::int16_t> plane(coefficients.get(), count);
+  const std::span<std::int16_t> plane(work.coefficients.get(), count);
   HwlTeam team(parts);
   team.cancel = options.cancel;
   for (int p = 0; p < planes; ++p) {
@@ -144,7 +177,7 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
       else  // planes red, green, blue: bytes 2, 1, 0
         PackBgrx(piece, 2 - p, std::span(pixels).subspan(4 * at, 4 * std::size_t(n)));
     };
-    SynthesisePlane(values, h.width, h.height, h.levels, memory, team,
+    SynthesisePlane(values, h.width, h.height, h.levels, work.synthesis, team,
                     {[](const void* c, int row, int first, int n, const double* samples) {
                        (*static_cast<const decltype(pack)*>(c))(row, first, n, samples);
                      },

@@ -322,16 +322,33 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
 
 }  // namespace
 
+std::size_t HwlSynthesisMemory::Bytes() const {
+  return (stepCapacity[0] + stepCapacity[1] + rows.size() * RowDoubles(rowWidth)) * sizeof(double);
+}
+
+void PrepareSynthesis(HwlSynthesisMemory& m, int width, int height, int levels, int threads) {
+  const std::size_t count = std::size_t(width) * height;
+  for (int i = 0; i < 2; ++i) {
+    const std::size_t wanted = levels > i ? count >> (2 * (i + 1)) : 0;
+    if (m.stepCapacity[i] >= wanted) continue;
+    m.steps[i].reset();
+    m.stepCapacity[i] = 0;
+    m.steps[i].reset(new double[wanted]);
+    m.stepCapacity[i] = wanted;
+  }
+  const int parts = std::max(1, std::min(threads, height / 2));
+  if (m.rowWidth != width) {
+    m.rows.clear();
+    m.rowWidth = width;
+  }
+  // Zeros: the margins are read (by lanes whose results are not used) and
+  // never written.
+  while (int(m.rows.size()) < parts) m.rows.emplace_back(new double[RowDoubles(width)]());
+}
+
 HwlSynthesisMemory AllocateSynthesis(int width, int height, int levels, int threads) {
   HwlSynthesisMemory m;
-  const std::size_t count = std::size_t(width) * height;
-  if (levels >= 1) m.steps[0].reset(new double[count / 4]);
-  if (levels >= 2) m.steps[1].reset(new double[count / 16]);
-  const int parts = std::max(1, std::min(threads, height / 2));
-  for (int i = 0; i < parts; ++i) {
-    // Zeros: the margins are read (by lanes whose results are not used) before anything is written there.
-    m.rows.emplace_back(new double[RowDoubles(width)]());
-  }
+  PrepareSynthesis(m, width, height, levels, threads);
   return m;
 }
 

@@ -140,17 +140,24 @@ struct HwlPlaneValues {
   const double* samples = nullptr;
 };
 
-// The synthesis's working memory for planes of one size, allocated before
-// decoding starts (new throws std::bad_alloc): the results of the coarser
-// steps, alternately in a (W/2 x H/2) and a (W/4 x H/4) buffer, and per
-// part of a step two rows of the vertical pass (with margins) and a piece
-// of output row. Parts never outnumber a step's pairs of rows, so the rows
-// cost at most 8 bytes per pixel of the plane, reached by images two rows
-// high; for larger ones they are a few rows of doubles per thread.
+// The synthesis's working memory for planes of one size (new throws
+// std::bad_alloc): the results of the coarser steps, alternately in a
+// (W/2 x H/2) and a (W/4 x H/4) buffer, and per part of a step two rows of
+// the vertical pass (with margins) and a piece of output row. Parts never
+// outnumber a step's pairs of rows, so the rows cost at most 8 bytes per
+// pixel of the plane, reached by images two rows high; for larger ones they
+// are a few rows of doubles per thread.
 struct HwlSynthesisMemory {
   std::unique_ptr<double[]> steps[2];
-  std::vector<std::unique_ptr<double[]>> rows;  // one per part
+  std::size_t stepCapacity[2] = {0, 0};
+  std::vector<std::unique_ptr<double[]>> rows;  // one per part, all of rowWidth
+  int rowWidth = 0;
+  std::size_t Bytes() const;
 };
+// Makes `memory` fit planes of this size, keeping the buffers it already
+// holds where they are large enough (a buffer that must grow is freed
+// before its successor is allocated).
+void PrepareSynthesis(HwlSynthesisMemory& memory, int width, int height, int levels, int threads);
 HwlSynthesisMemory AllocateSynthesis(int width, int height, int levels, int threads);
 
 // Inverse Haar synthesis of one plane, levels + 1 steps from the coarsest

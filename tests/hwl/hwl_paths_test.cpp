@@ -3,6 +3,7 @@
 // without the vector rows, compared with the plain reference decoder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -78,6 +79,39 @@ TEST(HwlPaths, RandomFiles) {
     testhwl::File f = testhwl::RandomFile(rng, 64);
     if (i % 3 == 0) ExtremeScales(f, rng);
     ExpectSameOnEveryPath(testhwl::Write(f), "file " + std::to_string(i));
+  }
+}
+
+// Dark files: nearly every coefficient zero, a few alone and a few in
+// patches, so that runs of zero pairs start and end at every column, at the
+// ends of lines and next to single values; a third with extreme and
+// negative scales (a zero times a negative factor is -0, not +0).
+TEST(HwlPaths, SparseFiles) {
+  std::mt19937 rng(777);
+  for (int i = 0; i < 24; ++i) {
+    testhwl::File f;
+    f.levels = 1 + int(rng() % 4);
+    f.valueBits = 8;
+    f.bitsPerPixel = i % 2 == 0 ? 24 : 8;
+    f.width = (1 + int(rng() % 8)) << (f.levels + 1);
+    f.height = (1 + int(rng() % 4)) << (f.levels + 1);
+    for (int p = 0; p < (f.bitsPerPixel == 24 ? 3 : 1); ++p) {
+      std::vector<int> c(std::size_t(f.width) * f.height, 0);
+      for (int& v : c)
+        if (rng() % 64 == 0) v = int(rng() % 511) - 255;
+      for (int patch = 0; patch < 3; ++patch) {
+        const int x0 = int(rng() % f.width), y0 = int(rng() % f.height);
+        for (int y = y0; y < std::min(f.height, y0 + 1 + int(rng() % 5)); ++y)
+          for (int x = x0; x < std::min(f.width, x0 + 1 + int(rng() % 24)); ++x)
+            c[std::size_t(y) * f.width + x] = int(rng() % 31) - 15;
+      }
+      testhwl::Plane& plane = f.planes.emplace_back();
+      for (int b = 0; b < f.levels + 2; ++b)
+        plane.scales.push_back(std::uniform_real_distribution<double>(0.05, 4)(rng));
+      testhwl::CodeCoefficients(c, f.valueBits, plane, &rng);
+    }
+    if (i % 3 == 2) ExtremeScales(f, rng);
+    ExpectSameOnEveryPath(testhwl::Write(f), "sparse file " + std::to_string(i));
   }
 }
 
