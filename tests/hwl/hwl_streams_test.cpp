@@ -88,7 +88,7 @@ Streams RandomStreams(std::mt19937& rng) {
   // Short streams (below every step), typical ones, and now and then one
   // longer than the cancel flag's rounds.
   const int kind = int(rng() % 10);
-  const std::uint32_t n = kind == 0 ? rng() % 64 : kind == 1 ? 70000 + rng() % 4000 : 200 + rng() % 6000;
+  const std::uint32_t n = kind == 0 ? rng() % 64 : kind == 1 ? 66000 + rng() % 2000 : 200 + rng() % 6000;
   const bool shortRuns = rng() % 2 == 0;
   std::uint64_t positions = 0;
   for (std::uint32_t i = 0; i < n; ++i) {
