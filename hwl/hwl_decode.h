@@ -81,8 +81,8 @@ struct HwlExpansion {
 // not empty (it must then hold coefficientCount entries) each coefficient is
 // written, as a double or as a 16-bit integer; positions the streams never
 // reach are left alone. With an empty plane it only counts (used to check a
-// file before allocating). The cancel flag, when given, is tested every few
-// thousand symbols.
+// file before allocating). The cancel flag, when given, is tested every
+// fraction of a millisecond of work.
 HwlExpansion ExpandSymbols(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
                            std::span<double> plane, const std::atomic<bool>* cancel = nullptr);
 HwlExpansion ExpandCoefficients(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
@@ -97,7 +97,7 @@ struct HwlStreamCursor {
 };
 
 // Moves a cursor of a checked plane forward to symbol `symbol` (a multiple of
-// 4, at most the symbol count rounded down), one table lookup per 4 symbols.
+// 4, at most the symbol count rounded down), counting 32 symbols a step.
 // A set cancel flag stops it early (the cursor is then of no use).
 HwlStreamCursor AdvanceCursor(const HwlPlaneStreams& streams, int valueBits, HwlStreamCursor cursor,
                               std::uint32_t symbol, const std::atomic<bool>* cancel = nullptr);

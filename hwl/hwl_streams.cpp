@@ -94,11 +94,14 @@ HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlH
 namespace {
 
 // Per symbol byte (four symbols): how many values they consume, which of
-// those values (bit i for the i-th) are run lengths, and for each symbol the
-// slot of its value (4: none, read as 0) and whether it is negated.
+// those values (bit i for the i-th) are run lengths, the first ZeroRun
+// symbol (4: none) and the index of its value, and for each symbol the slot
+// of its value (4: none, read as 0) and whether it is negated.
 struct SymbolByte {
   std::uint8_t values;
   std::uint8_t runs;
+  std::uint8_t firstRun;
+  std::uint8_t firstRunValue;
   std::array<std::uint8_t, 4> slot;
   std::array<std::int8_t, 4> negate;  // 0 or -1
 };
@@ -106,81 +109,38 @@ constexpr std::array<SymbolByte, 256> SymbolBytes = [] {
   std::array<SymbolByte, 256> table{};
   for (int b = 0; b < 256; ++b) {
     SymbolByte& t = table[b];
+    t.firstRun = 4;
     for (int i = 0; i < 4; ++i) {
       const int code = b >> (2 * i) & 3;
       t.slot[i] = code == 0 ? 4 : t.values;
       t.negate[i] = code == 3 ? -1 : 0;
       if (code == 1) t.runs = std::uint8_t(t.runs | 1 << t.values);
+      if (code == 1 && t.firstRun == 4) {
+        t.firstRun = std::uint8_t(i);
+        t.firstRunValue = t.values;
+      }
       if (code != 0) ++t.values;
     }
   }
   return table;
 }();
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define HWL_EXPAND_SIMD 1
-// For 8-bit values: per symbol byte, the byte shuffle that puts the value of
-// each symbol in its 16-bit lane (0x80: a zero byte), and the lanes to negate.
-struct ByteShuffle {
-  alignas(16) std::array<std::uint8_t, 16> lanes;
-  alignas(16) std::array<std::int16_t, 8> negate;
-};
-constexpr std::array<ByteShuffle, 256> ByteShuffles = [] {
-  std::array<ByteShuffle, 256> table{};
-  for (int b = 0; b < 256; ++b) {
-    ByteShuffle& t = table[b];
-    t.lanes.fill(0x80);
-    for (int i = 0; i < 4; ++i) {
-      const int slot = SymbolBytes[b].slot[i];
-      if (slot < 4) t.lanes[2 * i] = std::uint8_t(slot);
-      t.negate[i] = std::int16_t(SymbolBytes[b].negate[i]);
-    }
+// Eight symbol bytes (32 symbols) as one little-endian word: symbol i in
+// bits 2i and 2i + 1.
+constexpr std::uint64_t EvenBits = 0x5555555555555555;
+inline std::uint64_t SymbolWord(const std::uint8_t* bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) {
+    std::uint64_t swapped = 0;
+    for (int i = 0; i < 8; ++i) swapped = swapped << 8 | (word >> 8 * i & 0xFF);
+    word = swapped;
   }
-  return table;
-}();
-
-bool HasShuffle() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has && HwlUseCpuExtensions;
+  return word;
 }
-
-// Four coefficients of symbol byte b from the four values at `values`.
-// Integer negation keeps a value of 0 at +0.0.
-__attribute__((target("avx2"))) inline void PutFour(std::uint8_t b, const std::uint8_t* values, std::int16_t* out) {
-  std::int32_t four;
-  std::memcpy(&four, values, 4);
-  const ByteShuffle& t = ByteShuffles[b];
-  const __m128i lanes =
-      _mm_shuffle_epi8(_mm_cvtsi32_si128(four), _mm_load_si128(reinterpret_cast<const __m128i*>(t.lanes.data())));
-  const __m128i negate = _mm_load_si128(reinterpret_cast<const __m128i*>(t.negate.data()));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_sub_epi16(_mm_xor_si128(lanes, negate), negate));
-}
-__attribute__((target("avx2"))) inline void PutFour(std::uint8_t b, const std::uint8_t* values, double* out) {
-  std::int16_t four[4];
-  PutFour(b, values, four);
-  const __m128i narrow = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(four));
-  _mm256_storeu_pd(out, _mm256_cvtepi32_pd(_mm_cvtepi16_epi32(narrow)));
-}
-
-// Expands whole symbol bytes of 8-bit values from symbol byte `q` on while
-// they hold no run, four values are left to read and four positions to
-// write, and at most CancelCheckBytes of them; returns the number of bytes done.
-template <class T>
-__attribute__((target("avx2"))) std::uint32_t ExpandBytes8(const std::uint8_t* symbols, std::uint32_t q,
-                                                           std::uint32_t qEnd, const std::uint8_t* values,
-                                                           std::uint32_t& value, std::uint32_t valueCount, T* out,
-                                                           std::uint64_t room) {
-  const std::uint32_t q0 = q;
-  qEnd = std::min(qEnd, q + CancelCheckBytes);
-  for (; q < qEnd && room >= 4 && valueCount - value >= 4; ++q, room -= 4, out += 4) {
-    const std::uint8_t b = symbols[q];
-    if (SymbolBytes[b].runs != 0) break;
-    PutFour(b, values + value, out);
-    value += SymbolBytes[b].values;
-  }
-  return q - q0;
-}
-#endif
+// Bit 2i set where symbol i consumes a value (any but Zero), where it is a ZeroRun.
+inline std::uint64_t ValueSymbols(std::uint64_t word) { return (word | word >> 1) & EvenBits; }
+inline std::uint64_t RunSymbols(std::uint64_t word) { return word & ~(word >> 1) & EvenBits; }
 
 // Values of `bits` bits packed least significant bit first.
 struct ValueReader {
@@ -198,160 +158,394 @@ struct ValueReader {
     return word >> (bit & 7) & mask;
   }
 };
+// The same for 8-bit values, one byte each.
+struct ByteReader {
+  const std::uint8_t* bytes;
+  unsigned At(std::uint64_t k) const { return bytes[k]; }
+};
 
 ValueReader ValuesOf(const HwlPlaneStreams& s, int valueBits) {
   return {s.values.data(), s.values.size(), unsigned(valueBits), (1u << valueBits) - 1};
 }
 
-// Counts the positions a plane's streams describe with one table lookup per
-// four symbols. True when they describe exactly coefficientCount positions
+// The walks below take their processor-specific steps from one of these.
+// PutFour writes the four coefficients of symbol byte b from the four values
+// at `values` (all four are read), a run's lane as if it held its value;
+// Fill writes n zeros and may write up to FillSlack more coefficients.
+// Integer negation keeps a value of 0 at +0.0.
+struct PlainSteps {
+  static constexpr std::uint32_t FillSlack = 0;
+  static int Popcount(std::uint64_t bits) { return std::popcount(bits); }
+  template <class T>
+  static void PutFour(unsigned b, const std::uint8_t* values, T* out) {
+    const SymbolByte& t = SymbolBytes[b];
+    // Slot 4 shifts the four bytes out entirely: the zero of a Zero symbol.
+    const std::uint64_t four = values[0] | unsigned{values[1]} << 8 | unsigned{values[2]} << 16 |
+                               std::uint64_t{values[3]} << 24;
+    for (int i = 0; i < 4; ++i) {
+      const int magnitude = int(four >> 8 * t.slot[i] & 0xFF);
+      out[i] = T((magnitude ^ t.negate[i]) - t.negate[i]);
+    }
+  }
+  template <class T>
+  static void Fill(T* out, std::uint32_t n) {
+    std::fill_n(out, n, T(0));
+  }
+};
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define HWL_STREAMS_SIMD 1
+// For 8-bit values: per symbol byte, the byte shuffle that puts the value of
+// each symbol in its 16-bit lane (0x80: a zero byte), and the sign of each
+// lane (psignw: -1 negates, 1 keeps).
+struct ByteShuffle {
+  alignas(16) std::array<std::uint8_t, 8> lanes;
+  std::array<std::int16_t, 4> sign;
+};
+constexpr std::array<ByteShuffle, 256> ByteShuffles = [] {
+  std::array<ByteShuffle, 256> table{};
+  for (int b = 0; b < 256; ++b) {
+    ByteShuffle& t = table[b];
+    t.lanes.fill(0x80);
+    for (int i = 0; i < 4; ++i) {
+      const int slot = SymbolBytes[b].slot[i];
+      if (slot < 4) t.lanes[2 * i] = std::uint8_t(slot);
+      t.sign[i] = std::int16_t(SymbolBytes[b].negate[i] * 2 + 1);
+    }
+  }
+  return table;
+}();
+
+// The vector steps need AVX2 (whose processors all have popcnt).
+bool HasVectorSteps() {
+  static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+  return has && HwlUseCpuExtensions;
+}
+
+struct VectorSteps {
+  static constexpr std::uint32_t FillSlack = 15;
+  __attribute__((target("avx2,popcnt"))) static int Popcount(std::uint64_t bits) { return __builtin_popcountll(bits); }
+  __attribute__((target("avx2"))) static __m128i Four(unsigned b, const std::uint8_t* values) {
+    std::int32_t four;
+    std::memcpy(&four, values, 4);
+    const ByteShuffle& t = ByteShuffles[b];
+    const __m128i lanes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(t.lanes.data()));
+    const __m128i sign = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(t.sign.data()));
+    return _mm_sign_epi16(_mm_shuffle_epi8(_mm_cvtsi32_si128(four), lanes), sign);
+  }
+  __attribute__((target("avx2"))) static void PutFour(unsigned b, const std::uint8_t* values, std::int16_t* out) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), Four(b, values));
+  }
+  __attribute__((target("avx2"))) static void PutFour(unsigned b, const std::uint8_t* values, double* out) {
+    _mm256_storeu_pd(out, _mm256_cvtepi32_pd(_mm_cvtepi16_epi32(Four(b, values))));
+  }
+  // 32 bytes a store: at most 15 coefficients (16-bit) or 3 (doubles) past n.
+  template <class T>
+  __attribute__((target("avx2"))) static void Fill(T* out, std::uint32_t n) {
+    constexpr std::uint32_t step = 32 / sizeof(T);
+    for (std::uint32_t i = 0; i < n; i += step)
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_setzero_si256());
+  }
+};
+#endif
+
+// Walks the whole symbol bytes from c.symbol (a multiple of 4) up to byte
+// endByte, adding up positions and values, eight bytes a step where it can.
+// Stops (false) where a byte needs a value past the last one or the
+// position passes `limit`, or when the cancel flag is set.
+template <class Steps, class Values>
+[[gnu::always_inline]] inline bool CountBytes(const HwlPlaneStreams& s, Values values, HwlStreamCursor& c,
+                                              std::uint32_t endByte, std::uint64_t limit,
+                                              const std::atomic<bool>* cancel) {
+  const std::uint8_t* symbols = s.symbols.data();
+  std::uint32_t q = c.symbol / 4;
+  while (q < endByte) {
+    if (HwlCancelRequested(cancel)) return false;
+    const std::uint32_t stop = q + std::min(endByte - q, CancelCheckBytes);
+    for (; stop - q >= 8; q += 8) {
+      const std::uint64_t word = SymbolWord(symbols + q);
+      const std::uint64_t valued = ValueSymbols(word);
+      const std::uint32_t used = std::uint32_t(Steps::Popcount(valued));
+      if (s.valueCount - c.value < used) return false;
+      // A run's value comes after the values of the symbols below it.
+      for (std::uint64_t runs = RunSymbols(word); runs != 0; runs &= runs - 1)
+        c.position += values.At(c.value + Steps::Popcount(valued & ((runs & -runs) - 1)));
+      c.position += 32;
+      c.value += used;
+      if (c.position > limit) return false;
+    }
+    for (; q < stop; ++q) {
+      const SymbolByte& info = SymbolBytes[symbols[q]];
+      if (s.valueCount - c.value < info.values) return false;
+      for (unsigned runs = info.runs; runs != 0; runs &= runs - 1)
+        c.position += values.At(c.value + std::countr_zero(runs));
+      c.position += 4;
+      c.value += info.values;
+      if (c.position > limit) return false;
+    }
+    c.symbol = q * 4;
+  }
+  return true;
+}
+
+template <class Steps>
+[[gnu::always_inline]] inline bool CountWith(const HwlPlaneStreams& s, int valueBits, HwlStreamCursor& c,
+                                             std::uint32_t endByte, std::uint64_t limit,
+                                             const std::atomic<bool>* cancel) {
+  if (valueBits == 8) return CountBytes<Steps>(s, ByteReader{s.values.data()}, c, endByte, limit, cancel);
+  return CountBytes<Steps>(s, ValuesOf(s, valueBits), c, endByte, limit, cancel);
+}
+
+#if HWL_STREAMS_SIMD
+__attribute__((target("avx2,popcnt"), flatten)) bool CountVector(const HwlPlaneStreams& s, int valueBits,
+                                                                 HwlStreamCursor& c, std::uint32_t endByte,
+                                                                 std::uint64_t limit,
+                                                                 const std::atomic<bool>* cancel) {
+  return CountWith<VectorSteps>(s, valueBits, c, endByte, limit, cancel);
+}
+#endif
+
+bool CountSymbols(const HwlPlaneStreams& s, int valueBits, HwlStreamCursor& c, std::uint32_t endByte,
+                  std::uint64_t limit, const std::atomic<bool>* cancel) {
+#if HWL_STREAMS_SIMD
+  if (HasVectorSteps()) return CountVector(s, valueBits, c, endByte, limit, cancel);
+#endif
+  return CountWith<PlainSteps>(s, valueBits, c, endByte, limit, cancel);
+}
+
+// True when a plane's streams describe exactly coefficientCount positions
 // and consume exactly every value (then nothing needs a closer look); false
 // too when the cancel flag is set.
-bool DescribesExactly(const HwlPlaneStreams& s, const ValueReader& values, std::uint64_t coefficientCount,
+bool DescribesExactly(const HwlPlaneStreams& s, int valueBits, std::uint64_t coefficientCount,
                       const std::atomic<bool>* cancel) {
-  std::uint64_t position = 0;
-  std::uint64_t value = 0;
-  const std::uint32_t wholeBytes = s.symbolCount / 4;
-  for (std::uint32_t q = 0; q < wholeBytes; ++q) {
-    if (q % CancelCheckBytes == 0 && HwlCancelRequested(cancel)) return false;
-    const SymbolByte& info = SymbolBytes[s.symbols[q]];
-    if (value + info.values > s.valueCount) return false;
-    for (unsigned runs = info.runs; runs != 0; runs &= runs - 1)
-      position += values.At(value + std::countr_zero(runs));
-    position += 4;
-    value += info.values;
-    if (position > coefficientCount) return false;
-  }
-  for (std::uint32_t i = wholeBytes * 4; i < s.symbolCount; ++i) {
+  HwlStreamCursor c;
+  if (!CountSymbols(s, valueBits, c, s.symbolCount / 4, coefficientCount, cancel)) return false;
+  const ValueReader values = ValuesOf(s, valueBits);
+  for (std::uint32_t i = c.symbol; i < s.symbolCount; ++i) {
     const int code = s.symbols[i >> 2] >> ((i & 3) * 2) & 3;
-    if (code != 0 && value == s.valueCount) return false;
-    if (code == 1) position += values.At(value);
-    if (code != 0) ++value;
-    ++position;
+    if (code != 0 && c.value == s.valueCount) return false;
+    if (code == 1) c.position += values.At(c.value);
+    if (code != 0) ++c.value;
+    ++c.position;
   }
-  return position == coefficientCount && value == s.valueCount;
+  return c.position == coefficientCount && c.value == s.valueCount;
 }
 
 }  // namespace
 
 HwlStreamCursor AdvanceCursor(const HwlPlaneStreams& streams, int valueBits, HwlStreamCursor cursor,
                               std::uint32_t symbol, const std::atomic<bool>* cancel) {
-  const ValueReader values = ValuesOf(streams, valueBits);
-  for (std::uint32_t q = cursor.symbol / 4; q < symbol / 4; ++q) {
-    if (q % CancelCheckBytes == 0 && HwlCancelRequested(cancel)) return cursor;
-    const SymbolByte& info = SymbolBytes[streams.symbols[q]];
-    for (unsigned runs = info.runs; runs != 0; runs &= runs - 1)
-      cursor.position += values.At(cursor.value + std::countr_zero(runs));
-    cursor.position += 4;
-    cursor.value += info.values;
-  }
+  CountSymbols(streams, valueBits, cursor, symbol / 4, UINT64_MAX, cancel);
   cursor.symbol = symbol;
   return cursor;
 }
 
 namespace {
 
+// The most positions one symbol byte describes: four runs of 256.
+constexpr std::uint32_t MaxBytePositions = 4 * 256;
+
+// Where ExpandBytes may go: below symbol byte `byte`, value index at most
+// `value` and position at most `position` before each byte. A byte writes a
+// little past its own positions (up to 3 lanes after a run, and
+// Steps::FillSlack), so it must be followed by enough whole bytes of the
+// caller's symbols, with their values, to write those positions again (or,
+// should a run among them overflow, the caller fills the rest of the plane
+// with zeros); and its writes must stay within the plane.
+struct ByteStops {
+  bool any = false;  // false: the streams are too short
+  std::uint32_t byte = 0;
+  std::uint32_t value = 0;
+  std::uint64_t position = 0;
+};
+template <class Steps>
+ByteStops StopsFor(std::uint32_t endSymbol, std::uint32_t valueCount, std::uint64_t coefficientCount) {
+  // Bytes after it, at least 4 positions each; values: its four, four read
+  // past them after a run, four for each byte after it.
+  constexpr std::uint32_t after = std::max<std::uint32_t>(1, (Steps::FillSlack + 3) / 4);
+  constexpr std::uint32_t values = 8 + 4 * after;
+  constexpr std::uint64_t positions = MaxBytePositions + std::max<std::uint32_t>(3, Steps::FillSlack);
+  if (endSymbol / 4 <= after || valueCount < values || coefficientCount < positions) return {};
+  return {true, endSymbol / 4 - after, valueCount - values, coefficientCount - positions};
+}
+
+// Per symbol byte: the values its symbols consume, plus RunStep when one
+// of them is a ZeroRun.
+constexpr unsigned RunStep = 0x80;
+constexpr std::array<std::uint8_t, 256> ByteSteps = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (int b = 0; b < 256; ++b) table[b] = std::uint8_t(SymbolBytes[b].values | (SymbolBytes[b].runs ? RunStep : 0));
+  return table;
+}();
+
+// Expands the symbol bytes of 8-bit values from c on (at a byte) while the
+// stops allow.
+template <class Steps, class T>
+[[gnu::always_inline]] inline void ExpandBytes(const std::uint8_t* symbols, const std::uint8_t* values, T* out,
+                                               HwlStreamCursor& c, const ByteStops& stops) {
+  std::uint32_t q = c.symbol / 4;
+  std::uint32_t value = c.value;
+  std::uint64_t position = c.position;
+  while (q < stops.byte && value <= stops.value && position <= stops.position) {
+    // Bytes without a run take 4 positions and at most 4 values each.
+    const auto plain = std::uint32_t(std::min<std::uint64_t>(
+        {stops.byte - q, (stops.value - value) / 4 + 1, (stops.position - position) / 4 + 1}));
+    std::uint32_t i = 0;
+    for (; i < plain; ++i) {
+      const unsigned b = symbols[q + i];
+      const unsigned step = ByteSteps[b];
+      if (step & RunStep) break;
+      Steps::PutFour(b, values + value, out + position + 4 * i);
+      value += step;
+    }
+    q += i;
+    position += 4 * i;
+    if (i == plain) continue;
+    // A byte with a run. The symbols before the run are put in place, then
+    // the run's zeros, then the symbols after it (shifted down, Zero above
+    // them), and so on.
+    unsigned b = symbols[q];
+    const SymbolByte* t = &SymbolBytes[b];
+    Steps::PutFour(b, values + value, out + position);
+    int left = 4;
+    while (t->runs != 0) {
+      const int before = t->firstRun;
+      position += before;
+      value += t->firstRunValue;
+      const std::uint32_t n = values[value] + 1u;
+      ++value;
+      Steps::Fill(out + position, n);
+      position += n;
+      left -= before + 1;
+      b >>= 2 * (before + 1);
+      t = &SymbolBytes[b];
+      Steps::PutFour(b, values + value, out + position);
+    }
+    position += left;
+    value += t->values;
+    ++q;
+  }
+  c = {q * 4, value, position};
+}
+
 // ExpandSymbols into doubles or 16-bit integers.
-template <class T>
-HwlExpansion Expand(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
-                    std::span<T> plane, HwlStreamCursor from, std::uint32_t endSymbol,
-                    const std::atomic<bool>* cancel) {
+template <class Steps, class T>
+[[gnu::always_inline]] inline HwlExpansion ExpandWith(const HwlPlaneStreams& streams, int valueBits,
+                                                      std::uint64_t coefficientCount, std::span<T> plane,
+                                                      HwlStreamCursor from, std::uint32_t endSymbol,
+                                                      const std::atomic<bool>* cancel) {
   const ValueReader values = ValuesOf(streams, valueBits);
   const bool write = !plane.empty();
   const std::uint8_t* symbols = streams.symbols.data();
-  std::uint64_t position = from.position;
-  std::uint32_t symbol = from.symbol;
-  std::uint32_t value = from.value;
   endSymbol = std::min(endSymbol, streams.symbolCount);
+  const ByteStops stops =
+      write && valueBits == 8 ? StopsFor<Steps>(endSymbol, streams.valueCount, coefficientCount) : ByteStops{};
+  HwlStreamCursor c = from;
   HwlExpansion e;
-  std::uint64_t nextCheck = position + CancelCheckCoefficients;
-  while (position < coefficientCount && symbol < endSymbol) {
-    // A round below describes at most 4 x CancelCheckBytes positions.
-    if (position >= nextCheck) {
+  std::uint64_t nextCheck = c.position + CancelCheckCoefficients;
+  while (c.position < coefficientCount && c.symbol < endSymbol) {
+    if (c.position >= nextCheck) {
       if (HwlCancelRequested(cancel)) {
         e.cancelled = true;
         break;
       }
-      nextCheck = position + CancelCheckCoefficients;
+      nextCheck = c.position + CancelCheckCoefficients;
     }
-#if HWL_EXPAND_SIMD
-    if (write && valueBits == 8 && (symbol & 3) == 0 && HasShuffle()) {
-      const std::uint32_t first = symbol >> 2;
-      const std::uint32_t done = ExpandBytes8(symbols, first, endSymbol >> 2, streams.values.data(), value,
-                                              streams.valueCount, plane.data() + position,
-                                              coefficientCount - position);
-      position += 4 * std::uint64_t(done);
-      symbol += 4 * done;
-      if (done > 0) continue;
+    // At most CancelCheckBytes bytes a round.
+    if (stops.any && (c.symbol & 3) == 0 && c.symbol / 4 < stops.byte && c.value <= stops.value &&
+        c.position <= stops.position) {
+      if (HwlCancelRequested(cancel)) {
+        e.cancelled = true;
+        break;
+      }
+      ByteStops round = stops;
+      round.byte = std::min(stops.byte, c.symbol / 4 + CancelCheckBytes);
+      ExpandBytes<Steps>(symbols, streams.values.data(), plane.data(), c, round);
+      continue;
     }
-#endif
     // Four symbols at once, without a branch per symbol, when they start a
     // byte, hold no run, have their values and fit in the plane.
-    if (write && (symbol & 3) == 0 && endSymbol - symbol >= 4 && coefficientCount - position >= 4) {
-      const SymbolByte& info = SymbolBytes[symbols[symbol >> 2]];
-      if (info.runs == 0 && streams.valueCount - value >= info.values) {
+    if (write && (c.symbol & 3) == 0 && endSymbol - c.symbol >= 4 && coefficientCount - c.position >= 4) {
+      const SymbolByte& info = SymbolBytes[symbols[c.symbol >> 2]];
+      if (info.runs == 0 && streams.valueCount - c.value >= info.values) {
         // Slot 4 is the zero of a Zero symbol. With four values left all four
         // are read, so the work does not depend on how many are used.
         int v[5] = {0, 0, 0, 0, 0};
-        if (streams.valueCount - value >= 4) {
-          if (values.bits == 8)
-            for (int i = 0; i < 4; ++i) v[i] = values.bytes[value + i];
-          else
-            for (int i = 0; i < 4; ++i) v[i] = int(values.At(value + i));
+        if (streams.valueCount - c.value >= 4) {
+          for (int i = 0; i < 4; ++i) v[i] = int(values.At(c.value + i));
         } else {
-          for (int i = 0; i < info.values; ++i) v[i] = int(values.At(value + i));
+          for (int i = 0; i < info.values; ++i) v[i] = int(values.At(c.value + i));
         }
         for (int i = 0; i < 4; ++i) {
           const int magnitude = v[info.slot[i]];
           // Integer negation keeps a value of 0 at +0.0.
-          plane[position + i] = T((magnitude ^ info.negate[i]) - info.negate[i]);
+          plane[c.position + i] = T((magnitude ^ info.negate[i]) - info.negate[i]);
         }
-        position += 4;
-        symbol += 4;
-        value += info.values;
+        c.position += 4;
+        c.symbol += 4;
+        c.value += info.values;
         continue;
       }
     }
-    const auto code = static_cast<HwlSymbol>(symbols[symbol >> 2] >> ((symbol & 3) * 2) & 3);
+    const auto code = static_cast<HwlSymbol>(symbols[c.symbol >> 2] >> ((c.symbol & 3) * 2) & 3);
     if (code == HwlSymbol::Zero) {
-      if (write) plane[position] = 0;
-      ++position;
-      ++symbol;
+      if (write) plane[c.position] = 0;
+      ++c.position;
+      ++c.symbol;
       continue;
     }
-    if (value == streams.valueCount) {
+    if (c.value == streams.valueCount) {
       e.valueMissing = true;
       break;
     }
-    const int v = int(values.At(value));
-    ++value;
-    ++symbol;
+    const int v = int(values.At(c.value));
+    ++c.value;
+    ++c.symbol;
     if (code == HwlSymbol::ZeroRun) {
-      if (std::uint64_t(v) + 1 > coefficientCount - position) {
-        if (write) std::fill(plane.begin() + position, plane.end(), T(0));
-        position = coefficientCount;
+      if (std::uint64_t(v) + 1 > coefficientCount - c.position) {
+        if (write) std::fill(plane.begin() + c.position, plane.end(), T(0));
+        c.position = coefficientCount;
         e.runOverflow = true;
         break;
       }
-      if (write) std::fill_n(plane.begin() + position, v + 1, T(0));
-      position += std::uint64_t(v) + 1;
+      if (write) std::fill_n(plane.begin() + c.position, v + 1, T(0));
+      c.position += std::uint64_t(v) + 1;
     } else {
       // +0.0 for a value of 0, whatever the sign symbol: the integer has no sign.
-      if (write) plane[position] = T(code == HwlSymbol::Positive ? v : -v);
-      ++position;
+      if (write) plane[c.position] = T(code == HwlSymbol::Positive ? v : -v);
+      ++c.position;
     }
   }
-  e.coefficients = position;
-  e.symbolsUsed = symbol;
-  e.valuesUsed = value;
+  e.coefficients = c.position;
+  e.symbolsUsed = c.symbol;
+  e.valuesUsed = c.value;
   return e;
+}
+
+#if HWL_STREAMS_SIMD
+template <class T>
+__attribute__((target("avx2,popcnt"), flatten)) HwlExpansion ExpandVector(
+    const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount, std::span<T> plane,
+    HwlStreamCursor from, std::uint32_t endSymbol, const std::atomic<bool>* cancel) {
+  return ExpandWith<VectorSteps>(streams, valueBits, coefficientCount, plane, from, endSymbol, cancel);
+}
+#endif
+
+template <class T>
+HwlExpansion Expand(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
+                    std::span<T> plane, HwlStreamCursor from, std::uint32_t endSymbol,
+                    const std::atomic<bool>* cancel) {
+#if HWL_STREAMS_SIMD
+  if (HasVectorSteps())
+    return ExpandVector(streams, valueBits, coefficientCount, plane, from, endSymbol, cancel);
+#endif
+  return ExpandWith<PlainSteps>(streams, valueBits, coefficientCount, plane, from, endSymbol, cancel);
 }
 
 template <class T>
 HwlExpansion ExpandWhole(const HwlPlaneStreams& streams, int valueBits, std::uint64_t coefficientCount,
                          std::span<T> plane, const std::atomic<bool>* cancel) {
-  const ValueReader values = ValuesOf(streams, valueBits);
-  if (plane.empty() && DescribesExactly(streams, values, coefficientCount, cancel))
+  if (plane.empty() && DescribesExactly(streams, valueBits, coefficientCount, cancel))
     return {coefficientCount, streams.symbolCount, streams.valueCount, false, false};
   if (HwlCancelRequested(cancel)) return {.cancelled = true};
   return Expand(streams, valueBits, coefficientCount, plane, {}, streams.symbolCount, cancel);

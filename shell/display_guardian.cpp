@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -31,6 +32,7 @@ constexpr int GuardianSocket = 3;  // the guardian's one descriptor besides 0, 1
 // The show's end of the socket; -1 without a guardian.
 struct GuardianLink {
   int socket = -1;
+  bool armAsked = false;  // its answer not read yet
 };
 GuardianLink Link;
 
@@ -199,9 +201,12 @@ void StartDisplayGuardian() {
   (void)registered;
 }
 
-bool ArmDisplayGuardian() {
-  if (Link.socket < 0) return false;
-  if (send(Link.socket, &ArmMessage, 1, MSG_NOSIGNAL) != 1) return false;
+void ArmDisplayGuardian() {
+  Link.armAsked = Link.socket >= 0 && send(Link.socket, &ArmMessage, 1, MSG_NOSIGNAL) == 1;
+}
+
+bool DisplayGuardianArmed() {
+  if (!std::exchange(Link.armAsked, false)) return false;
   pollfd reply{Link.socket, POLLIN, 0};
   int ready = 0;
   while ((ready = poll(&reply, 1, DisplayGuardianReplyMs)) < 0 && errno == EINTR) {

@@ -21,10 +21,15 @@
 // guardian (fork failed) the other calls do nothing.
 void StartDisplayGuardian();
 
-// The guardian notes the current configuration; true once it holds it (at
-// most DisplayGuardianReplyMs later), false when it has no X server or no
-// XRandR to restore with.
-bool ArmDisplayGuardian();
+// Asks the guardian to note the current configuration, and returns at once:
+// it notes it while the show goes on (making its window, say).
+void ArmDisplayGuardian();
+
+// Waits for the answer to ArmDisplayGuardian; call it before the mode
+// changes. True once the guardian holds the configuration (at most
+// DisplayGuardianReplyMs later), false when it has no X server or no XRandR to
+// restore with, or was not asked.
+bool DisplayGuardianArmed();
 
 // Restore now, from a signal handler (async-signal-safe): the show cannot do
 // it any more (a crash).

@@ -9,13 +9,16 @@
 #include "show_config.h"
 #include "show_errors.h"
 #include "stop_signals.h"
+#include "window_manager.h"
 
 namespace {
 
 constexpr const char* WindowTitle = "quenrik";
 constexpr int DepthBits = 16;  // at least; implementations often give more
-// The window manager sets the frame sizes shortly after the window maps.
+// The window manager sets the frame sizes shortly after the window maps, and
+// makes a window full screen shortly after it is asked.
 constexpr Uint32 FrameExtentsWaitMs = 500;
+constexpr Uint32 FullScreenWaitMs = 500;
 
 struct WindowState {
   SDL_Window* window = nullptr;
@@ -79,6 +82,52 @@ void FitOuterSize() {
   SDL_SetWindowPosition(Window.window, left, top);  // the client's position: the frame starts at (0, 0)
 }
 
+// How the window becomes full screen. SDL's request for it (on X11) changes
+// the display mode, asks the window manager, then waits for the window to
+// move or change its size, for at most 100 ms: all of them where the window
+// has its full-screen place already (so, always without a window manager).
+enum class FullScreenWay {
+  // A window manager does it: the window starts a pixel wider than the mode
+  // (its right column off the screen, should the manager not act), so the
+  // manager's change ends SDL's wait at once.
+  Manager,
+  // No window manager does it, and the display is in the mode already: the
+  // window made at (0, 0) with the mode's size is all there is to do.
+  Placed,
+  // Anything else: SDL's request, and its wait.
+  Request,
+};
+
+bool SameMode(const SDL_DisplayMode& a, const SDL_DisplayMode& b) {
+  return a.w == b.w && a.h == b.h && a.format == b.format && a.refresh_rate == b.refresh_rate;
+}
+
+FullScreenWay ChooseFullScreenWay(const SDL_DisplayMode& mode) {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (!driver || std::string_view(driver) != "x11") return FullScreenWay::Request;
+  if (WindowManagerDoesFullScreen()) return FullScreenWay::Manager;
+  SDL_DisplayMode current{};
+  if (SDL_GetCurrentDisplayMode(0, &current) == 0 && SameMode(current, mode)) return FullScreenWay::Placed;
+  return FullScreenWay::Request;
+}
+
+// SDL stops waiting at the window's first change; the manager may make more.
+void AwaitFullScreenPlace(const SDL_DisplayMode& mode) {
+  SDL_Rect bounds{};
+  SDL_GetDisplayBounds(0, &bounds);
+  const Uint32 start = SDL_GetTicks();
+  for (;;) {
+    int x = 0, y = 0, width = 0, height = 0;
+    SDL_GetWindowPosition(Window.window, &x, &y);
+    SDL_GetWindowSize(Window.window, &width, &height);
+    if ((x == bounds.x && y == bounds.y && width == mode.w && height == mode.h) ||
+        SDL_GetTicks() - start > FullScreenWaitMs)
+      return;
+    SDL_Delay(1);
+    SDL_PumpEvents();
+  }
+}
+
 }  // namespace
 
 bool DisplayModeMatches(int width, int height, int bitsPerPixel, std::int32_t screenWidth,
@@ -121,13 +170,17 @@ void RegisterWindowClass() {
 void CreateShowWindow() {
   const Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_HIDDEN;
   SDL_DisplayMode mode{};
+  FullScreenWay way = FullScreenWay::Request;
   if (Config.Fullscreen) {
     mode = FindDisplayMode();
     // Whatever happens from here on, the guardian gives the mode back (where
-    // it cannot, on a display without XRandR, the shutdown alone does).
+    // it cannot, on a display without XRandR, the shutdown alone does). It
+    // notes the configuration while the window is made.
     ArmDisplayGuardian();
+    way = ChooseFullScreenWay(mode);
   }
-  Window.window = SDL_CreateWindow(WindowTitle, 0, 0, Config.ScreenWidth, Config.ScreenHeight,
+  const int width = Config.ScreenWidth + (way == FullScreenWay::Manager ? 1 : 0);
+  Window.window = SDL_CreateWindow(WindowTitle, 0, 0, width, Config.ScreenHeight,
                                    flags | (Config.Fullscreen ? SDL_WINDOW_BORDERLESS : 0));
   if (!Window.window) {
     const std::string reason = SDL_GetError();
@@ -135,11 +188,13 @@ void CreateShowWindow() {
                      reason);
   }
   if (Config.Fullscreen) {
+    DisplayGuardianArmed();
     Window.displayModeChanged = true;
     if (SDL_SetWindowDisplayMode(Window.window, &mode) != 0 ||
-        SDL_SetWindowFullscreen(Window.window, SDL_WINDOW_FULLSCREEN) != 0)
+        (way != FullScreenWay::Placed && SDL_SetWindowFullscreen(Window.window, SDL_WINDOW_FULLSCREEN) != 0))
       ShowErrorAndExit("No Power, chump!", SDL_GetError());
     SDL_ShowWindow(Window.window);
+    if (way == FullScreenWay::Manager) AwaitFullScreenPlace(mode);
     SDL_ShowCursor(SDL_DISABLE);
     Window.cursorHidden = true;
   } else {

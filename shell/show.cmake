@@ -29,7 +29,8 @@ pkg_check_modules(QUENRIK_SHOW_X11 REQUIRED IMPORTED_TARGET x11 xrandr)
 
 # The desktop host over SDL2: window, display mode, context, error box, and
 # the music through the sound module; the signals and the display guardian.
-add_library(quenrik_show STATIC sdl_window.cpp desktop_host.cpp stop_signals.cpp display_guardian.cpp)
+add_library(quenrik_show STATIC sdl_window.cpp window_manager.cpp desktop_host.cpp stop_signals.cpp
+  display_guardian.cpp)
 target_include_directories(quenrik_show PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(quenrik_show PUBLIC quenrik_core quenrik_sound PkgConfig::QUENRIK_SHOW_SDL2
   PRIVATE PkgConfig::QUENRIK_SHOW_X11)

@@ -2,8 +2,8 @@
 # End-to-end runs of the real, unchanged quenrik program under private X
 # servers, with the dialog accepted by its default button.
 #   e2e.sh CASE QUENRIK MAKE_SHOW_DATA REPO_DATA_DIR XORG_CONF [DIALOG_DRIVER]
-# Cases: play, sigterm, signals, keys, windowed, missing-loading, box-signals, missing-music, no-audio,
-# no-mode, no-display.
+# Cases: play, sigterm, signals, keys, windowed, no-wm, missing-loading, box-signals, missing-music,
+# no-audio, no-mode, no-display.
 # windowed needs DIALOG_DRIVER (it tells where the dialog's controls are).
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../support/x_session.sh"
@@ -14,8 +14,9 @@ DIALOG_DRIVER=${6:+$(realpath "$6")}
 FailDetails() { [ -f "$TMP/stderr" ] && sed 's/^/  quenrik: /' "$TMP/stderr" >&2; }
 
 # xorg: real display modes (Xorg with the dummy driver); xvfb: one mode only.
+# A second argument "none": no window manager.
 StartServer() {
-  if [ "$1" = xorg ]; then StartXSession 1024x768x24 "$XORG_CONF"; else StartXSession 1024x768x24; fi
+  if [ "$1" = xorg ]; then StartXSession 1024x768x24 "$XORG_CONF" ${2:-}; else StartXSession 1024x768x24 "" ${2:-}; fi
 }
 
 CurrentMode() { xrandr 2>/dev/null | awk '/\*/{print $1; exit}'; }
@@ -47,7 +48,31 @@ WaitForErrorBox() {
   [ -n "$(BoxProcesses)" ] || Fail "no process shows the error box"
 }
 
+# Sets x, y (the client's corner on the screen), w and h of window $1.
+ReadGeometry() {
+  eval "$(xwininfo -id "$1" | awk '/Absolute upper-left X/{print "x=" $4} /Absolute upper-left Y/{print "y=" $4}
+                                  /Width:/{print "w=" $2} /Height:/{print "h=" $2}')"
+}
+
+# The show's window comes to cover the 640 x 480 screen, and a window
+# manager, where one runs, holds it full screen and on top.
+ExpectFullScreen() {
+  local window x y w h state= managed=0 i
+  window=$(WaitForWindow quenrik 20) || Fail "no window titled quenrik"
+  xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' && managed=1
+  for i in $(seq 100); do
+    ReadGeometry "$window"
+    [ $managed = 1 ] && state=$(xprop -id "$window" _NET_WM_STATE)
+    [ "${w}x$h+$x+$y" = 640x480+0+0 ] &&
+      { [ $managed = 0 ] || [[ $state == *_NET_WM_STATE_FULLSCREEN* && $state == *_NET_WM_STATE_ABOVE* ]]; } &&
+      return 0
+    sleep 0.1
+  done
+  Fail "the show's window is at ${w}x$h+$x+$y ($state), expected full screen at 640x480+0+0"
+}
+
 # Accepts the configuration dialog's defaults (full screen 640 x 480 x 32).
+# Without a window manager the keys go to the window under the pointer.
 AcceptDialog() {
   local i id=
   for i in $(seq 100); do
@@ -57,7 +82,7 @@ AcceptDialog() {
     sleep 0.1
   done
   [ -n "$id" ] || Fail "the configuration dialog did not appear"
-  xdotool windowactivate --sync "$id" >/dev/null 2>&1
+  xdotool windowactivate --sync "$id" >/dev/null 2>&1 || xdotool mousemove --sync --window "$id" 10 10
   xdotool key Return
 }
 
@@ -115,6 +140,7 @@ case $CASE in
       mean=$(convert "$TMP/loading.png" -colorspace Gray -format '%[fx:mean]' info:)
       awk -v m="$mean" 'BEGIN{exit !(m > 0.005)}' || Fail "no loading screen: the screen is black (mean $mean)"
       cat "$TMP/text_11.hwl" >"$TMP/work/data/text_11.hwl"
+      ExpectFullScreen
     fi
     sleep 3
     import -window root "$TMP/shot.png" || Fail "no screenshot"
@@ -168,7 +194,7 @@ case $CASE in
     for ending in ctrl+alt+a space; do
       StartShow SDL_AUDIODRIVER=dummy
       AcceptDialog
-      WaitForWindow quenrik 20 >/dev/null || Fail "no window titled quenrik"
+      ExpectFullScreen
       sleep 1
       for key in alt F10 alt+a alt+F4 alt+ctrl; do
         Step "key $key"
@@ -195,8 +221,7 @@ case $CASE in
     window=$(WaitForWindow quenrik 10) || Fail "no window titled quenrik"
     sleep 2
     # Outer size 640 x 480 at (0, 0): the client plus the frame openbox puts around it.
-    eval "$(xwininfo -id "$window" | awk '/Absolute upper-left X/{print "x=" $4} /Absolute upper-left Y/{print "y=" $4}
-                                        /Width:/{print "w=" $2} /Height:/{print "h=" $2}')"
+    ReadGeometry "$window"
     read -r left right top bottom < <(xprop -id "$window" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
     [ "$((x - left)),$((y - top))" = "0,0" ] || Fail "outer corner at $((x - left)),$((y - top))"
     [ "$((w + left + right))x$((h + top + bottom))" = 640x480 ] ||
@@ -211,6 +236,24 @@ case $CASE in
     xdotool key Escape
     WaitForShow 30
     [ "$SHOW_RC" = 0 ] || Fail "exit code $SHOW_RC after a key, expected 0"
+    ;;
+  no-wm)
+    # No window manager: on a screen already in the show's mode (Xvfb) the
+    # window is simply made to cover it; where the mode changes (Xorg), SDL
+    # changes it, and it comes back at the end.
+    for server in xvfb xorg; do
+      Step "$server without a window manager"
+      if [ $server = xorg ]; then StartServer xorg none; else StartXSession 640x480x24 "" none; fi
+      before=$(CurrentMode)
+      StartShow SDL_AUDIODRIVER=dummy
+      AcceptDialog
+      WaitForShowMode
+      ExpectFullScreen
+      xdotool key space
+      WaitForShow 30
+      [ "$SHOW_RC" = 0 ] || Fail "exit code $SHOW_RC after a key, expected 0"
+      [ "$(CurrentMode)" = "$before" ] || Fail "display mode $(CurrentMode) after the show, expected $before"
+    done
     ;;
   missing-loading)
     rm "$TMP/work/data/loading.hwl"

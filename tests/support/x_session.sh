@@ -36,24 +36,24 @@ Fail() {
 # A line of progress, so a test that runs out of time shows where it was.
 Step() { echo "[${SECONDS}s] $*"; }
 
-# StartXSession [SIZE] [XORG_CONF]: Xvfb with one screen of SIZE (default
-# 1024x768x24), or with XORG_CONF Xorg with that configuration (real display
-# modes; the test is skipped where Xorg cannot run). Either picks its own
-# display number (no race with other tests starting servers at the same
-# time); then openbox for title bars, focus and the close button. The limits
-# are generous: the machine may be busy. A server whose window manager does
-# not come up is replaced once.
+# StartXSession [SIZE] [XORG_CONF] [none]: Xvfb with one screen of SIZE
+# (default 1024x768x24), or with XORG_CONF Xorg with that configuration (real
+# display modes; the test is skipped where Xorg cannot run). Either picks its
+# own display number (no race with other tests starting servers at the same
+# time); then openbox for title bars, focus and the close button (with
+# "none", no window manager at all). The limits are generous: the machine may
+# be busy. A server whose window manager does not come up is replaced once.
 StartXSession() {
-  local size=${1:-1024x768x24} conf=${2:-} attempt
+  local size=${1:-1024x768x24} conf=${2:-} wm=${3:-openbox} attempt
   for attempt in 1 2; do
-    TryXSession "$size" "$conf" && return 0
+    TryXSession "$size" "$conf" "$wm" && return 0
     Step "no window manager on $DISPLAY: $XSESSION_PROBLEM"
   done
   Fail "no X session with a window manager: $XSESSION_PROBLEM"
 }
 
 TryXSession() {
-  local size=$1 conf=$2 deadline server wm
+  local size=$1 conf=$2 manager=$3 deadline server wm
   rm -f "$TMP/display"
   if [ -n "$conf" ]; then
     command -v Xorg >/dev/null || { echo "SKIP: Xorg is not installed"; exit $SKIP; }
@@ -75,6 +75,7 @@ TryXSession() {
   unset WAYLAND_DISPLAY
   # GTK quietly: no accessibility bus, no settings daemon.
   export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
+  [ "$manager" = none ] && return 0
   Step "starting openbox on $DISPLAY"
   openbox --sm-disable >/dev/null 2>"$TMP/openbox.err" &
   wm=$!
