@@ -2,10 +2,10 @@
 // DecodeHwlImage (hwl.h) run them in this order for each plane:
 //   DecodeCoefficientPlanes (once per file: check and locate everything),
 //   ExpandSymbols (into 16-bit integers), the synthesis (hwl_threads.h),
-//   which dequantises each value where it reads it and hands the finished
-//   rows to PackGrey / PackBgrx. The stages on doubles below (ExpandSymbols
-//   into doubles, DequantiseBands, SynthesisePlane) compute the same values
-//   a plane at a time.
+//   which dequantises each value where it reads it and writes the last
+//   step's rows as pixel bytes (SampleToByte of each sample). The stages on
+//   doubles below (ExpandSymbols into doubles, DequantiseBands,
+//   SynthesisePlane) compute the same values a plane at a time.
 //
 // Arithmetic: every synthesis result is the extended-precision (64-bit
 // significand) evaluation rounded to double when stored, so the output is
@@ -16,7 +16,9 @@
 // error-free sums and products and a check that the double result is the
 // one the extended evaluation gives (hwl_lanes.h); lanes that fail the
 // check go to the extended arithmetic, behind a second, tighter check where
-// that is the software type.
+// that is the software type. Where only the pixel bytes are kept (the
+// loader's last horizontal pass) the row loops round plainly and check that
+// the result lies far enough from a boundary between two bytes.
 #pragma once
 
 #include <atomic>
@@ -135,14 +137,6 @@ void HwlPlainPair(double s, double d, double& even, double& odd);
 // Sample to byte: <= 0 (and NaN) gives 0, >= 255 gives 255, otherwise the
 // nearest integer with ties to even.
 std::uint8_t SampleToByte(double sample);
-
-// Grey: byte i = SampleToByte(sample i).
-void PackGrey(std::span<const double> plane, std::span<std::uint8_t> pixels);
-
-// Colour: writes one plane into its byte of every 32-bit pixel word
-// (channel 2 = red, 1 = green, 0 = blue; bytes in memory blue, green, red, 0)
-// and clears byte 3. The three calls together give the words 0x00RRGGBB.
-void PackBgrx(std::span<const double> plane, int channel, std::span<std::uint8_t> pixels);
 
 // Number of decoding threads: `requested` when above 0, else the machine's
 // cores, at most HwlMaxThreads.

@@ -103,6 +103,13 @@ static_assert(HeavyTimesK().high > 0.5656854 && HeavyTimesK().high < 0.5656855 &
 // values, SelectMask for masks; SignsDiffer; Bits (one bit per lane: Full
 // when all are set); AllZero(a, b, c): every lane of the three is +0;
 // Either(a, b): the bitwise or of two values.
+// For bytes: Round (to the nearest integer, ties to even; NaN and
+// infinities unchanged), Min(a, b) and Max(a, b) (b where a is NaN);
+// StoreBytes(out, even, odd), for values in [0, 255]: each rounded to the
+// nearest integer (ties to even), 2 x Width bytes interleaved from out[0];
+// StoreWords(out, even, odd, second, third): the same bytes as the low
+// bytes of 2 x Width little-endian 32-bit words, second[i] and third[i]
+// (i = 0 ... 2 x Width - 1) their bytes 1 and 2, byte 3 zero.
 
 // One double per lane; the exact product error by FMA where the target has
 // it in hardware, else by Veltkamp's split and Dekker's product (exact when
@@ -169,6 +176,24 @@ struct HwlScalarLane {
   static int Bits(M m) { return m ? 1 : 0; }
   static bool AllZero(V a, V b, V c) {
     return (std::bit_cast<std::uint64_t>(a) | std::bit_cast<std::uint64_t>(b) | std::bit_cast<std::uint64_t>(c)) == 0;
+  }
+  static V Round(V a) {
+    // Adding 2^52 rounds to an integer (the default rounding mode), and the
+    // subtraction is exact; from 2^52 up every double is an integer.
+    constexpr double Shift = 0x1p52;
+    const double m = std::fabs(a);
+    return m < Shift ? std::copysign((m + Shift) - Shift, a) : a;
+  }
+  static V Min(V a, V b) { return a < b ? a : b; }
+  static V Max(V a, V b) { return a > b ? a : b; }
+  static void StoreBytes(std::uint8_t* out, V even, V odd) {
+    out[0] = std::uint8_t(Round(even));
+    out[1] = std::uint8_t(Round(odd));
+  }
+  static void StoreWords(std::uint8_t* out, V even, V odd, const std::uint8_t* second, const std::uint8_t* third) {
+    const std::uint8_t words[8] = {std::uint8_t(Round(even)), second[0], third[0], 0,
+                                   std::uint8_t(Round(odd)),  second[1], third[1], 0};
+    std::memcpy(out, words, sizeof words);
   }
   static V Either(V a, V b) { return std::bit_cast<double>(std::bit_cast<std::uint64_t>(a) | std::bit_cast<std::uint64_t>(b)); }
 };
@@ -251,14 +276,117 @@ void HwlRedoLanes(int refused, typename L::V s, typename L::V d, typename L::V l
             (oddBits >> i & 1) != 0, *put.Even(i), *put.Odd(i));
 }
 
+// What a group's results are for, and so how they are computed: Plain(s,
+// d, even, odd, okEven, okOdd) gives (s + d) k and (s - d) k, Times(s, ok)
+// s k, Smooth(s, n, ok) (s x 0.8 + n x 0.2) k, each with the lanes it
+// settles; Redo recomputes the refused lanes (bits) of a group whose
+// results even and odd are stored, and stores them.
+
+// Exact doubles, for a later pass or the caller (the row check).
+template <class L>
+struct HwlDoubleResults {
+  using V = typename L::V;
+  using M = typename L::M;
+  static void Plain(V s, V d, V& even, V& odd, M& okEven, M& okOdd) { HwlPlainLanes<L>(s, d, even, odd, okEven, okOdd); }
+  static V Times(V s, M& ok) { return HwlCheckedProduct<L>(s, L::Set(HwlHaarK), L::Zero(), ok); }
+  static V Smooth(V s, V n, M& ok) { return HwlSmoothLanes<L>(s, n, ok); }
+  template <class Put>
+  static void Redo(int refused, V s, V d, V left, V right, M plain, M smoothEven, M smoothOdd, V, V, const Put& put,
+                   HwlExactPair exact) {
+    HwlRedoLanes<L>(refused, s, d, left, right, plain, smoothEven, smoothOdd, put, exact);
+  }
+};
+
+// ---- Bytes: the last pass of a plane.
+//
+// The loader keeps only SampleToByte of the samples of a plane's last
+// horizontal pass (0 for NaN and up to 0, 255 from 255 on, else the nearest
+// integer, ties to even), so there a cheap value y gives the byte of the
+// exact double R wherever it lies far from the roundings' boundaries. With
+// X the exact value of the formula, u = 2^-53 and v = 2^-64:
+// - R is X rounded to 64 bits and then to double: plain pairs and s k round
+//   twice to 64 bits, so |R - X| <= ((1 + v)^2 (1 + u) - 1) |X| + 2^-1075
+//   (a subnormal R). The weighted sum rounds s x 0.8 and n x 0.2 (by up to
+//   v of each), their sum and its product with k; the first two roundings
+//   do not shrink with X where the terms cancel: |R - X| <= ((1 + v)^2 (1 +
+//   u) - 1) |X| + v 0.8 k (|s| + |n| / 4) (1 + v)^2 (1 + u) + 2^-1075, for
+//   |s| + |n| <= HwlByteTerms = 2^16 below 2^-52.99 |X| + 2^-48.8.
+// - y is (s + d) k, (s - d) k or s k, each operation rounded to double, or
+//   (s + n / 4) x c, c = HwlHeavyK.high, 0.8 k cut to 53 bits (what is cut,
+//   HwlHeavyK.low, is below 2^-54: c is within 2^-53.17 of 0.8 k
+//   relatively), where n / 4 is exact and the sum of two doubles is rounded
+//   once, whatever they cancel: |y - X| <= ((1 + u)^2 (1 + 2^-53.17) - 1)
+//   |X| + 2^-1074 (n / 4 and the product may lose bits below 2^-1074; a sum
+//   of doubles never does), below 2^-51.47 |X| + 2^-1074.
+// Together |y - R| < 2^-51.04 |X| + 2^-48.8 (the terms of weighted sums at
+// most HwlByteTerms; larger ones are refused). A lane is kept when |y -
+// rint(y)| <= 1/2 - HwlByteMargin; the difference is exact (Sterbenz: y and
+// rint(y) are within a factor of two, or rint(y) is 0), and NaN and
+// infinities fail. Where |X| <= 2^9, |y - R| < 2^-42.04 + 2^-48.8 <
+// 2^-41.9, far below the margin: R lies strictly within 1/2 of rint(y) and
+// rounds to it, and SampleToByte(R) is rint(y) clamped to [0, 255], the
+// byte of y (rounding and clamping commute). Where |X| > 2^9, y and R both
+// lie beyond 511 on X's side and clamp to the same end. The margin is 2^11.9
+// times the error: what is refused is y within 2^-30 of a half (about one
+// value in 2^29, unless the values sit on halves), infinities and NaN, and
+// weighted sums of terms beyond HwlByteTerms (no picture's samples come
+// near it); the exact arithmetic and SampleToByte settle those.
+constexpr double HwlByteMargin = 0x1p-30;
+constexpr double HwlByteTerms = 0x1p16;
+static_assert(HwlHeavyK.low < 0x1p-54 && HwlHeavyK.high > 0.5656);
+
+template <class L>
+struct HwlByteResults {
+  using V = typename L::V;
+  using M = typename L::M;
+  static V Checked(V y, M& ok) {
+    ok = L::AtMost(L::Abs(L::Sub(y, L::Round(y))), L::Set(0.5 - HwlByteMargin));
+    return y;
+  }
+  static void Plain(V s, V d, V& even, V& odd, M& okEven, M& okOdd) {
+    const V k = L::Set(HwlHaarK);
+    even = Checked(L::Mul(L::Add(s, d), k), okEven);
+    odd = Checked(L::Mul(L::Sub(s, d), k), okOdd);
+  }
+  static V Times(V s, M& ok) { return Checked(L::Mul(s, L::Set(HwlHaarK)), ok); }
+  static V Smooth(V s, V n, M& ok) {
+    const V y = Checked(L::Mul(L::Add(s, L::Mul(n, L::Set(0.25))), L::Set(HwlHeavyK.high)), ok);
+    ok = L::And(ok, L::AtMost(L::Add(L::Abs(s), L::Abs(n)), L::Set(HwlByteTerms)));
+    return y;
+  }
+  // The exact doubles of the refused lanes and the values of the others go
+  // through the same conversion.
+  template <class Put>
+  static void Redo(int refused, V s, V d, V left, V right, M plain, M smoothEven, M smoothOdd, V even, V odd,
+                   const Put& put, HwlExactPair exact) {
+    struct Lanes {
+      double *even, *odd;
+      double* Even(int i) const { return even + i; }
+      double* Odd(int i) const { return odd + i; }
+    };
+    double ev[L::Width], od[L::Width];
+    L::Store(ev, even);
+    L::Store(od, odd);
+    HwlRedoLanes<L>(refused, s, d, left, right, plain, smoothEven, smoothOdd, Lanes{ev, od}, exact);
+    put.Store(L::Load(ev), L::Load(od));
+  }
+};
+
+// x clamped to [0, 255] (NaN gives 0), for StoreBytes and StoreWords.
+template <class L>
+inline typename L::V HwlByteRange(typename L::V x) {
+  return L::Min(L::Max(x, L::Zero()), L::Set(255));
+}
+
 // The pairs of one group of L::Width lanes. get.S(k) gives the approximation
 // values S(j + k), k = -2 ... 2, get.D(k) the details D(j + k), k = -1 ... 1
 // (read only where the rule needs them); put.Store(even, odd) stores the
 // results, put.Even(i) and put.Odd(i) locate those of lane i. Ends: the
 // group holds pairs 0, 1, p - 2 or p - 1 (then `ends` says which lanes).
-// Inputs as HwlLaneFloor requires. Returns true when every input it looked
-// at was +0 (the results are then +0), a hint that zeros go on.
-template <class L, bool Ends, class Get, class Put>
+// Results: HwlDoubleResults (inputs as HwlLaneFloor requires) or
+// HwlByteResults (any inputs). Returns true when every input it looked at
+// was +0 (the results are then +0), a hint that zeros go on.
+template <class L, bool Ends, class Get, class Put, class Results = HwlDoubleResults<L>>
 inline bool HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& put, HwlExactPair exact) {
   using V = typename L::V;
   using M = typename L::M;
@@ -269,10 +397,10 @@ inline bool HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& 
   V even, odd;
   M okEven, okOdd;
   if (flatBits == 0) {
-    HwlPlainLanes<L>(s, d, even, odd, okEven, okOdd);
+    Results::Plain(s, d, even, odd, okEven, okOdd);
     put.Store(even, odd);
     if (const int refused = L::Bits(L::Not(L::And(okEven, okOdd))))
-      HwlRedoLanes<L>(refused, s, d, s, s, L::MaskOf(true), L::NoLanes(), L::NoLanes(), put, exact);
+      Results::Redo(refused, s, d, s, s, L::MaskOf(true), L::NoLanes(), L::NoLanes(), even, odd, put, exact);
     return false;
   }
   const V left = get.S(-1), right = get.S(1);
@@ -293,28 +421,28 @@ inline bool HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& 
       L::And(L::And(smoothable, L::Equal(get.D(-1), zero)), L::And(L::NotEqual(s, right), farRight));
   const M smoothOdd = L::And(L::And(smoothable, L::Equal(get.D(1), zero)), L::And(L::NotEqual(s, left), farLeft));
   if (flatBits == L::Full) {
-    even = odd = HwlCheckedProduct<L>(s, L::Set(HwlHaarK), zero, okEven);
+    even = odd = Results::Times(s, okEven);
     okOdd = okEven;
   } else {
     // A flat lane's detail is +0: the plain formula gives s k there.
-    HwlPlainLanes<L>(s, d, even, odd, okEven, okOdd);
+    Results::Plain(s, d, even, odd, okEven, okOdd);
   }
   if (L::Bits(smoothEven) != 0) {
     M ok;
-    const V w = HwlSmoothLanes<L>(s, left, ok);
+    const V w = Results::Smooth(s, left, ok);
     even = L::Select(smoothEven, w, even);
     okEven = L::SelectMask(smoothEven, ok, okEven);
   }
   if (L::Bits(smoothOdd) != 0) {
     M ok;
-    const V w = HwlSmoothLanes<L>(s, right, ok);
+    const V w = Results::Smooth(s, right, ok);
     odd = L::Select(smoothOdd, w, odd);
     okOdd = L::SelectMask(smoothOdd, ok, okOdd);
   }
   put.Store(even, odd);
   if (const int refused = L::Bits(L::Not(L::And(okEven, okOdd)))) {
     const M plain = Ends ? L::Or(L::Not(flat), ends.plain) : L::Not(flat);
-    HwlRedoLanes<L>(refused, s, d, left, right, plain, smoothEven, smoothOdd, put, exact);
+    Results::Redo(refused, s, d, left, right, plain, smoothEven, smoothOdd, even, odd, put, exact);
   }
   return false;
 }
@@ -328,6 +456,15 @@ template <class L>
 inline typename L::V HwlLoadValue(const std::int16_t* p, typename L::V factor) {
   return L::LoadScaled(p, factor);
 }
+
+// A line in memory for HwlPairGroup: approximation values at s, details at d.
+template <class L>
+struct HwlLineGet {
+  const double* s;
+  const double* d;
+  typename L::V S(int k) const { return L::Load(s + k); }
+  typename L::V D(int k) const { return L::Load(d + k); }
+};
 
 // Row loops, compiled once per lane type (hwl_lanes_avx2.cpp,
 // hwl_lanes_neon.cpp, and one double at a time in hwl_synthesis.cpp):
@@ -344,6 +481,12 @@ template <class SValue, class DValue>
 using HwlVerticalRow = void (*)(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor,
                                 int count, int j, int p, double* even, double* odd, HwlExactPair exact);
 using HwlHorizontalRow = void (*)(const double* line, int p, int j0, int j1, double* out, HwlExactPair exact);
+// bytes: the last horizontal pass of a plane, all p pairs of the line (p at
+//   least Width; read as by horizontal): SampleToByte of the 2p samples at
+//   out[0 ...], or, where second and third are given, 2p words from out on
+//   as StoreWords makes them.
+using HwlByteRow = void (*)(const double* line, int p, std::uint8_t* out, const std::uint8_t* second,
+                            const std::uint8_t* third, HwlExactPair exact);
 
 struct HwlLaneRows {
   int width;
@@ -351,6 +494,7 @@ struct HwlLaneRows {
   HwlVerticalRow<double, std::int16_t> verticalScaled;     // synthesised approximations, coefficients
   HwlVerticalRow<std::int16_t, std::int16_t> verticalCoefficients;
   HwlHorizontalRow horizontal;
+  HwlByteRow bytes;
 };
 
 // ---- Runs of zeros.
@@ -393,6 +537,23 @@ inline void HwlStoreZeros(double* p) {
 }
 // 0 times the factor is +0 (not -0 or NaN).
 inline bool HwlZeroStaysZero(double factor) { return std::bit_cast<std::uint64_t>(0.0 * factor) == 0; }
+// True when the pairs j ... j + N - 1 of a line of p pairs are all +0 with
+// their neighbours. S(j - 1) may be a value before the line and S(j + N)
+// one of its details: both are readable, and a value that is not +0 only
+// stops a skip.
+template <class L, int N>
+inline bool HwlZeroPairs(const double* line, int p, int j) {
+  return HwlAllPlusZero<L, N>(line + p + j) && HwlAllPlusZero<L, N + 2>(line + j - 1);
+}
+
+// The ends of a line for the group of pairs j ... j + Width - 1.
+template <class L>
+inline HwlLineEnds<L> HwlLineEndsAt(int j, int p) {
+  const typename L::V lane = L::Add(L::Set(double(j)), L::Iota());
+  return {L::Or(L::Equal(lane, L::Zero()), L::Equal(lane, L::Set(double(p - 1)))),
+          L::Equal(lane, L::Set(double(p - 2))), L::Equal(lane, L::Set(1.0))};
+}
+
 
 template <class L, class SValue, class DValue>
 void HwlVerticalLanes(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor, int count,
@@ -446,12 +607,7 @@ void HwlVerticalLanes(const SValue* const* sRows, const DValue* const* dRows, do
 template <class L>
 void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, HwlExactPair exact) {
   using V = typename L::V;
-  struct Get {
-    const double* s;
-    const double* d;
-    V S(int k) const { return L::Load(s + k); }
-    V D(int k) const { return L::Load(d + k); }
-  };
+  using Get = HwlLineGet<L>;
   struct Put {
     double* out;
     void Store(V e, V o) const { L::StoreInterleaved(out, e, o); }
@@ -459,14 +615,9 @@ void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, 
     double* Odd(int i) const { return out + 2 * i + 1; }
   };
   constexpr int Block = HwlZeroGroups * L::Width;
-  // S(j - 1) may be a value before the line and S(j + Block) one of its
-  // details: both are readable, and a value that is not +0 only stops a skip.
-  const auto zeroBlock = [&](int j) {
-    return HwlAllPlusZero<L, Block>(line + p + j) && HwlAllPlusZero<L, Block + 2>(line + j - 1);
-  };
   bool zeros = true;
   for (int j = j0;;) {
-    if (zeros && j1 - j >= Block && zeroBlock(j)) {
+    if (zeros && j1 - j >= Block && HwlZeroPairs<L, Block>(line, p, j)) {
       HwlStoreZeros<L, 2 * Block>(out + 2 * (j - j0));
       if ((j += Block) == j1) break;
       continue;
@@ -475,10 +626,7 @@ void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, 
     const Get get{line + j, line + p + j};
     const Put put{out + 2 * (j - j0)};
     if (j < 2 || j + L::Width > p - 2) {
-      const V lane = L::Add(L::Set(double(j)), L::Iota());
-      const HwlLineEnds<L> ends{L::Or(L::Equal(lane, L::Zero()), L::Equal(lane, L::Set(double(p - 1)))),
-                                L::Equal(lane, L::Set(double(p - 2))), L::Equal(lane, L::Set(1.0))};
-      zeros = HwlPairGroup<L, true>(get, ends, put, exact);
+      zeros = HwlPairGroup<L, true>(get, HwlLineEndsAt<L>(j, p), put, exact);
     } else {
       zeros = HwlPairGroup<L, false>(get, HwlLineEnds<L>{}, put, exact);
     }
@@ -487,10 +635,54 @@ void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, 
   }
 }
 
+// The groups of a line's last pass to bytes, runs of zeros as in
+// HwlHorizontalLanes; at(j) gives the Put of the group from pair j on.
+template <class L, class At>
+void HwlByteGroups(const double* line, int p, const At& at, HwlExactPair exact) {
+  using Get = HwlLineGet<L>;
+  using Put = decltype(at(0));
+  constexpr int Block = HwlZeroGroups * L::Width;
+  bool zeros = true;
+  for (int j = 0;;) {
+    if (zeros && p - j >= Block && HwlZeroPairs<L, Block>(line, p, j)) {
+      for (int g = 0; g < Block; g += L::Width) at(j + g).Store(L::Zero(), L::Zero());
+      if ((j += Block) == p) break;
+      continue;
+    }
+    if (j + L::Width > p) j = p - L::Width;  // the last group overlaps
+    const Get get{line + j, line + p + j};
+    if (j < 2 || j + L::Width > p - 2)
+      zeros = HwlPairGroup<L, true, Get, Put, HwlByteResults<L>>(get, HwlLineEndsAt<L>(j, p), at(j), exact);
+    else
+      zeros = HwlPairGroup<L, false, Get, Put, HwlByteResults<L>>(get, HwlLineEnds<L>{}, at(j), exact);
+    if (j + L::Width == p) break;
+    j += L::Width;
+  }
+}
+
+template <class L>
+void HwlHorizontalByteLanes(const double* line, int p, std::uint8_t* out, const std::uint8_t* second,
+                            const std::uint8_t* third, HwlExactPair exact) {
+  using V = typename L::V;
+  struct Bytes {
+    std::uint8_t* out;
+    void Store(V e, V o) const { L::StoreBytes(out, HwlByteRange<L>(e), HwlByteRange<L>(o)); }
+  };
+  struct Words {
+    std::uint8_t* out;
+    const std::uint8_t *second, *third;
+    void Store(V e, V o) const { L::StoreWords(out, HwlByteRange<L>(e), HwlByteRange<L>(o), second, third); }
+  };
+  if (second == nullptr)
+    HwlByteGroups<L>(line, p, [&](int j) { return Bytes{out + 2 * j}; }, exact);
+  else
+    HwlByteGroups<L>(line, p, [&](int j) { return Words{out + 8 * j, second + 2 * j, third + 2 * j}; }, exact);
+}
+
 template <class L>
 constexpr HwlLaneRows HwlLaneRowsOf() {
   return {L::Width, HwlVerticalLanes<L, double, double>, HwlVerticalLanes<L, double, std::int16_t>,
-          HwlVerticalLanes<L, std::int16_t, std::int16_t>, HwlHorizontalLanes<L>};
+          HwlVerticalLanes<L, std::int16_t, std::int16_t>, HwlHorizontalLanes<L>, HwlHorizontalByteLanes<L>};
 }
 
 // ---- The pair check, one pair at a time, for any doubles.

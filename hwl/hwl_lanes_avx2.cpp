@@ -59,6 +59,26 @@ struct Avx2Lanes {
     const __m256i bits = _mm256_castpd_si256(_mm256_or_pd(_mm256_or_pd(a, b), c));
     return _mm256_testz_si256(bits, bits) != 0;
   }
+  static V Round(V a) { return _mm256_round_pd(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC); }
+  static V Min(V a, V b) { return _mm256_min_pd(a, b); }  // minpd and maxpd give b where either is NaN
+  static V Max(V a, V b) { return _mm256_max_pd(a, b); }
+  // The values converted with the default rounding (nearest, ties to
+  // even), interleaved: eight 16-bit integers.
+  static __m128i Interleaved(V even, V odd) {
+    const __m128i e = _mm256_cvtpd_epi32(even), o = _mm256_cvtpd_epi32(odd);
+    return _mm_packs_epi32(_mm_unpacklo_epi32(e, o), _mm_unpackhi_epi32(e, o));
+  }
+  static void StoreBytes(std::uint8_t* out, V even, V odd) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(Interleaved(even, odd), _mm_setzero_si128()));
+  }
+  static void StoreWords(std::uint8_t* out, V even, V odd, const std::uint8_t* second, const std::uint8_t* third) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i first = _mm_packus_epi16(Interleaved(even, odd), zero);
+    const __m128i low = _mm_unpacklo_epi8(first, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(second)));
+    const __m128i high = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(third)), zero);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(low, high));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(low, high));
+  }
   static V Either(V a, V b) { return _mm256_or_pd(a, b); }
 };
 

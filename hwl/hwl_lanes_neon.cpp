@@ -53,6 +53,30 @@ struct NeonLanes {
         vorrq_u64(vorrq_u64(vreinterpretq_u64_f64(a), vreinterpretq_u64_f64(b)), vreinterpretq_u64_f64(c));
     return vmaxvq_u32(vreinterpretq_u32_u64(bits)) == 0;
   }
+  static V Round(V a) { return vrndnq_f64(a); }
+  static V Min(V a, V b) { return vminnmq_f64(a, b); }  // the number where one is a (quiet) NaN
+  static V Max(V a, V b) { return vmaxnmq_f64(a, b); }
+  // The values rounded to the nearest integer (ties to even) as 32-bit
+  // words, interleaved: even 0, odd 0, even 1, odd 1.
+  static uint32x4_t Interleaved(V even, V odd) {
+    const uint64x2_t e = vreinterpretq_u64_s64(vcvtnq_s64_f64(even)), o = vreinterpretq_u64_s64(vcvtnq_s64_f64(odd));
+    return vcombine_u32(vmovn_u64(vzip1q_u64(e, o)), vmovn_u64(vzip2q_u64(e, o)));
+  }
+  static void StoreBytes(std::uint8_t* out, V even, V odd) {
+    const uint8x8_t bytes = vmovn_u16(vcombine_u16(vmovn_u32(Interleaved(even, odd)), vdup_n_u16(0)));
+    const std::uint32_t four = vget_lane_u32(vreinterpret_u32_u8(bytes), 0);
+    std::memcpy(out, &four, 4);
+  }
+  static uint32x4_t Widened(const std::uint8_t* p) {
+    std::uint32_t four;
+    std::memcpy(&four, p, 4);
+    return vmovl_u16(vget_low_u16(vmovl_u8(vreinterpret_u8_u32(vdup_n_u32(four)))));
+  }
+  static void StoreWords(std::uint8_t* out, V even, V odd, const std::uint8_t* second, const std::uint8_t* third) {
+    const uint32x4_t words = vorrq_u32(Interleaved(even, odd),
+                                       vorrq_u32(vshlq_n_u32(Widened(second), 8), vshlq_n_u32(Widened(third), 16)));
+    vst1q_u8(out, vreinterpretq_u8_u32(words));
+  }
   static V Either(V a, V b) {
     return vreinterpretq_f64_u64(vorrq_u64(vreinterpretq_u64_f64(a), vreinterpretq_u64_f64(b)));
   }

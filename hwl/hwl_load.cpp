@@ -6,9 +6,6 @@
 #include <memory>
 #include <new>
 #include <thread>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "hwl_decode.h"
 #include "hwl_threads.h"
@@ -26,16 +23,22 @@ constexpr std::size_t MaxReadChunk = std::size_t{1} << 22;
 
 HwlStatus Cancelled(const std::string& name) { return HwlError(HwlCancelled, name, "decoding cancelled"); }
 
-// A decode's working memory: the plane of coefficients and the synthesis's.
+// A decode's working memory: the plane of coefficients, for colour the
+// bytes of the red and green planes until the blue one joins them into the
+// pixels' words, and the synthesis's.
 struct Workspace {
   std::unique_ptr<std::int16_t[]> coefficients;
   std::size_t coefficientCapacity = 0;
+  std::unique_ptr<std::uint8_t[]> firstPlanes;
+  std::size_t firstPlanesCapacity = 0;
   HwlSynthesisMemory synthesis;
-  std::size_t Bytes() const { return coefficientCapacity * sizeof(std::int16_t) + synthesis.Bytes(); }
+  std::size_t Bytes() const {
+    return coefficientCapacity * sizeof(std::int16_t) + firstPlanesCapacity + synthesis.Bytes();
+  }
 };
 
 // Each thread keeps its working memory for its next decode, up to this
-// size (a 2048 x 2048 colour picture's is about 18 MiB): fresh memory costs
+// size (a 2048 x 2048 colour picture's is about 26 MiB): fresh memory costs
 // a page fault per 4 KiB, some 20 % of a large picture's decode, and a
 // program decodes its pictures many at a time (the show fourteen of one
 // size on each of its two loading threads). It goes when the thread ends.
@@ -63,36 +66,6 @@ std::uint8_t SampleToByte(double sample) {
   constexpr double Shift = 0x1p52;
   const double clamped = sample > 0 ? (sample < 255 ? sample : 255.0) : 0.0;
   return static_cast<std::uint8_t>(static_cast<int>((clamped + Shift) - Shift));
-}
-
-void PackGrey(std::span<const double> plane, std::span<std::uint8_t> pixels) {
-  const std::size_t n = std::min(plane.size(), pixels.size());
-  for (std::size_t i = 0; i < n; ++i) pixels[i] = SampleToByte(plane[i]);
-}
-
-void PackBgrx(std::span<const double> plane, int channel, std::span<std::uint8_t> pixels) {
-  const std::size_t n = std::min(plane.size(), pixels.size() / 4);
-  std::uint8_t* out = pixels.data();
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  // Four samples per round: clamp (maxpd gives its second operand, 0, for
-  // NaN), convert with the default rounding (nearest, ties to even, as
-  // SampleToByte), then merge the bytes into the little-endian words.
-  const __m128i keep = _mm_set1_epi32(int(0x00FFFFFFu & ~(0xFFu << (8 * channel))));
-  const __m128i shift = _mm_cvtsi32_si128(8 * channel);
-  const __m128d low = _mm_setzero_pd(), high = _mm_set1_pd(255.0);
-  for (; i + 4 <= n; i += 4) {
-    const __m128i a = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(_mm_loadu_pd(&plane[i]), low), high));
-    const __m128i b = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(_mm_loadu_pd(&plane[i + 2]), low), high));
-    const __m128i bytes = _mm_sll_epi32(_mm_unpacklo_epi64(a, b), shift);
-    __m128i* words = reinterpret_cast<__m128i*>(out + 4 * i);
-    _mm_storeu_si128(words, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(words), keep), bytes));
-  }
-#endif
-  for (; i < n; ++i) {
-    out[4 * i + channel] = SampleToByte(plane[i]);
-    out[4 * i + 3] = 0;
-  }
 }
 
 int HwlThreadCount(int requested) {
@@ -142,6 +115,12 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
       work.coefficients.reset(new std::int16_t[count]);
       work.coefficientCapacity = count;
     }
+    if (planes == 3 && work.firstPlanesCapacity < 2 * count) {
+      work.firstPlanes.reset();
+      work.firstPlanesCapacity = 0;
+      work.firstPlanes.reset(new std::uint8_t[2 * count]);
+      work.firstPlanesCapacity = 2 * count;
+    }
     PrepareSynthesis(work.synthesis, h.width, h.height, h.levels, parts);
     if (allocate) pixels.resize(bytes);
   } catch (const std::bad_alloc&) {
@@ -168,20 +147,12 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
     HwlPlaneValues values;
     values.coefficients = plane.data();
     for (int i = 0; i <= h.levels + 1; ++i) values.factors[i] = HwlBandFactor(body.bandScales[p][i]);
-    // Each piece of a row is packed as soon as it is synthesised.
-    const auto pack = [&](int row, int first, int n, const double* samples) {
-      const std::size_t at = std::size_t(row) * h.width + first;
-      const std::span<const double> piece(samples, n);
-      if (planes == 1)
-        PackGrey(piece, std::span(pixels).subspan(at, n));
-      else  // planes red, green, blue: bytes 2, 1, 0
-        PackBgrx(piece, 2 - p, std::span(pixels).subspan(4 * at, 4 * std::size_t(n)));
-    };
-    SynthesisePlane(values, h.width, h.height, h.levels, work.synthesis, team,
-                    {[](const void* c, int row, int first, int n, const double* samples) {
-                       (*static_cast<const decltype(pack)*>(c))(row, first, n, samples);
-                     },
-                     &pack});
+    // Planes red, green, blue: bytes 2, 1, 0 of the words.
+    HwlPixelRows rows{pixels.data()};
+    std::uint8_t* const firstPlanes = work.firstPlanes.get();
+    if (planes == 3 && p < 2) rows = {firstPlanes + p * count};
+    if (planes == 3 && p == 2) rows = {pixels.data(), firstPlanes + count, firstPlanes};
+    SynthesisePlane(values, h.width, h.height, h.levels, work.synthesis, team, rows);
     if (team.Cancelled()) return Cancelled(name);
   }
   return {};

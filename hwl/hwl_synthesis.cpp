@@ -142,7 +142,7 @@ void ExactHorizontal(const double* line, int p, int j0, int j1, double* out, Hwl
 template <class Results>
 constexpr HwlLaneRows ExactRowsOf() {
   return {1, ExactVertical<Results, double, double>, ExactVertical<Results, double, std::int16_t>,
-          ExactVertical<Results, std::int16_t, std::int16_t>, ExactHorizontal<Results>};
+          ExactVertical<Results, std::int16_t, std::int16_t>, ExactHorizontal<Results>, nullptr};
 }
 
 // The x87 evaluates every pair the row check refuses or cannot take, where
@@ -185,6 +185,10 @@ struct Arithmetic {
   const HwlLaneRows& For(bool checkable, int count) const {
     if (!checkable || lanes == nullptr) return *exactRows;
     return count >= lanes->width ? *lanes : ScalarRows;
+  }
+  // The rows for a last pass to bytes, which take any values.
+  const HwlLaneRows& ForBytes(int count) const {
+    return lanes != nullptr && count >= lanes->width ? *lanes : ScalarRows;
   }
 };
 
@@ -253,13 +257,15 @@ std::size_t RowDoubles(int width) { return 2 * (std::size_t(width) + 2 * Margin)
 
 // One synthesis step: the w x h block of step n from `in` (the coarser
 // step's result, w/2 x h/2; unused for the coarsest) and the plane's
-// detail bands, to `out` (w x h) or, for the last step, the sink.
+// detail bands, to `out` (w x h) or, for the last step, the pixels or else
+// the sink.
 void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, int n, const double* in,
                     double* out, bool checkable, HwlSynthesisMemory& memory, HwlTeam& team, HwlRowSink sink,
-                    const Arithmetic& arithmetic) {
+                    const HwlPixelRows* pixels, const Arithmetic& arithmetic) {
   const int w = width >> n, h = height >> n, p = h / 2, q = w / 2;
   const int parts = std::min({int(memory.rows.size()), PartsFor(std::size_t(w) * h, team.Size()), p});
   const HwlLaneRows& rows = arithmetic.For(checkable, q);
+  const HwlLaneRows& byteRows = arithmetic.ForBytes(q);
   const HwlExactPair exact = arithmetic.exact;
   const std::size_t stride = std::size_t(width);
   team.Run(parts, [&](int part) {
@@ -309,6 +315,14 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
           rows.horizontal(line, q, 0, q, out + std::size_t(r) * w, exact);
           continue;
         }
+        if (pixels != nullptr) {
+          const std::size_t at = std::size_t(r) * width;
+          if (pixels->second == nullptr)
+            byteRows.bytes(line, q, pixels->bytes + at, nullptr, nullptr, exact);
+          else
+            byteRows.bytes(line, q, pixels->bytes + 4 * at, pixels->second + at, pixels->third + at, exact);
+          continue;
+        }
         for (int j0 = 0; j0 < q;) {
           const int j1 = q - (j0 + PiecePairs) < rows.width ? q : j0 + PiecePairs;
           rows.horizontal(line, q, j0, j1, piece, exact);
@@ -352,8 +366,11 @@ HwlSynthesisMemory AllocateSynthesis(int width, int height, int levels, int thre
   return m;
 }
 
-void SynthesisePlane(const HwlPlaneValues& values, int width, int height, int levels, HwlSynthesisMemory& memory,
-                     HwlTeam& team, HwlRowSink sink) {
+namespace {
+
+// The synthesis of a plane to the pixels or, without them, the sink.
+void Synthesise(const HwlPlaneValues& values, int width, int height, int levels, HwlSynthesisMemory& memory,
+                HwlTeam& team, HwlRowSink sink, const HwlPixelRows* pixels) {
   const HwlExtendedPrecision precision;
   const Arithmetic arithmetic = CurrentArithmetic();
   const double sampleBound =
@@ -371,10 +388,22 @@ void SynthesisePlane(const HwlPlaneValues& values, int width, int height, int le
       least = std::min(approximation, detail);
     }
     const bool checkable = least >= StepFloor;
-    SynthesiseStep(values, width, height, levels, n, in, out, checkable, memory, team, sink, arithmetic);
+    SynthesiseStep(values, width, height, levels, n, in, out, checkable, memory, team, sink, pixels, arithmetic);
     if (team.Cancelled()) return;
     approximation = checkable ? least * HwlPassShrink * HwlPassShrink : 0;
   }
+}
+
+}  // namespace
+
+void SynthesisePlane(const HwlPlaneValues& values, int width, int height, int levels, HwlSynthesisMemory& memory,
+                     HwlTeam& team, HwlRowSink sink) {
+  Synthesise(values, width, height, levels, memory, team, sink, nullptr);
+}
+
+void SynthesisePlane(const HwlPlaneValues& values, int width, int height, int levels, HwlSynthesisMemory& memory,
+                     HwlTeam& team, const HwlPixelRows& pixels) {
+  Synthesise(values, width, height, levels, memory, team, {}, &pixels);
 }
 
 void SynthesisePlane(std::span<double> plane, int width, int height, int levels, int threads) {

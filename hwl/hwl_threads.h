@@ -124,10 +124,23 @@ inline int PartsFor(std::size_t items, int threads) {
 
 // Receives each finished piece of a row of a plane's last synthesis step
 // (samples [first, first + count) of row `row`) while it is still in the
-// cache; the loader packs it into pixels there.
+// cache.
 struct HwlRowSink {
   void (*call)(const void* context, int row, int first, int count, const double* samples) = nullptr;
   const void* context = nullptr;
+};
+
+// Where the loader's synthesis puts a plane: the byte SampleToByte gives
+// each sample of its last step, made without the sample itself (the bytes
+// are the same). Grey pictures and the first two planes of a colour one:
+// rows of `width` bytes from `bytes` on. The last plane of a colour
+// picture, given the bytes of the two before as `second` and `third` (rows
+// of `width` bytes): rows of `width` little-endian 32-bit words from
+// `bytes` on, each its own byte, second's, third's and 0.
+struct HwlPixelRows {
+  std::uint8_t* bytes = nullptr;
+  const std::uint8_t* second = nullptr;
+  const std::uint8_t* third = nullptr;
 };
 
 // Where the synthesis reads a plane's bands: the integer coefficients with
@@ -162,8 +175,10 @@ HwlSynthesisMemory AllocateSynthesis(int width, int height, int levels, int thre
 
 // Inverse Haar synthesis of one plane, levels + 1 steps from the coarsest
 // block to the full plane, with the smoothing of zero details; the rows of
-// the last step go to the sink. The result does not depend on the number of
-// threads. Returns early (the sink then has part of the plane) when the
-// team's cancel flag is set.
+// the last step go to the sink, or as bytes to the pixels. The result does
+// not depend on the number of threads. Returns early (the sink or the
+// pixels then have part of the plane) when the team's cancel flag is set.
 void SynthesisePlane(const HwlPlaneValues& values, int width, int height, int levels, HwlSynthesisMemory& memory,
                      HwlTeam& team, HwlRowSink sink);
+void SynthesisePlane(const HwlPlaneValues& values, int width, int height, int levels, HwlSynthesisMemory& memory,
+                     HwlTeam& team, const HwlPixelRows& pixels);

@@ -12,10 +12,18 @@
 #include <string>
 
 #include "hwl_decode.h"
+#include "hwl_lanes.h"
 #include "hwl_oracle.h"
 #include "hwl_precision.h"
 #include "hwl_test_paths.h"
 #include "hwl_test_writer.h"
+
+// The library's vector rows.
+#if defined(__x86_64__) && defined(__GNUC__)
+extern const HwlLaneRows HwlAvx2Rows;
+#elif defined(__aarch64__)
+extern const HwlLaneRows HwlNeonRows;
+#endif
 
 namespace {
 
@@ -129,6 +137,127 @@ TEST(HwlPaths, ShowPictures) {
     ASSERT_FALSE(file.empty()) << name;
     ExpectSameOnEveryPath(file, name);
   }
+}
+
+// One step (levels 0) whose samples sit on or within a few ulps of the
+// halves between two bytes (0.5, 254.5 and the others), of 0 and of 255, and
+// beyond both: approximation factor 2 and detail factor 1, each off by a few
+// ulps, make a sample (2a + D +- (H + V)) / 2 before the roundings of k, for
+// approximation a and details D, H, V. Details are mostly small and nonzero
+// (plain pairs), some zero (flat pairs and smoothing), some large (far
+// outside [0, 255]); a few planes have huge, tiny or negative factors.
+testhwl::File NearHalves(std::mt19937& rng, int width, int height, bool colour) {
+  const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  testhwl::File f;
+  f.width = width;
+  f.height = height;
+  f.bitsPerPixel = colour ? 24 : 8;
+  for (int p = 0; p < (colour ? 3 : 1); ++p) {
+    testhwl::Plane plane;
+    plane.scales = {1 + pick(-4, 4) * 0x1p-52, 0.5 - pick(-4, 4) * 0x1p-54};  // details, approximation
+    if (pick(0, 9) == 0) plane.scales[pick(0, 1)] = std::ldexp(pick(0, 1) ? 1.0 : -1.0, pick(-700, 700));
+    std::vector<int> c(std::size_t(width) * height);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        const int ends[] = {0, 1, 127, 128, 254, 255};
+        int& v = c[std::size_t(y) * width + x];
+        if (x < width / 2 && y < height / 2)
+          v = pick(0, 3) == 0 ? pick(0, 255) : ends[pick(0, 5)];
+        else if (const int kind = pick(0, 9); kind < 7)
+          v = pick(1, 3) * (pick(0, 1) ? 1 : -1);
+        else
+          v = kind == 7 ? 0 : pick(-255, 255);
+      }
+    testhwl::CodeCoefficients(c, 8, plane, &rng);
+    f.planes.push_back(std::move(plane));
+  }
+  return f;
+}
+
+TEST(HwlPaths, BytesNearTheirBoundaries) {
+  std::mt19937 rng(15);
+  for (const int width : {2, 4, 6, 8, 10, 14, 18, 34, 66})
+    for (const int height : {2, 4, 6, 10})
+      for (const bool colour : {false, true})
+        ExpectSameOnEveryPath(testhwl::Write(NearHalves(rng, width, height, colour)),
+                              std::to_string(width) + " x " + std::to_string(height) + (colour ? " colour" : " grey"));
+}
+
+// The lanes' rows of a last pass to bytes, called directly on lines of any
+// doubles: every lane type this build has (the vector rows of the library,
+// whose builds for x86-64 and ARM64 have them), against the reference's
+// pair rule and SampleToByte.
+
+// The extended arithmetic for the lanes they refuse.
+void ExactSoftPair(double s, double d, double left, double right, bool plain, bool smoothEven, bool smoothOdd,
+                   double& even, double& odd) {
+  using A = HwlSoftArithmetic;
+  even = plain ? A::SumTimesK(s, d) : smoothEven ? A::SmoothTimesK(s, left) : A::TimesK(s);
+  odd = plain ? A::DifferenceTimesK(s, d) : smoothOdd ? A::SmoothTimesK(s, right) : A::TimesK(s);
+}
+
+// A line of p pairs whose samples come near the halves between bytes and
+// near 0 and 255, or far outside, some with zero details (smoothing), some
+// with values of any size. Or, with `cancel`: approximation values s in
+// [2^49, 2^50) and n = 4 (t - s) in turn with zero details, so that s x 0.8
+// + n x 0.2 is 0.8 t where t = 174.125 and (s + n / 4) x 0.8 k is 98.49997
+// (2.5e-5 below 98.5): the extended arithmetic rounds each term by up to 3e-5
+// and makes 99 of some of them.
+constexpr double CancelledSum = 174.125;
+
+std::vector<double> ByteLine(std::mt19937& rng, int p, bool cancel) {
+  const auto real = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+  const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  std::vector<double> line(2 * std::size_t(p));
+  for (int j = 0; j < p; ++j) {
+    if (cancel) {
+      line[j] = j % 2 == 0 ? real(0x1p49, 0x1p50) : 4 * (CancelledSum - line[j - 1]);
+      continue;
+    }
+    const double target = pick(0, 3) == 0 ? real(-300, 600) : pick(-1, 256) + 0.5 * pick(0, 1);
+    // (s + d) k comes within a few ulps of the target.
+    const double sum = target / HwlHaarK * (1 + pick(-8, 8) * 0x1p-53);
+    line[j] = sum * real(0.2, 0.8);
+    line[p + j] = pick(0, 2) == 0 ? 0.0 : sum - line[j];
+    if (pick(0, 20) == 0) line[j] = std::ldexp(real(-1, 1), pick(-1074, 1000));
+  }
+  return line;
+}
+
+TEST(HwlPaths, ByteRowsOfEveryLaneType) {
+  static constexpr HwlLaneRows ScalarRows = HwlLaneRowsOf<HwlScalarLaneHere>();
+  std::vector<const HwlLaneRows*> rows{&ScalarRows};
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) rows.push_back(&HwlAvx2Rows);
+#elif defined(__aarch64__)
+  rows.push_back(&HwlNeonRows);
+#endif
+  static_assert(std::fabs(CancelledSum * HwlHeavyK.high - 98.49997) < 1e-5);
+  std::mt19937 rng(16);
+  int raised = 0;  // cancelled sums the extended arithmetic rounds to 99
+  for (int i = 0; i < 400; ++i) {
+    const bool cancel = i % 4 == 0;
+    const int p = cancel ? 64 : std::uniform_int_distribution<int>(1, 40)(rng);
+    const std::vector<double> line = ByteLine(rng, p, cancel);
+    std::vector<std::uint8_t> expected;
+    for (const double sample : oracle::SynthesiseLine(line)) expected.push_back(SampleToByte(sample));
+    if (cancel) raised += int(std::count(expected.begin(), expected.end(), 99));
+    std::vector<double> padded(line.size() + 4, 0.0);  // two readable values on either side
+    std::copy(line.begin(), line.end(), padded.begin() + 2);
+    const std::vector<std::uint8_t> second(2 * std::size_t(p), 0x12), third(2 * std::size_t(p), 0x34);
+    for (const HwlLaneRows* r : rows) {
+      if (p < r->width) continue;
+      std::vector<std::uint8_t> bytes(2 * std::size_t(p), 0x55), words(8 * std::size_t(p), 0x55);
+      r->bytes(padded.data() + 2, p, bytes.data(), nullptr, nullptr, ExactSoftPair);
+      r->bytes(padded.data() + 2, p, words.data(), second.data(), third.data(), ExactSoftPair);
+      ASSERT_EQ(bytes, expected) << "line " << i << ", lanes of width " << r->width;
+      for (int k = 0; k < 2 * p; ++k)
+        ASSERT_EQ(std::vector<std::uint8_t>(words.begin() + 4 * k, words.begin() + 4 * k + 4),
+                  (std::vector<std::uint8_t>{expected[k], 0x12, 0x34, 0}))
+            << "line " << i << ", sample " << k << ", lanes of width " << r->width;
+    }
+  }
+  EXPECT_GT(raised, 0);
 }
 
 TEST(HwlPaths, BandFactorsAndEncoderPairs) {
