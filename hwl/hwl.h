@@ -72,9 +72,12 @@ constexpr std::uint64_t HwlFormatMaxPixels = std::uint64_t{65535} * 65535;
 
 // Working memory of one decode, the output buffer included: the file's bytes
 // (LoadHwlImage holds them; a file is read only as far as its header
-// announces) plus at most HwlMaxBytesPerPixel per pixel: one plane of doubles
-// (8), the output (1 grey, 4 colour) and the synthesis's copies of rows and
-// strips (at most 8, reached only by images a few rows high). A well-formed
+// announces) plus at most HwlMaxBytesPerPixel per pixel: the 16-bit
+// coefficients (2), the coarser steps' results in doubles (2.5), the bytes of
+// the first two colour planes (2), the output (1 grey, 4 colour) and the
+// synthesis's rows (at most 8, reached only by images a few rows high): 18.5
+// at most. A decoding thread keeps this memory for its next decode, up to
+// 32 MiB (hwl_load.cpp). A well-formed
 // file describes at most HwlMaxPixelsPerFileByte pixels per byte (a ZeroRun
 // of 256 zeros costs 2 + 8 bits, one such run per plane), so a grey file
 // costs at most about 3,500 times its size and a colour file 1,400 times,
