@@ -27,14 +27,10 @@ HwlStatus Cancelled(const std::string& name) { return HwlError(HwlCancelled, nam
 // bytes of the red and green planes until the blue one joins them into the
 // pixels' words, and the synthesis's.
 struct Workspace {
-  std::unique_ptr<std::int16_t[]> coefficients;
-  std::size_t coefficientCapacity = 0;
-  std::unique_ptr<std::uint8_t[]> firstPlanes;
-  std::size_t firstPlanesCapacity = 0;
+  HwlBuffer<std::int16_t> coefficients;
+  HwlBuffer<std::uint8_t> firstPlanes;
   HwlSynthesisMemory synthesis;
-  std::size_t Bytes() const {
-    return coefficientCapacity * sizeof(std::int16_t) + firstPlanesCapacity + synthesis.Bytes();
-  }
+  std::size_t Bytes() const { return coefficients.Bytes() + firstPlanes.Bytes() + synthesis.Bytes(); }
 };
 
 // Each thread keeps its working memory for its next decode, up to this
@@ -109,25 +105,15 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
   BorrowedWorkspace borrowed;
   Workspace& work = borrowed.work;
   try {
-    if (work.coefficientCapacity < count) {
-      work.coefficients.reset();
-      work.coefficientCapacity = 0;
-      work.coefficients.reset(new std::int16_t[count]);
-      work.coefficientCapacity = count;
-    }
-    if (planes == 3 && work.firstPlanesCapacity < 2 * count) {
-      work.firstPlanes.reset();
-      work.firstPlanesCapacity = 0;
-      work.firstPlanes.reset(new std::uint8_t[2 * count]);
-      work.firstPlanesCapacity = 2 * count;
-    }
+    work.coefficients.Fit(count);
+    if (planes == 3) work.firstPlanes.Fit(2 * count);
     PrepareSynthesis(work.synthesis, h.width, h.height, h.levels, parts);
     if (allocate) pixels.resize(bytes);
   } catch (const std::bad_alloc&) {
     return HwlError(HwlOutOfMemory, name, "not enough memory for a " + std::to_string(h.width) + " x " +
                                               std::to_string(h.height) + " image");
   }
-  const std::span<std::int16_t> plane(work.coefficients.get(), count);
+  const std::span<std::int16_t> plane(work.coefficients.data.get(), count);
   HwlTeam team(parts);
   team.cancel = options.cancel;
   for (int p = 0; p < planes; ++p) {
@@ -149,7 +135,7 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
     for (int i = 0; i <= h.levels + 1; ++i) values.factors[i] = HwlBandFactor(body.bandScales[p][i]);
     // Planes red, green, blue: bytes 2, 1, 0 of the words.
     HwlPixelRows rows{pixels.data()};
-    std::uint8_t* const firstPlanes = work.firstPlanes.get();
+    std::uint8_t* const firstPlanes = work.firstPlanes.data.get();
     if (planes == 3 && p < 2) rows = {firstPlanes + p * count};
     if (planes == 3 && p == 2) rows = {pixels.data(), firstPlanes + count, firstPlanes};
     SynthesisePlane(values, h.width, h.height, h.levels, work.synthesis, team, rows);

@@ -337,19 +337,12 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
 }  // namespace
 
 std::size_t HwlSynthesisMemory::Bytes() const {
-  return (stepCapacity[0] + stepCapacity[1] + rows.size() * RowDoubles(rowWidth)) * sizeof(double);
+  return steps[0].Bytes() + steps[1].Bytes() + rows.size() * RowDoubles(rowWidth) * sizeof(double);
 }
 
 void PrepareSynthesis(HwlSynthesisMemory& m, int width, int height, int levels, int threads) {
   const std::size_t count = std::size_t(width) * height;
-  for (int i = 0; i < 2; ++i) {
-    const std::size_t wanted = levels > i ? count >> (2 * (i + 1)) : 0;
-    if (m.stepCapacity[i] >= wanted) continue;
-    m.steps[i].reset();
-    m.stepCapacity[i] = 0;
-    m.steps[i].reset(new double[wanted]);
-    m.stepCapacity[i] = wanted;
-  }
+  for (int i = 0; i < 2; ++i) m.steps[i].Fit(levels > i ? count >> (2 * (i + 1)) : 0);
   const int parts = std::max(1, std::min(threads, height / 2));
   if (m.rowWidth != width) {
     m.rows.clear();
@@ -378,8 +371,8 @@ void Synthesise(const HwlPlaneValues& values, int width, int height, int levels,
   // The least nonzero magnitude of the approximation block of the step (0: unknown).
   double approximation = BandBound(values, width, height, levels, levels + 1, sampleBound);
   for (int n = levels; n >= 0; --n) {
-    const double* in = n < levels ? memory.steps[n % 2].get() : nullptr;
-    double* out = n > 0 ? memory.steps[(n - 1) % 2].get() : nullptr;
+    const double* in = n < levels ? memory.steps[n % 2].data.get() : nullptr;
+    double* out = n > 0 ? memory.steps[(n - 1) % 2].data.get() : nullptr;
     const double detail = BandBound(values, width, height, levels, n, sampleBound);
     double least = std::min(approximation, detail);
     if (least < StepFloor && detail >= StepFloor && in != nullptr) {

@@ -160,16 +160,33 @@ struct HwlPlaneValues {
 // outnumber a step's pairs of rows, so the rows cost at most 8 bytes per
 // pixel of the plane, reached by images two rows high; for larger ones they
 // are a few rows of doubles per thread.
+// A buffer kept between decodes that only ever grows: Fit(n) keeps it when
+// it holds n items already, else frees it and then allocates n (new throws
+// std::bad_alloc; the buffer is then empty).
+template <class T>
+struct HwlBuffer {
+  std::unique_ptr<T[]> data;
+  std::size_t capacity = 0;
+  T* Fit(std::size_t n) {
+    if (capacity < n) {
+      data.reset();
+      capacity = 0;
+      data.reset(new T[n]);
+      capacity = n;
+    }
+    return data.get();
+  }
+  std::size_t Bytes() const { return capacity * sizeof(T); }
+};
+
 struct HwlSynthesisMemory {
-  std::unique_ptr<double[]> steps[2];
-  std::size_t stepCapacity[2] = {0, 0};
+  HwlBuffer<double> steps[2];
   std::vector<std::unique_ptr<double[]>> rows;  // one per part, all of rowWidth
   int rowWidth = 0;
   std::size_t Bytes() const;
 };
 // Makes `memory` fit planes of this size, keeping the buffers it already
-// holds where they are large enough (a buffer that must grow is freed
-// before its successor is allocated).
+// holds where they are large enough.
 void PrepareSynthesis(HwlSynthesisMemory& memory, int width, int height, int levels, int threads);
 HwlSynthesisMemory AllocateSynthesis(int width, int height, int levels, int threads);
 
