@@ -554,6 +554,38 @@ inline HwlLineEnds<L> HwlLineEndsAt(int j, int p) {
           L::Equal(lane, L::Set(double(p - 2))), L::Equal(lane, L::Set(1.0))};
 }
 
+// The group of a line of p pairs (approximations at line[0 ... p), details
+// at line[p ... 2p)) from pair j on, with Results (as HwlPairGroup).
+template <class L, class Results, class Put>
+inline bool HwlLineGroup(const double* line, int p, int j, const Put& put, HwlExactPair exact) {
+  const HwlLineGet<L> get{line + j, line + p + j};
+  if (j < 2 || j + L::Width > p - 2)
+    return HwlPairGroup<L, true, HwlLineGet<L>, Put, Results>(get, HwlLineEndsAt<L>(j, p), put, exact);
+  return HwlPairGroup<L, false, HwlLineGet<L>, Put, Results>(get, HwlLineEnds<L>{}, put, exact);
+}
+
+// Walks the groups of pairs first ... end - 1 (at least Width of them; the
+// last group overlaps the one before it where Width does not divide their
+// number): group(j) makes the group from pair j on and returns true when it
+// found it all zero. From then on, and from the start when `zeros` is set,
+// whole blocks of HwlZeroGroups groups that zeroBlock(j) finds all zero go
+// to storeZeros(j) instead.
+template <class L, class ZeroBlock, class StoreZeros, class Group>
+inline void HwlWalkGroups(int first, int end, bool zeros, const ZeroBlock& zeroBlock, const StoreZeros& storeZeros,
+                          const Group& group) {
+  constexpr int Block = HwlZeroGroups * L::Width;
+  for (int j = first;;) {
+    if (zeros && end - j >= Block && zeroBlock(j)) {
+      storeZeros(j);
+      if ((j += Block) == end) break;
+      continue;
+    }
+    if (j + L::Width > end) j = end - L::Width;  // the last group overlaps
+    zeros = group(j);
+    if (j + L::Width == end) break;
+    j += L::Width;
+  }
+}
 
 template <class L, class SValue, class DValue>
 void HwlVerticalLanes(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor, int count,
@@ -586,28 +618,24 @@ void HwlVerticalLanes(const SValue* const* sRows, const DValue* const* dRows, do
     return HwlAllPlusZero<L, Block>(dRows[1] + c) && HwlAllPlusZero<L, Block>(sRows[2] + c) &&
            HwlAllPlusZero<L, Block>(sRows[1] + c) && HwlAllPlusZero<L, Block>(sRows[3] + c);
   };
-  bool zeros = zerosStay;
-  for (int c = 0;;) {
-    if (zeros && count - c >= Block && zeroBlock(c)) {
-      HwlStoreZeros<L, Block>(even + c);
-      HwlStoreZeros<L, Block>(odd + c);
-      if ((c += Block) == count) break;
-      continue;
-    }
-    if (c + L::Width > count) c = count - L::Width;  // the last group overlaps
-    const Get get{sRows, dRows, c, sf, df};
-    const Put put{even + c, odd + c};
-    zeros = (atEnds ? HwlPairGroup<L, true>(get, ends, put, exact) : HwlPairGroup<L, false>(get, ends, put, exact)) &&
-            zerosStay;
-    if (c + L::Width == count) break;
-    c += L::Width;
-  }
+  HwlWalkGroups<L>(
+      0, count, zerosStay, zeroBlock,
+      [&](int c) {
+        HwlStoreZeros<L, Block>(even + c);
+        HwlStoreZeros<L, Block>(odd + c);
+      },
+      [&](int c) {
+        const Get get{sRows, dRows, c, sf, df};
+        const Put put{even + c, odd + c};
+        const bool zero =
+            atEnds ? HwlPairGroup<L, true>(get, ends, put, exact) : HwlPairGroup<L, false>(get, ends, put, exact);
+        return zero && zerosStay;
+      });
 }
 
 template <class L>
 void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, HwlExactPair exact) {
   using V = typename L::V;
-  using Get = HwlLineGet<L>;
   struct Put {
     double* out;
     void Store(V e, V o) const { L::StoreInterleaved(out, e, o); }
@@ -615,49 +643,23 @@ void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, 
     double* Odd(int i) const { return out + 2 * i + 1; }
   };
   constexpr int Block = HwlZeroGroups * L::Width;
-  bool zeros = true;
-  for (int j = j0;;) {
-    if (zeros && j1 - j >= Block && HwlZeroPairs<L, Block>(line, p, j)) {
-      HwlStoreZeros<L, 2 * Block>(out + 2 * (j - j0));
-      if ((j += Block) == j1) break;
-      continue;
-    }
-    if (j + L::Width > j1) j = j1 - L::Width;  // the last group overlaps
-    const Get get{line + j, line + p + j};
-    const Put put{out + 2 * (j - j0)};
-    if (j < 2 || j + L::Width > p - 2) {
-      zeros = HwlPairGroup<L, true>(get, HwlLineEndsAt<L>(j, p), put, exact);
-    } else {
-      zeros = HwlPairGroup<L, false>(get, HwlLineEnds<L>{}, put, exact);
-    }
-    if (j + L::Width == j1) break;
-    j += L::Width;
-  }
+  HwlWalkGroups<L>(
+      j0, j1, true, [&](int j) { return HwlZeroPairs<L, Block>(line, p, j); },
+      [&](int j) { HwlStoreZeros<L, 2 * Block>(out + 2 * (j - j0)); },
+      [&](int j) { return HwlLineGroup<L, HwlDoubleResults<L>>(line, p, j, Put{out + 2 * (j - j0)}, exact); });
 }
 
-// The groups of a line's last pass to bytes, runs of zeros as in
-// HwlHorizontalLanes; at(j) gives the Put of the group from pair j on.
+// The groups of a line's last pass to bytes; at(j) gives the Put of the
+// group from pair j on.
 template <class L, class At>
 void HwlByteGroups(const double* line, int p, const At& at, HwlExactPair exact) {
-  using Get = HwlLineGet<L>;
-  using Put = decltype(at(0));
   constexpr int Block = HwlZeroGroups * L::Width;
-  bool zeros = true;
-  for (int j = 0;;) {
-    if (zeros && p - j >= Block && HwlZeroPairs<L, Block>(line, p, j)) {
-      for (int g = 0; g < Block; g += L::Width) at(j + g).Store(L::Zero(), L::Zero());
-      if ((j += Block) == p) break;
-      continue;
-    }
-    if (j + L::Width > p) j = p - L::Width;  // the last group overlaps
-    const Get get{line + j, line + p + j};
-    if (j < 2 || j + L::Width > p - 2)
-      zeros = HwlPairGroup<L, true, Get, Put, HwlByteResults<L>>(get, HwlLineEndsAt<L>(j, p), at(j), exact);
-    else
-      zeros = HwlPairGroup<L, false, Get, Put, HwlByteResults<L>>(get, HwlLineEnds<L>{}, at(j), exact);
-    if (j + L::Width == p) break;
-    j += L::Width;
-  }
+  HwlWalkGroups<L>(
+      0, p, true, [&](int j) { return HwlZeroPairs<L, Block>(line, p, j); },
+      [&](int j) {
+        for (int g = 0; g < Block; g += L::Width) at(j + g).Store(L::Zero(), L::Zero());
+      },
+      [&](int j) { return HwlLineGroup<L, HwlByteResults<L>>(line, p, j, at(j), exact); });
 }
 
 template <class L>
