@@ -47,9 +47,9 @@ StartXSession() {
   local size=${1:-1024x768x24} conf=${2:-} wm=${3:-openbox} attempt
   for attempt in 1 2; do
     TryXSession "$size" "$conf" "$wm" && return 0
-    Step "no window manager on $DISPLAY: $XSESSION_PROBLEM"
+    Step "no X session on $DISPLAY: $XSESSION_PROBLEM"
   done
-  Fail "no X session with a window manager: $XSESSION_PROBLEM"
+  Fail "no X session: $XSESSION_PROBLEM"
 }
 
 TryXSession() {
@@ -75,7 +75,17 @@ TryXSession() {
   unset WAYLAND_DISPLAY
   # GTK quietly: no accessibility bus, no settings daemon.
   export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
-  [ "$manager" = none ] && return 0
+  if [ "$manager" = none ]; then
+    # The display number can come before the server takes connections.
+    deadline=$((SECONDS + 15))
+    while [ $SECONDS -lt $deadline ]; do
+      timeout 5 xprop -root >/dev/null 2>&1 && return 0
+      sleep 0.05
+    done
+    XSESSION_PROBLEM="the server on $DISPLAY takes no connections"
+    kill "$server" 2>/dev/null
+    return 1
+  fi
   Step "starting openbox on $DISPLAY"
   openbox --sm-disable >/dev/null 2>"$TMP/openbox.err" &
   wm=$!
