@@ -507,6 +507,15 @@ struct HwlLaneRows {
 // HwlZeroGroups groups at once and write their zeros without the rule.
 constexpr int HwlZeroGroups = 4;
 
+// For the loops that take the rule as lambdas: inlined, the lambdas' state
+// stays in registers, where byte stores (which may alias anything) would
+// otherwise make the compiler reload it for every group.
+#if defined(__GNUC__)
+#define HWL_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define HWL_ALWAYS_INLINE inline
+#endif
+
 // True when the n values at p are +0: doubles with no bit set, or zero
 // coefficients whose band factor turns 0 into +0 (see HwlZeroStaysZero).
 template <class L, int N>
@@ -571,7 +580,7 @@ inline bool HwlLineGroup(const double* line, int p, int j, const Put& put, HwlEx
 // whole blocks of HwlZeroGroups groups that zeroBlock(j) finds all zero go
 // to storeZeros(j) instead.
 template <class L, class ZeroBlock, class StoreZeros, class Group>
-inline void HwlWalkGroups(int first, int end, bool zeros, const ZeroBlock& zeroBlock, const StoreZeros& storeZeros,
+HWL_ALWAYS_INLINE void HwlWalkGroups(int first, int end, bool zeros, const ZeroBlock& zeroBlock, const StoreZeros& storeZeros,
                           const Group& group) {
   constexpr int Block = HwlZeroGroups * L::Width;
   for (int j = first;;) {
@@ -649,6 +658,41 @@ void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, 
       [&](int j) { return HwlLineGroup<L, HwlDoubleResults<L>>(line, p, j, Put{out + 2 * (j - j0)}, exact); });
 }
 
+// A group of a line's last pass to bytes away from the line's ends, s and d
+// at its first pair's approximation and detail: HwlPairGroup with
+// HwlByteResults, lane for lane. Each of the rule's cases costs a few cheap
+// operations here, less than the branches between them (unpredictable where
+// flat and textured pairs mix) would: every case is computed and each lane
+// takes its own, then checked once.
+template <class L, class Put>
+inline bool HwlInnerByteGroup(const double* s, const double* d, const Put& put, HwlExactPair exact) {
+  using V = typename L::V;
+  using M = typename L::M;
+  const V zero = L::Zero(), k = L::Set(HwlHaarK);
+  const V sj = L::Load(s), dj = L::Load(d), left = L::Load(s - 1), right = L::Load(s + 1);
+  const M flat = L::Equal(dj, zero);
+  const M smoothEven = L::And(L::And(flat, L::Equal(L::Load(d - 1), zero)),
+                              L::And(L::NotEqual(sj, right), L::NotEqual(right, L::Load(s + 2))));
+  const M smoothOdd = L::And(L::And(flat, L::Equal(L::Load(d + 1), zero)),
+                             L::And(L::NotEqual(sj, left), L::NotEqual(left, L::Load(s - 2))));
+  // Plain (s + d) k, which is s k for a flat lane, or the weighted sum.
+  const V quarter = L::Set(0.25), weight = L::Set(HwlHeavyK.high);
+  const V even = L::Select(smoothEven, L::Mul(L::Add(sj, L::Mul(left, quarter)), weight), L::Mul(L::Add(sj, dj), k));
+  const V odd = L::Select(smoothOdd, L::Mul(L::Add(sj, L::Mul(right, quarter)), weight), L::Mul(L::Sub(sj, dj), k));
+  M okEven, okOdd;
+  HwlByteResults<L>::Checked(even, okEven);
+  HwlByteResults<L>::Checked(odd, okOdd);
+  // Weighted sums of terms beyond HwlByteTerms go to the exact arithmetic.
+  const V size = L::Abs(sj), terms = L::Set(HwlByteTerms);
+  const M wide = L::Or(L::AndNot(L::AtMost(L::Add(size, L::Abs(left)), terms), smoothEven),
+                       L::AndNot(L::AtMost(L::Add(size, L::Abs(right)), terms), smoothOdd));
+  put.Store(even, odd);
+  if (const int refused = L::Bits(L::Or(L::Not(L::And(okEven, okOdd)), wide)))
+    HwlByteResults<L>::Redo(refused, sj, dj, left, right, L::Not(flat), smoothEven, smoothOdd, even, odd, put,
+                            exact);
+  return L::AllZero(sj, dj, L::Either(left, right));
+}
+
 // The groups of a line's last pass to bytes; at(j) gives the Put of the
 // group from pair j on.
 template <class L, class At>
@@ -659,7 +703,10 @@ void HwlByteGroups(const double* line, int p, const At& at, HwlExactPair exact) 
       [&](int j) {
         for (int g = 0; g < Block; g += L::Width) at(j + g).Store(L::Zero(), L::Zero());
       },
-      [&](int j) { return HwlLineGroup<L, HwlByteResults<L>>(line, p, j, at(j), exact); });
+      [&](int j) {
+        if (j < 2 || j + L::Width > p - 2) return HwlLineGroup<L, HwlByteResults<L>>(line, p, j, at(j), exact);
+        return HwlInnerByteGroup<L>(line + j, line + p + j, at(j), exact);
+      });
 }
 
 template <class L>
