@@ -682,10 +682,11 @@ inline bool HwlInnerByteGroup(const double* s, const double* d, const Put& put, 
   M okEven, okOdd;
   HwlByteResults<L>::Checked(even, okEven);
   HwlByteResults<L>::Checked(odd, okOdd);
-  // Weighted sums of terms beyond HwlByteTerms go to the exact arithmetic.
-  const V size = L::Abs(sj), terms = L::Set(HwlByteTerms);
-  const M wide = L::Or(L::AndNot(L::AtMost(L::Add(size, L::Abs(left)), terms), smoothEven),
-                       L::AndNot(L::AtMost(L::Add(size, L::Abs(right)), terms), smoothOdd));
+  // Weighted sums of terms beyond HwlByteTerms go to the exact arithmetic;
+  // so, more simply, does every lane with a value of half that or more
+  // (none in a picture: samples lie near 0 ... 255).
+  const V half = L::Set(HwlByteTerms / 2);
+  const M wide = L::Not(L::AtMost(L::Max(L::Abs(sj), L::Max(L::Abs(left), L::Abs(right))), half));
   put.Store(even, odd);
   if (const int refused = L::Bits(L::Or(L::Not(L::And(okEven, okOdd)), wide)))
     HwlByteResults<L>::Redo(refused, sj, dj, left, right, L::Not(flat), smoothEven, smoothOdd, even, odd, put,
@@ -723,9 +724,9 @@ void HwlHorizontalByteLanes(const double* line, int p, std::uint8_t* out, const 
     void Store(V e, V o) const { L::StoreWords(out, HwlByteRange<L>(e), HwlByteRange<L>(o), second, third); }
   };
   if (second == nullptr)
-    HwlByteGroups<L>(line, p, [&](int j) { return Bytes{out + 2 * j}; }, exact);
+    HwlByteGroups<L>(line, p, [out](int j) { return Bytes{out + 2 * j}; }, exact);
   else
-    HwlByteGroups<L>(line, p, [&](int j) { return Words{out + 8 * j, second + 2 * j, third + 2 * j}; }, exact);
+    HwlByteGroups<L>(line, p, [out, second, third](int j) { return Words{out + 8 * j, second + 2 * j, third + 2 * j}; }, exact);
 }
 
 template <class L>
