@@ -197,6 +197,20 @@ TEST_F(HwlTool, EncodesAlphaAndPalettePngs) {
   EXPECT_EQ(pixels, std::vector<std::uint8_t>(16 * 16, 0)) << "fully transparent is black";
 }
 
+// Pictures whose buffers hold whole huge pages (tools/hwl/large_pages.cpp)
+// decode to the loader's bytes too.
+TEST_F(HwlTool, LargePicturesDecodeAsSmallOnes) {
+  constexpr int Width = 2048, Height = 1024;  // a 4 MB plane of coefficients
+  WriteHwl("large.hwl", Card(Width, Height, 1), Width, Height, 1, {1, 8});
+  std::vector<std::uint8_t> pixels;
+  HwlHeader header;
+  ASSERT_TRUE(LoadHwlImage(pixels, header, (dir / "large.hwl").string(), true));
+  const ToolRun run = Hwl("decode " + P("large.hwl") + " " + P("out.raw"));
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(ReadFile(dir / "out.raw"), pixels);
+}
+
 // Each error exits with its code, leaves no file and keeps an existing one.
 TEST_F(HwlTool, DecodeErrorsLeaveNoOutput) {
   const fs::path good = WriteHwl("good.hwl", Card(32, 32, 3), 32, 32, 3);
