@@ -662,15 +662,26 @@ void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, 
 // at its first pair's approximation and detail: HwlPairGroup with
 // HwlByteResults, lane for lane. Each of the rule's cases costs a few cheap
 // operations here, less than the branches between them (unpredictable where
-// flat and textured pairs mix) would: every case is computed and each lane
-// takes its own, then checked once.
+// flat and textured pairs mix) would: a group with a flat pair computes
+// every case and each lane takes its own, then checked once.
 template <class L, class Put>
 inline bool HwlInnerByteGroup(const double* s, const double* d, const Put& put, HwlExactPair exact) {
   using V = typename L::V;
   using M = typename L::M;
   const V zero = L::Zero(), k = L::Set(HwlHaarK);
-  const V sj = L::Load(s), dj = L::Load(d), left = L::Load(s - 1), right = L::Load(s + 1);
+  const V sj = L::Load(s), dj = L::Load(d);
   const M flat = L::Equal(dj, zero);
+  if (L::Bits(flat) == 0) {  // no flat pair: the plain rule alone
+    M okEven, okOdd;
+    const V even = HwlByteResults<L>::Checked(L::Mul(L::Add(sj, dj), k), okEven);
+    const V odd = HwlByteResults<L>::Checked(L::Mul(L::Sub(sj, dj), k), okOdd);
+    put.Store(even, odd);
+    if (const int refused = L::Bits(L::Not(L::And(okEven, okOdd))))
+      HwlByteResults<L>::Redo(refused, sj, dj, sj, sj, L::MaskOf(true), L::NoLanes(), L::NoLanes(), even, odd, put,
+                              exact);
+    return false;
+  }
+  const V left = L::Load(s - 1), right = L::Load(s + 1);
   const M smoothEven = L::And(L::And(flat, L::Equal(L::Load(d - 1), zero)),
                               L::And(L::NotEqual(sj, right), L::NotEqual(right, L::Load(s + 2))));
   const M smoothOdd = L::And(L::And(flat, L::Equal(L::Load(d + 1), zero)),
