@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "global_allocation.h"
+
 namespace {
 
 std::atomic<std::size_t> Current{0};
@@ -42,17 +44,4 @@ std::size_t PeakMeter::Extra() const { return Peak - base; }
 
 }  // namespace counting
 
-void* operator new(std::size_t n) { return Allocate(n); }
-void* operator new[](std::size_t n) { return Allocate(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-  try {
-    return Allocate(n);
-  } catch (...) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { Free(p); }
-void operator delete[](void* p) noexcept { Free(p); }
-void operator delete(void* p, std::size_t) noexcept { Free(p); }
-void operator delete[](void* p, std::size_t) noexcept { Free(p); }
+QUENRIK_REPLACE_GLOBAL_ALLOCATION(Allocate, Free)

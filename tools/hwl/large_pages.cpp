@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "global_allocation.h"
+
 namespace {
 
 // The huge page of x86-64 and ARM64 with 4 KiB pages; elsewhere the request
@@ -42,18 +44,5 @@ void* Allocate(std::size_t n) {
 
 }  // namespace
 
-void* operator new(std::size_t n) { return Allocate(n); }
-void* operator new[](std::size_t n) { return Allocate(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-  try {
-    return Allocate(n);
-  } catch (...) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t n, const std::nothrow_t& tag) noexcept { return operator new(n, tag); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+QUENRIK_REPLACE_GLOBAL_ALLOCATION(Allocate, std::free)
 #endif
