@@ -195,7 +195,9 @@ struct HwlScalarLane {
                                    std::uint8_t(Round(odd)),  second[1], third[1], 0};
     std::memcpy(out, words, sizeof words);
   }
-  static V Either(V a, V b) { return std::bit_cast<double>(std::bit_cast<std::uint64_t>(a) | std::bit_cast<std::uint64_t>(b)); }
+  static V Either(V a, V b) {
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(a) | std::bit_cast<std::uint64_t>(b));
+  }
 };
 
 #if defined(FP_FAST_FMA)
@@ -343,14 +345,21 @@ struct HwlByteResults {
     ok = L::AtMost(L::Abs(L::Sub(y, L::Round(y))), L::Set(0.5 - HwlByteMargin));
     return y;
   }
-  static void Plain(V s, V d, V& even, V& odd, M& okEven, M& okOdd) {
+  // The values y, unchecked: (s + d) k and (s - d) k; (s + n / 4) x c.
+  static void PlainValues(V s, V d, V& even, V& odd) {
     const V k = L::Set(HwlHaarK);
-    even = Checked(L::Mul(L::Add(s, d), k), okEven);
-    odd = Checked(L::Mul(L::Sub(s, d), k), okOdd);
+    even = L::Mul(L::Add(s, d), k);
+    odd = L::Mul(L::Sub(s, d), k);
+  }
+  static V SmoothValue(V s, V n) { return L::Mul(L::Add(s, L::Mul(n, L::Set(0.25))), L::Set(HwlHeavyK.high)); }
+  static void Plain(V s, V d, V& even, V& odd, M& okEven, M& okOdd) {
+    PlainValues(s, d, even, odd);
+    Checked(even, okEven);
+    Checked(odd, okOdd);
   }
   static V Times(V s, M& ok) { return Checked(L::Mul(s, L::Set(HwlHaarK)), ok); }
   static V Smooth(V s, V n, M& ok) {
-    const V y = Checked(L::Mul(L::Add(s, L::Mul(n, L::Set(0.25))), L::Set(HwlHeavyK.high)), ok);
+    const V y = Checked(SmoothValue(s, n), ok);
     ok = L::And(ok, L::AtMost(L::Add(L::Abs(s), L::Abs(n)), L::Set(HwlByteTerms)));
     return y;
   }
@@ -580,8 +589,8 @@ inline bool HwlLineGroup(const double* line, int p, int j, const Put& put, HwlEx
 // whole blocks of HwlZeroGroups groups that zeroBlock(j) finds all zero go
 // to storeZeros(j) instead.
 template <class L, class ZeroBlock, class StoreZeros, class Group>
-HWL_ALWAYS_INLINE void HwlWalkGroups(int first, int end, bool zeros, const ZeroBlock& zeroBlock, const StoreZeros& storeZeros,
-                          const Group& group) {
+HWL_ALWAYS_INLINE void HwlWalkGroups(int first, int end, bool zeros, const ZeroBlock& zeroBlock,
+                                     const StoreZeros& storeZeros, const Group& group) {
   constexpr int Block = HwlZeroGroups * L::Width;
   for (int j = first;;) {
     if (zeros && end - j >= Block && zeroBlock(j)) {
@@ -668,17 +677,17 @@ template <class L, class Put>
 inline bool HwlInnerByteGroup(const double* s, const double* d, const Put& put, HwlExactPair exact) {
   using V = typename L::V;
   using M = typename L::M;
-  const V zero = L::Zero(), k = L::Set(HwlHaarK);
+  using R = HwlByteResults<L>;
+  const V zero = L::Zero();
   const V sj = L::Load(s), dj = L::Load(d);
   const M flat = L::Equal(dj, zero);
+  V even, odd;
+  M okEven, okOdd;
   if (L::Bits(flat) == 0) {  // no flat pair: the plain rule alone
-    M okEven, okOdd;
-    const V even = HwlByteResults<L>::Checked(L::Mul(L::Add(sj, dj), k), okEven);
-    const V odd = HwlByteResults<L>::Checked(L::Mul(L::Sub(sj, dj), k), okOdd);
+    R::Plain(sj, dj, even, odd, okEven, okOdd);
     put.Store(even, odd);
     if (const int refused = L::Bits(L::Not(L::And(okEven, okOdd))))
-      HwlByteResults<L>::Redo(refused, sj, dj, sj, sj, L::MaskOf(true), L::NoLanes(), L::NoLanes(), even, odd, put,
-                              exact);
+      R::Redo(refused, sj, dj, sj, sj, L::MaskOf(true), L::NoLanes(), L::NoLanes(), even, odd, put, exact);
     return false;
   }
   const V left = L::Load(s - 1), right = L::Load(s + 1);
@@ -687,12 +696,11 @@ inline bool HwlInnerByteGroup(const double* s, const double* d, const Put& put, 
   const M smoothOdd = L::And(L::And(flat, L::Equal(L::Load(d + 1), zero)),
                              L::And(L::NotEqual(sj, left), L::NotEqual(left, L::Load(s - 2))));
   // Plain (s + d) k, which is s k for a flat lane, or the weighted sum.
-  const V quarter = L::Set(0.25), weight = L::Set(HwlHeavyK.high);
-  const V even = L::Select(smoothEven, L::Mul(L::Add(sj, L::Mul(left, quarter)), weight), L::Mul(L::Add(sj, dj), k));
-  const V odd = L::Select(smoothOdd, L::Mul(L::Add(sj, L::Mul(right, quarter)), weight), L::Mul(L::Sub(sj, dj), k));
-  M okEven, okOdd;
-  HwlByteResults<L>::Checked(even, okEven);
-  HwlByteResults<L>::Checked(odd, okOdd);
+  R::PlainValues(sj, dj, even, odd);
+  even = L::Select(smoothEven, R::SmoothValue(sj, left), even);
+  odd = L::Select(smoothOdd, R::SmoothValue(sj, right), odd);
+  R::Checked(even, okEven);
+  R::Checked(odd, okOdd);
   // Weighted sums of terms beyond HwlByteTerms go to the exact arithmetic;
   // so, more simply, does every lane with a value of half that or more
   // (none in a picture: samples lie near 0 ... 255).
@@ -700,8 +708,7 @@ inline bool HwlInnerByteGroup(const double* s, const double* d, const Put& put, 
   const M wide = L::Not(L::AtMost(L::Max(L::Abs(sj), L::Max(L::Abs(left), L::Abs(right))), half));
   put.Store(even, odd);
   if (const int refused = L::Bits(L::Or(L::Not(L::And(okEven, okOdd)), wide)))
-    HwlByteResults<L>::Redo(refused, sj, dj, left, right, L::Not(flat), smoothEven, smoothOdd, even, odd, put,
-                            exact);
+    R::Redo(refused, sj, dj, left, right, L::Not(flat), smoothEven, smoothOdd, even, odd, put, exact);
   return L::AllZero(sj, dj, L::Either(left, right));
 }
 
@@ -737,7 +744,8 @@ void HwlHorizontalByteLanes(const double* line, int p, std::uint8_t* out, const 
   if (second == nullptr)
     HwlByteGroups<L>(line, p, [out](int j) { return Bytes{out + 2 * j}; }, exact);
   else
-    HwlByteGroups<L>(line, p, [out, second, third](int j) { return Words{out + 8 * j, second + 2 * j, third + 2 * j}; }, exact);
+    HwlByteGroups<L>(
+        line, p, [out, second, third](int j) { return Words{out + 8 * j, second + 2 * j, third + 2 * j}; }, exact);
 }
 
 template <class L>
