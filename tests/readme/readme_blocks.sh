@@ -259,7 +259,7 @@ WriteBlockScript() {
     case "$key" in
       display)
         case "$args" in
-          xvfb*) display="Xvfb -displayfd 3 -screen 0 ${args#xvfb } -nolisten tcp 3>\"\$BLOCK_DIR/display\" >/dev/null 2>&1 &
+          xvfb*) display="Xvfb -displayfd 3 -noreset -screen 0 ${args#xvfb } -nolisten tcp 3>\"\$BLOCK_DIR/display\" >/dev/null 2>&1 &
 until [ -s \"\$BLOCK_DIR/display\" ]; do sleep 0.05; done
 export DISPLAY=:\$(head -1 \"\$BLOCK_DIR/display\")" ;;
         esac ;;

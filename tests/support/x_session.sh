@@ -43,6 +43,9 @@ Step() { echo "[${SECONDS}s] $*"; }
 # time); then openbox for title bars, focus and the close button (with
 # "none", no window manager at all). The limits are generous: the machine may
 # be busy. A server whose window manager does not come up is replaced once.
+# Neither server resets when its last client leaves (-noreset): a reset
+# refuses connections for a moment, and without a window manager the first
+# client, the readiness probe, leaves just before the program comes.
 StartXSession() {
   local size=${1:-1024x768x24} conf=${2:-} wm=${3:-openbox} attempt
   for attempt in 1 2; do
@@ -61,7 +64,7 @@ TryXSession() {
     Xorg -displayfd 3 -noreset -nolisten tcp -config "$conf" -logfile "$TMP/xorg.log" 3>"$TMP/display" >/dev/null 2>&1 &
   else
     Step "starting Xvfb"
-    Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp 3>"$TMP/display" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -noreset -screen 0 "$size" -nolisten tcp 3>"$TMP/display" >/dev/null 2>&1 &
   fi
   server=$!
   PIDS+=($server)
