@@ -67,12 +67,22 @@ SDL_DisplayMode FindDisplayMode() {
   ShowErrorAndExit("No Power, chump!");
 }
 
+bool IsX11() {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  return driver && std::string_view(driver) == "x11";
+}
+
 // The window manager's frame around a captioned window, once it is known.
+// Without a window manager (X11) nothing frames the window, and a video
+// driver that cannot tell the frame's size never will: the client is the
+// whole window.
 void FitOuterSize() {
+  if (IsX11() && !WindowManagerRuns()) return;
   int top = 0, left = 0, bottom = 0, right = 0;
   const Uint32 start = SDL_GetTicks();
-  while (SDL_GetWindowBordersSize(Window.window, &top, &left, &bottom, &right) != 0 ||
-         top + left + bottom + right == 0) {
+  for (;;) {
+    if (SDL_GetWindowBordersSize(Window.window, &top, &left, &bottom, &right) != 0) return;
+    if (top + left + bottom + right != 0) break;
     if (SDL_GetTicks() - start > FrameExtentsWaitMs) return;  // no frame: the client is the window
     SDL_PumpEvents();
     SDL_Delay(10);
@@ -103,8 +113,7 @@ bool SameMode(const SDL_DisplayMode& a, const SDL_DisplayMode& b) {
 }
 
 FullScreenWay ChooseFullScreenWay(const SDL_DisplayMode& mode) {
-  const char* driver = SDL_GetCurrentVideoDriver();
-  if (!driver || std::string_view(driver) != "x11") return FullScreenWay::Request;
+  if (!IsX11()) return FullScreenWay::Request;
   if (WindowManagerDoesFullScreen()) return FullScreenWay::Manager;
   SDL_DisplayMode current{};
   if (SDL_GetCurrentDisplayMode(0, &current) == 0 && SameMode(current, mode)) return FullScreenWay::Placed;

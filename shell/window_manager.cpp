@@ -28,7 +28,13 @@ std::vector<unsigned long> Property(Display* display, Window window, Atom name, 
   return values;
 }
 
-bool AskServer(Display* display) {
+bool RedirectsRoot(Display* display) {
+  XWindowAttributes attributes{};
+  return XGetWindowAttributes(display, DefaultRootWindow(display), &attributes) != 0 &&
+         (attributes.all_event_masks & SubstructureRedirectMask) != 0;
+}
+
+bool DoesFullScreen(Display* display) {
   const Window root = DefaultRootWindow(display);
   const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
   // A window manager that ended leaves its root property behind, naming a
@@ -42,17 +48,22 @@ bool AskServer(Display* display) {
   return false;
 }
 
-}  // namespace
-
-bool WindowManagerDoesFullScreen() {
+// Asks on a connection of its own, with errors as answers (a window named
+// in a property may vanish between two requests); false without a server.
+bool Ask(bool (*question)(Display*)) {
   Display* display = XOpenDisplay(nullptr);
   if (!display) return false;
-  // The check window may vanish between two requests: that error is an answer.
   XSync(display, False);
   int (*const previous)(Display*, XErrorEvent*) = XSetErrorHandler(IgnoreXError);
-  const bool does = AskServer(display);
+  const bool answer = question(display);
   XSync(display, False);
   XSetErrorHandler(previous);
   XCloseDisplay(display);
-  return does;
+  return answer;
 }
+
+}  // namespace
+
+bool WindowManagerRuns() { return Ask(RedirectsRoot); }
+
+bool WindowManagerDoesFullScreen() { return Ask(DoesFullScreen); }

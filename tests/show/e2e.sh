@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end runs of the real, unchanged quenrik program under private X
 # servers, with the dialog accepted by its default button.
-#   e2e.sh CASE QUENRIK MAKE_SHOW_DATA REPO_DATA_DIR XORG_CONF [DIALOG_DRIVER]
+#   e2e.sh CASE QUENRIK MAKE_SHOW_DATA REPO_DATA_DIR XORG_CONF WM_PROBE [DIALOG_DRIVER]
 # Cases: play, sigterm, signals, keys, windowed, no-wm, missing-loading, box-signals, missing-music,
 # no-audio, no-mode, no-display.
 # windowed needs DIALOG_DRIVER (it tells where the dialog's controls are).
@@ -9,7 +9,7 @@ set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../support/x_session.sh"
 CASE=$1
 QUENRIK=$(realpath "$2") MAKE_SHOW_DATA=$(realpath "$3") REPO_DATA=$(realpath -m "$4") XORG_CONF=$(realpath "$5")
-DIALOG_DRIVER=${6:+$(realpath "$6")}
+WM_PROBE=$(realpath "$6") DIALOG_DRIVER=${7:+$(realpath "$7")}
 
 FailDetails() { [ -f "$TMP/stderr" ] && sed 's/^/  quenrik: /' "$TMP/stderr" >&2; }
 
@@ -211,6 +211,7 @@ case $CASE in
   windowed)
     [ -n "$DIALOG_DRIVER" ] || Fail "windowed needs the dialog driver"
     StartServer xorg
+    [ "$("$WM_PROBE")" = "1 1" ] || Fail "openbox not seen as a window manager doing full screen: $("$WM_PROBE")"
     before=$(CurrentMode)
     StartShow SDL_AUDIODRIVER=dummy
     dialog=$(WaitForWindow Config 10) || Fail "the configuration dialog did not appear"
@@ -236,6 +237,22 @@ case $CASE in
     xdotool key Escape
     WaitForShow 30
     [ "$SHOW_RC" = 0 ] || Fail "exit code $SHOW_RC after a key, expected 0"
+    # Without a window manager nothing frames the window: the client is the
+    # whole 640 x 480 window at (0, 0). (Keys go where the pointer is.)
+    Step "xvfb without a window manager"
+    StartServer xvfb none
+    [ "$("$WM_PROBE")" = "0 0" ] || Fail "a window manager seen where none runs: $("$WM_PROBE")"
+    StartShow SDL_AUDIODRIVER=dummy
+    dialog=$(WaitForWindow Config 10) || Fail "the configuration dialog did not appear"
+    xdotool mousemove --sync --window "$dialog" $("$DIALOG_DRIVER" --where fullscreen) click 1
+    sleep 0.3
+    xdotool mousemove --sync --window "$dialog" 5 5 key Return
+    window=$(WaitForWindow quenrik 10) || Fail "no window titled quenrik"
+    ReadGeometry "$window"
+    [ "${w}x$h+$x+$y" = 640x480+0+0 ] || Fail "the window is at ${w}x$h+$x+$y, expected 640x480+0+0"
+    xdotool mousemove --sync --window "$window" 5 5 key Escape
+    WaitForShow 30
+    [ "$SHOW_RC" = 0 ] || Fail "exit code $SHOW_RC after a key, expected 0"
     ;;
   no-wm)
     # No window manager: on a screen already in the show's mode (Xvfb) the
@@ -244,6 +261,7 @@ case $CASE in
     for server in xvfb xorg; do
       Step "$server without a window manager"
       if [ $server = xorg ]; then StartServer xorg none; else StartXSession 640x480x24 "" none; fi
+      [ "$("$WM_PROBE")" = "0 0" ] || Fail "a window manager seen where none runs: $("$WM_PROBE")"
       before=$(CurrentMode)
       StartShow SDL_AUDIODRIVER=dummy
       AcceptDialog

@@ -4,7 +4,8 @@
 // Prints the time from process start to the first frame of the main loop,
 // step by step (each host operation of the start-up is timed), and the
 // spacing of frames in music time over the first ProbeMs of the show (or
-// --until MS), then ends the show there. --log FILE writes each presented
+// --until MS), then ends the show there. --windowed: the dialog's windowed
+// mode instead of full screen. --log FILE writes each presented
 // frame's music time and the steady clock's time (CLOCK_MONOTONIC, ns) just
 // after it was presented, one "music_ms steady_ns" line each (for
 // tests/sound/measure-av-sync.sh).
@@ -13,7 +14,7 @@
 // and executes itself again at once, so that loading the program and its
 // libraries is counted too.
 // Run it in a directory with data/, under an X server with a 640x480 mode:
-//   xvfb-run -a -s "-screen 0 640x480x24" quenrik_frame_probe [--until MS] [--log FILE]
+//   xvfb-run -a -s "-screen 0 640x480x24" quenrik_frame_probe [--until MS] [--log FILE] [--windowed]
 #include <unistd.h>
 
 #include <algorithm>
@@ -125,9 +126,12 @@ int main(int argc, char** argv) {
   ProcessStart = StartTime(argv);
   Mark("process start to main");
   const char* logPath = nullptr;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--until") == 0) ProbeMs = std::atoi(argv[i + 1]);
-    if (std::strcmp(argv[i], "--log") == 0) logPath = argv[i + 1];
+  bool windowed = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--windowed") == 0) windowed = true;
+    if (i + 1 == argc) break;
+    if (std::strcmp(argv[i], "--until") == 0) ProbeMs = std::atoi(argv[++i]);
+    else if (std::strcmp(argv[i], "--log") == 0) logPath = argv[++i];
   }
   FrameClocks.reserve(10000);
   FrameTimes.reserve(10000);
@@ -141,6 +145,7 @@ int main(int argc, char** argv) {
   host.music.Open = TimedOpen;
   host.music.Play = TimedPlay;
   host.FramePresented = FramePresented;
+  if (windowed) host.settings.Fullscreen = false;
   const int code = RunShow(host);
   if (std::FILE* log = logPath != nullptr ? std::fopen(logPath, "w") : nullptr) {
     for (size_t i = 0; i < FrameClocks.size(); ++i)
