@@ -14,6 +14,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -224,11 +225,22 @@ double ScanBound(const double* x, std::size_t count) {
 }
 
 // True when a band of coefficients holds a negative one: times a factor of
-// +0 it is -0.
+// +0 it is -0. A band of zeros (a plain area) is read through, so the sign
+// bits are gathered four coefficients at a time.
 bool HasNegative(const std::int16_t* c, std::size_t stride, int x0, int x1, int y0, int y1) {
-  for (int y = y0; y < y1; ++y)
-    for (int x = x0; x < x1; ++x)
-      if (c[std::size_t(y) * stride + x] < 0) return true;
+  constexpr std::uint64_t Signs = 0x8000'8000'8000'8000;
+  for (int y = y0; y < y1; ++y) {
+    const std::int16_t* row = c + std::size_t(y) * stride;
+    std::uint64_t bits = 0;
+    int x = x0;
+    for (; x + 4 <= x1; x += 4) {
+      std::uint64_t four;
+      std::memcpy(&four, row + x, sizeof four);
+      bits |= four;
+    }
+    for (; x < x1; ++x) bits |= std::uint16_t(row[x]);
+    if ((bits & Signs) != 0) return true;
+  }
   return false;
 }
 
