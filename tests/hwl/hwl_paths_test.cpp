@@ -123,6 +123,38 @@ TEST(HwlPaths, SparseFiles) {
   }
 }
 
+// Bands whose scale is 0: every value a zero, +0 where the coefficient is
+// not negative and -0 where it is (s x k of a -0 is -0, which the vector
+// rows would make +0: such a band is not theirs). The approximation band's
+// scale is 0, and every band's in half the files; a file holds no negative
+// coefficient, one (in the approximation band), or many. Narrow files give
+// bands whose width is not a multiple of four.
+TEST(HwlPaths, ZeroScaleBands) {
+  std::mt19937 rng(4242);
+  for (int i = 0; i < 24; ++i) {
+    testhwl::File f;
+    f.levels = 1 + int(rng() % 3);
+    f.valueBits = 8;
+    f.bitsPerPixel = 8;
+    f.width = (1 + int(rng() % 7)) << (f.levels + 1);
+    f.height = (1 + int(rng() % 3)) << (f.levels + 1);
+    std::vector<int> c(std::size_t(f.width) * f.height, 0);
+    for (int& v : c) v = int(rng() % 40);
+    const int w = f.width >> (f.levels + 1), h = f.height >> (f.levels + 1);
+    const auto negative = [&] { return -1 - int(rng() % 30); };
+    if (i % 3 == 1) c[std::size_t(rng() % h) * f.width + rng() % w] = negative();
+    if (i % 3 == 2)
+      for (int& v : c)
+        if (rng() % 4 == 0) v = negative();
+    testhwl::Plane& plane = f.planes.emplace_back();
+    for (int b = 0; b <= f.levels; ++b)
+      plane.scales.push_back(i % 2 == 0 || rng() % 2 == 0 ? 0.0 : std::uniform_real_distribution<double>(0.05, 4)(rng));
+    plane.scales.push_back(0.0);
+    testhwl::CodeCoefficients(c, f.valueBits, plane, &rng);
+    ExpectSameOnEveryPath(testhwl::Write(f), "file " + std::to_string(i) + " with zero scales");
+  }
+}
+
 TEST(HwlPaths, AnalysedPictures) {
   const auto picture = testhwl::Picture(192, 192);
   for (const int bits : {2, 8})
