@@ -82,8 +82,25 @@ AcceptDialog() {
     sleep 0.1
   done
   [ -n "$id" ] || Fail "the configuration dialog did not appear"
-  xdotool windowactivate --sync "$id" >/dev/null 2>&1 || xdotool mousemove --sync --window "$id" 10 10
-  xdotool key Return
+  KeyTo "$id" Return
+}
+
+# Types key $2 into window $1: activated by the window manager, or without
+# one under the pointer.
+KeyTo() {
+  xdotool windowactivate --sync "$1" >/dev/null 2>&1 || xdotool mousemove --sync --window "$1" 10 10
+  xdotool key "$2"
+}
+
+# Unticks the dialog's full-screen box and presses "Go!"; the show's window
+# is then in $window.
+GoWindowed() {
+  local dialog
+  dialog=$(WaitForWindow Config 10) || Fail "the configuration dialog did not appear"
+  xdotool mousemove --sync --window "$dialog" $("$DIALOG_DRIVER" --where fullscreen) click 1
+  sleep 0.3
+  KeyTo "$dialog" Return
+  window=$(WaitForWindow quenrik 10) || Fail "no window titled quenrik"
 }
 
 # Waits up to $1 seconds for the show to end; its exit code is in SHOW_RC.
@@ -214,12 +231,7 @@ case $CASE in
     [ "$("$WM_PROBE")" = "1 1" ] || Fail "openbox not seen as a window manager doing full screen: $("$WM_PROBE")"
     before=$(CurrentMode)
     StartShow SDL_AUDIODRIVER=dummy
-    dialog=$(WaitForWindow Config 10) || Fail "the configuration dialog did not appear"
-    xdotool mousemove --sync --window "$dialog" $("$DIALOG_DRIVER" --where fullscreen) click 1
-    sleep 0.3
-    xdotool windowactivate --sync "$dialog" >/dev/null 2>&1
-    xdotool key Return
-    window=$(WaitForWindow quenrik 10) || Fail "no window titled quenrik"
+    GoWindowed
     sleep 2
     # Outer size 640 x 480 at (0, 0): the client plus the frame openbox puts around it.
     ReadGeometry "$window"
@@ -233,24 +245,19 @@ case $CASE in
     sleep 1
     kill -0 "$SHOW_PID" 2>/dev/null || Fail "the close box ended the show"
     [ "$(CurrentMode)" = "$before" ] || Fail "windowed mode changed the display mode"
-    xdotool windowactivate --sync "$window" >/dev/null 2>&1
-    xdotool key Escape
+    KeyTo "$window" Escape
     WaitForShow 30
     [ "$SHOW_RC" = 0 ] || Fail "exit code $SHOW_RC after a key, expected 0"
     # Without a window manager nothing frames the window: the client is the
-    # whole 640 x 480 window at (0, 0). (Keys go where the pointer is.)
+    # whole 640 x 480 window at (0, 0).
     Step "xvfb without a window manager"
     StartServer xvfb none
     [ "$("$WM_PROBE")" = "0 0" ] || Fail "a window manager seen where none runs: $("$WM_PROBE")"
     StartShow SDL_AUDIODRIVER=dummy
-    dialog=$(WaitForWindow Config 10) || Fail "the configuration dialog did not appear"
-    xdotool mousemove --sync --window "$dialog" $("$DIALOG_DRIVER" --where fullscreen) click 1
-    sleep 0.3
-    xdotool mousemove --sync --window "$dialog" 5 5 key Return
-    window=$(WaitForWindow quenrik 10) || Fail "no window titled quenrik"
+    GoWindowed
     ReadGeometry "$window"
     [ "${w}x$h+$x+$y" = 640x480+0+0 ] || Fail "the window is at ${w}x$h+$x+$y, expected 640x480+0+0"
-    xdotool mousemove --sync --window "$window" 5 5 key Escape
+    KeyTo "$window" Escape
     WaitForShow 30
     [ "$SHOW_RC" = 0 ] || Fail "exit code $SHOW_RC after a key, expected 0"
     ;;

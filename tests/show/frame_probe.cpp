@@ -128,10 +128,10 @@ int main(int argc, char** argv) {
   const char* logPath = nullptr;
   bool windowed = false;
   for (int i = 1; i < argc; ++i) {
+    const bool valued = i + 1 < argc;
     if (std::strcmp(argv[i], "--windowed") == 0) windowed = true;
-    if (i + 1 == argc) break;
-    if (std::strcmp(argv[i], "--until") == 0) ProbeMs = std::atoi(argv[++i]);
-    else if (std::strcmp(argv[i], "--log") == 0) logPath = argv[++i];
+    else if (valued && std::strcmp(argv[i], "--until") == 0) ProbeMs = std::atoi(argv[++i]);
+    else if (valued && std::strcmp(argv[i], "--log") == 0) logPath = argv[++i];
   }
   FrameClocks.reserve(10000);
   FrameTimes.reserve(10000);
