@@ -401,8 +401,8 @@ inline typename L::V HwlByteRange(typename L::V x) {
 // light text on black) the processor mispredicts those branches and
 // computing both is cheaper; where the cases come in long runs (a large
 // photograph) the branches are slightly faster. The vertical rows take it
-// (a tenth faster on the show's pictures, a few percent slower at 2048 x
-// 2048); the horizontal rows, slower with it on every picture, do not.
+// (a tenth faster on the show's pictures, 1 to 3 % slower at 2048 x 2048);
+// the horizontal rows, slower with it on every picture, do not.
 template <class L, bool Ends, class Get, class Put, class Results = HwlDoubleResults<L>, bool BothSides = false>
 inline bool HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& put, HwlExactPair exact) {
   using V = typename L::V;
@@ -680,11 +680,11 @@ void HwlHorizontalLanes(const double* line, int p, int j0, int j1, double* out, 
 // at its first pair's approximation and detail: HwlPairGroup with
 // HwlByteResults, lane for lane. Each of the rule's cases costs a few cheap
 // operations here, less than the branches between them (unpredictable where
-// flat and textured pairs mix) would: a group with a flat pair computes
-// every case and each lane takes its own, then checked once. (Every group
-// doing so, the branch below gone, measured 2 % faster on the show's
-// pictures but 3 % slower at 2048 x 2048, whose groups without a flat pair
-// come in long runs.)
+// flat and textured pairs mix) would: every group computes every case and
+// each lane takes its own, then checked once. (A branch to the plain
+// formula alone for groups without a flat pair measured 2 % slower on the
+// show's pictures, 1 to 4 % faster at 2048 x 2048, whose groups without a
+// flat pair come in long runs.)
 template <class L, class Put>
 inline bool HwlInnerByteGroup(const double* s, const double* d, const Put& put, HwlExactPair exact) {
   using V = typename L::V;
@@ -695,13 +695,6 @@ inline bool HwlInnerByteGroup(const double* s, const double* d, const Put& put, 
   const M flat = L::Equal(dj, zero);
   V even, odd;
   M okEven, okOdd;
-  if (L::Bits(flat) == 0) {  // no flat pair: the plain rule alone
-    R::Plain(sj, dj, even, odd, okEven, okOdd);
-    put.Store(even, odd);
-    if (const int refused = L::Bits(L::Not(L::And(okEven, okOdd))))
-      R::Redo(refused, sj, dj, sj, sj, L::MaskOf(true), L::NoLanes(), L::NoLanes(), even, odd, put, exact);
-    return false;
-  }
   const V left = L::Load(s - 1), right = L::Load(s + 1);
   const M smoothEven = L::And(L::And(flat, L::Equal(L::Load(d - 1), zero)),
                               L::And(L::NotEqual(sj, right), L::NotEqual(right, L::Load(s + 2))));
