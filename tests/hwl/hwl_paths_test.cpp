@@ -90,6 +90,18 @@ TEST(HwlPaths, RandomFiles) {
   }
 }
 
+// A file of 8-bit values without planes yet: 1 ... maxLevels levels, its
+// sides 1 ... widthSteps and 1 ... heightSteps times the coarsest step's.
+testhwl::File SmallFile(std::mt19937& rng, int maxLevels, int widthSteps, int heightSteps, int bitsPerPixel) {
+  testhwl::File f;
+  f.levels = 1 + int(rng() % maxLevels);
+  f.valueBits = 8;
+  f.bitsPerPixel = bitsPerPixel;
+  f.width = (1 + int(rng() % widthSteps)) << (f.levels + 1);
+  f.height = (1 + int(rng() % heightSteps)) << (f.levels + 1);
+  return f;
+}
+
 // Dark files: nearly every coefficient zero, a few alone and a few in
 // patches, so that runs of zero pairs start and end at every column, at the
 // ends of lines and next to single values; a third with extreme and
@@ -97,12 +109,7 @@ TEST(HwlPaths, RandomFiles) {
 TEST(HwlPaths, SparseFiles) {
   std::mt19937 rng(777);
   for (int i = 0; i < 24; ++i) {
-    testhwl::File f;
-    f.levels = 1 + int(rng() % 4);
-    f.valueBits = 8;
-    f.bitsPerPixel = i % 2 == 0 ? 24 : 8;
-    f.width = (1 + int(rng() % 8)) << (f.levels + 1);
-    f.height = (1 + int(rng() % 4)) << (f.levels + 1);
+    testhwl::File f = SmallFile(rng, 4, 8, 4, i % 2 == 0 ? 24 : 8);
     for (int p = 0; p < (f.bitsPerPixel == 24 ? 3 : 1); ++p) {
       std::vector<int> c(std::size_t(f.width) * f.height, 0);
       for (int& v : c)
@@ -132,12 +139,7 @@ TEST(HwlPaths, SparseFiles) {
 TEST(HwlPaths, ZeroScaleBands) {
   std::mt19937 rng(4242);
   for (int i = 0; i < 24; ++i) {
-    testhwl::File f;
-    f.levels = 1 + int(rng() % 3);
-    f.valueBits = 8;
-    f.bitsPerPixel = 8;
-    f.width = (1 + int(rng() % 7)) << (f.levels + 1);
-    f.height = (1 + int(rng() % 3)) << (f.levels + 1);
+    testhwl::File f = SmallFile(rng, 3, 7, 3, 8);
     std::vector<int> c(std::size_t(f.width) * f.height, 0);
     for (int& v : c) v = int(rng() % 40);
     const int w = f.width >> (f.levels + 1), h = f.height >> (f.levels + 1);
