@@ -321,20 +321,30 @@ struct HwlDoubleResults {
 //   |X| + 2^-1074 (n / 4 and the product may lose bits below 2^-1074; a sum
 //   of doubles never does), below 2^-51.47 |X| + 2^-1074.
 // Together |y - R| < 2^-51.04 |X| + 2^-48.8 (the terms of weighted sums at
-// most HwlByteTerms; larger ones are refused). A lane is kept when |y -
-// rint(y)| <= 1/2 - HwlByteMargin; the difference is exact (Sterbenz: y and
-// rint(y) are within a factor of two, or rint(y) is 0), and NaN and
-// infinities fail. Where |X| <= 2^9, |y - R| < 2^-42.04 + 2^-48.8 <
-// 2^-41.9, far below the margin: R lies strictly within 1/2 of rint(y) and
-// rounds to it, and SampleToByte(R) is rint(y) clamped to [0, 255], the
-// byte of y (rounding and clamping commute). Where |X| > 2^9, y and R both
-// lie beyond 511 on X's side and clamp to the same end. The margin is 2^11.9
-// times the error: what is refused is y within 2^-30 of a half (about one
-// value in 2^29, unless the values sit on halves), infinities and NaN, and
-// weighted sums of terms beyond HwlByteTerms (no picture's samples come
-// near it); the exact arithmetic and SampleToByte settle those.
+// most HwlByteTerms; larger ones are refused).
+// - The details may be estimates d' of the exact d, |d' - d| <= 2^-50 |d|
+//   (HwlDetailResults; HwlExactDetails gives the exact ones). A plain pair
+//   with |s| above HwlByteWide = 2^15 is refused. y is then the value of
+//   the formula on d', whose exact value lies k |d' - d| from X. Where |X|
+//   <= 2^9, |d| <= |s| + 2^9 / k < 2^15.04 and so k |d' - d| < 2^-35.46:
+//   |y - R| < 2^-51.04 |X| + 2^-48.8 + 2^-35.46. Where |X| > 2^9, k |d' -
+//   d| is below 2^-34.5 (|d| up to 2^16) or below 2^-49 |X| (|X| >= k |d|
+//   / 2 beyond).
+// A lane is kept when |y - rint(y)| <= 1/2 - HwlByteMargin; the difference
+// is exact (Sterbenz: y and rint(y) are within a factor of two, or rint(y)
+// is 0), and NaN and infinities fail. Where |X| <= 2^9, |y - R| < 2^-42.04
+// + 2^-48.8 + 2^-35.46 < 2^-35.4, far below the margin: R lies strictly
+// within 1/2 of rint(y) and rounds to it, and SampleToByte(R) is rint(y)
+// clamped to [0, 255], the byte of y (rounding and clamping commute). Where
+// |X| > 2^9, y and R both lie beyond 511 on X's side and clamp to the same
+// end. The margin is 2^5.4 times the error: what is refused is y within
+// 2^-30 of a half (about one value in 2^29, unless the values sit on
+// halves), infinities and NaN, and values beyond HwlByteWide (no picture's
+// samples come near it); the exact arithmetic and SampleToByte settle
+// those, with the exact details.
 constexpr double HwlByteMargin = 0x1p-30;
 constexpr double HwlByteTerms = 0x1p16;
+constexpr double HwlByteWide = HwlByteTerms / 2;
 static_assert(HwlHeavyK.low < 0x1p-54 && HwlHeavyK.high > 0.5656);
 
 template <class L>
@@ -356,6 +366,9 @@ struct HwlByteResults {
     PlainValues(s, d, even, odd);
     Checked(even, okEven);
     Checked(odd, okOdd);
+    const M narrow = L::AtMost(L::Abs(s), L::Set(HwlByteWide));
+    okEven = L::And(okEven, narrow);
+    okOdd = L::And(okOdd, narrow);
   }
   static V Times(V s, M& ok) { return Checked(L::Mul(s, L::Set(HwlHaarK)), ok); }
   static V Smooth(V s, V n, M& ok) {
@@ -376,10 +389,65 @@ struct HwlByteResults {
     double ev[L::Width], od[L::Width];
     L::Store(ev, even);
     L::Store(od, odd);
-    HwlRedoLanes<L>(refused, s, d, left, right, plain, smoothEven, smoothOdd, Lanes{ev, od}, exact);
+    HwlRedoLanes<L>(refused, s, put.ExactDetails(refused, d), left, right, plain, smoothEven, smoothOdd, Lanes{ev, od},
+                    exact);
     put.Store(L::Load(ev), L::Load(od));
   }
 };
+
+// Estimates of the details of a plane's last horizontal pass (the last
+// step's right half): only their zeros decide that pass's rule, and only
+// its bytes are kept, so they need not be the exact doubles R. With X the
+// exact value of the formula, as above, the estimate y is (s + d) k, (s -
+// d) k, s k or (s + n / 4) x c, each operation rounded to double, and so
+// within 2^-51.47 |X| of X; R is within 2^-52.98 |X| (for a weighted sum of
+// terms of one sign the roundings of its terms shrink with X too), so |y -
+// R| < 2^-51.04 |X| <= 2^-50 |R|. y is 0 exactly where X and R are: a sum
+// of doubles of HwlLaneFloor's range is 0 only when it is exact, and
+// nothing underflows. Weighted sums of mixed signs (R is then off by up to
+// 2^-64 of the terms, which may cancel) go to the exact arithmetic.
+template <class L>
+struct HwlDetailResults {
+  static constexpr bool BranchFree = true;  // (HwlPairGroup)
+  using V = typename L::V;
+  using M = typename L::M;
+  static void Plain(V s, V d, V& even, V& odd, M& okEven, M& okOdd) {
+    HwlByteResults<L>::PlainValues(s, d, even, odd);
+    okEven = okOdd = L::MaskOf(true);
+  }
+  static V Times(V s, M& ok) {
+    ok = L::MaskOf(true);
+    return L::Mul(s, L::Set(HwlHaarK));
+  }
+  static V Smooth(V s, V n, M& ok) {
+    ok = L::Not(L::SignsDiffer(s, n));
+    return HwlByteResults<L>::SmoothValue(s, n);
+  }
+  template <class Put>
+  static void Redo(int refused, V s, V d, V left, V right, M plain, M smoothEven, M smoothOdd, V, V, const Put& put,
+                   HwlExactPair exact) {
+    HwlRedoLanes<L>(refused, s, d, left, right, plain, smoothEven, smoothOdd, put, exact);
+  }
+};
+
+// Where a line's details are estimates, the exact double of detail j:
+// call(context, j).
+struct HwlExactDetails {
+  double (*call)(const void* context, int j);
+  const void* context;
+};
+
+// d with the refused lanes' details made exact, for the group of pairs
+// from j on (details: none where they are exact already).
+template <class L>
+inline typename L::V HwlExactDetailLanes(const HwlExactDetails* details, int j, int refused, typename L::V d) {
+  if (details == nullptr) return d;
+  double dv[L::Width];
+  L::Store(dv, d);
+  for (int i = 0; i < L::Width; ++i)
+    if ((refused >> i & 1) != 0) dv[i] = details->call(details->context, j + i);
+  return L::Load(dv);
+}
 
 // x clamped to [0, 255] (NaN gives 0), for StoreBytes and StoreWords.
 template <class L>
@@ -403,6 +471,11 @@ inline typename L::V HwlByteRange(typename L::V x) {
 // photograph) the branches are slightly faster. The vertical rows take it
 // (a tenth faster on the show's pictures, 1 to 3 % slower at 2048 x 2048);
 // the horizontal rows, slower with it on every picture, do not.
+// Results whose cases cost a few operations each (HwlDetailResults) go
+// further: every group computes every case, the plain formula included, and
+// each lane takes its own (the show's pictures 1.5 % faster).
+template <class R>
+concept HwlBranchFree = requires { requires R::BranchFree; };
 template <class L, bool Ends, class Get, class Put, class Results = HwlDoubleResults<L>, bool BothSides = false>
 inline bool HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& put, HwlExactPair exact) {
   using V = typename L::V;
@@ -413,7 +486,7 @@ inline bool HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& 
   const int flatBits = L::Bits(flat);
   V even, odd;
   M okEven, okOdd;
-  if (flatBits == 0) {
+  if (!HwlBranchFree<Results> && flatBits == 0) {
     Results::Plain(s, d, even, odd, okEven, okOdd);
     put.Store(even, odd);
     if (const int refused = L::Bits(L::Not(L::And(okEven, okOdd))))
@@ -437,20 +510,20 @@ inline bool HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& 
   const M smoothEven =
       L::And(L::And(smoothable, L::Equal(get.D(-1), zero)), L::And(L::NotEqual(s, right), farRight));
   const M smoothOdd = L::And(L::And(smoothable, L::Equal(get.D(1), zero)), L::And(L::NotEqual(s, left), farLeft));
-  if (flatBits == L::Full) {
+  if (!HwlBranchFree<Results> && flatBits == L::Full) {
     even = odd = Results::Times(s, okEven);
     okOdd = okEven;
   } else {
     // A flat lane's detail is +0: the plain formula gives s k there.
     Results::Plain(s, d, even, odd, okEven, okOdd);
   }
-  if (BothSides || L::Bits(smoothEven) != 0) {
+  if (BothSides || HwlBranchFree<Results> || L::Bits(smoothEven) != 0) {
     M ok;
     const V w = Results::Smooth(s, left, ok);
     even = L::Select(smoothEven, w, even);
     okEven = L::SelectMask(smoothEven, ok, okEven);
   }
-  if (BothSides || L::Bits(smoothOdd) != 0) {
+  if (BothSides || HwlBranchFree<Results> || L::Bits(smoothOdd) != 0) {
     M ok;
     const V w = Results::Smooth(s, right, ok);
     odd = L::Select(smoothOdd, w, odd);
@@ -501,9 +574,13 @@ using HwlHorizontalRow = void (*)(const double* line, int p, int j0, int j1, dou
 // bytes: the last horizontal pass of a plane, all p pairs of the line (p at
 //   least Width; read as by horizontal): SampleToByte of the 2p samples at
 //   out[0 ...], or, where second and third are given, 2p words from out on
-//   as StoreWords makes them.
+//   as StoreWords makes them. Where `details` is given, the line's details
+//   are estimates as verticalDetails makes them.
+// verticalDetails: as vertical for the last step's right half, two bands of
+//   coefficients, where its results go to bytes: estimates of them
+//   (HwlDetailResults).
 using HwlByteRow = void (*)(const double* line, int p, std::uint8_t* out, const std::uint8_t* second,
-                            const std::uint8_t* third, HwlExactPair exact);
+                            const std::uint8_t* third, const HwlExactDetails* details, HwlExactPair exact);
 
 struct HwlLaneRows {
   int width;
@@ -512,6 +589,7 @@ struct HwlLaneRows {
   HwlVerticalRow<std::int16_t, std::int16_t> verticalCoefficients;
   HwlHorizontalRow horizontal;
   HwlByteRow bytes;
+  HwlVerticalRow<std::int16_t, std::int16_t> verticalDetails;
 };
 
 // ---- Runs of zeros.
@@ -613,7 +691,7 @@ HWL_ALWAYS_INLINE void HwlWalkGroups(int first, int end, bool zeros, const ZeroB
   }
 }
 
-template <class L, class SValue, class DValue>
+template <class L, class SValue, class DValue, template <class> class Results = HwlDoubleResults>
 void HwlVerticalLanes(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor, int count,
                       int j, int p, double* even, double* odd, HwlExactPair exact) {
   using V = typename L::V;
@@ -653,7 +731,7 @@ void HwlVerticalLanes(const SValue* const* sRows, const DValue* const* dRows, do
       [&](int c) {
         const Get get{sRows, dRows, c, sf, df};
         const Put put{even + c, odd + c};
-        using R = HwlDoubleResults<L>;
+        using R = Results<L>;
         const bool zero = atEnds ? HwlPairGroup<L, true, Get, Put, R, true>(get, ends, put, exact)
                                  : HwlPairGroup<L, false, Get, Put, R, true>(get, ends, put, exact);
         return zero && zerosStay;
@@ -707,9 +785,10 @@ inline bool HwlInnerByteGroup(const double* s, const double* d, const Put& put, 
   R::Checked(even, okEven);
   R::Checked(odd, okOdd);
   // Weighted sums of terms beyond HwlByteTerms go to the exact arithmetic;
-  // so, more simply, does every lane with a value of half that or more
-  // (none in a picture: samples lie near 0 ... 255).
-  const V half = L::Set(HwlByteTerms / 2);
+  // so, more simply, does every lane with a value beyond HwlByteWide (none
+  // in a picture: samples lie near 0 ... 255), which also bounds the
+  // estimated details that matter.
+  const V half = L::Set(HwlByteWide);
   const M wide = L::Not(L::AtMost(L::Max(L::Abs(sj), L::Max(L::Abs(left), L::Abs(right))), half));
   put.Store(even, odd);
   if (const int refused = L::Bits(L::Or(L::Not(L::And(okEven, okOdd)), wide)))
@@ -735,28 +814,35 @@ void HwlByteGroups(const double* line, int p, const At& at, HwlExactPair exact) 
 
 template <class L>
 void HwlHorizontalByteLanes(const double* line, int p, std::uint8_t* out, const std::uint8_t* second,
-                            const std::uint8_t* third, HwlExactPair exact) {
+                            const std::uint8_t* third, const HwlExactDetails* details, HwlExactPair exact) {
   using V = typename L::V;
   struct Bytes {
     std::uint8_t* out;
+    int j;
+    const HwlExactDetails* details;
     void Store(V e, V o) const { L::StoreBytes(out, HwlByteRange<L>(e), HwlByteRange<L>(o)); }
+    V ExactDetails(int refused, V d) const { return HwlExactDetailLanes<L>(details, j, refused, d); }
   };
   struct Words {
     std::uint8_t* out;
     const std::uint8_t *second, *third;
+    int j;
+    const HwlExactDetails* details;
     void Store(V e, V o) const { L::StoreWords(out, HwlByteRange<L>(e), HwlByteRange<L>(o), second, third); }
+    V ExactDetails(int refused, V d) const { return HwlExactDetailLanes<L>(details, j, refused, d); }
   };
   if (second == nullptr)
-    HwlByteGroups<L>(line, p, [out](int j) { return Bytes{out + 2 * j}; }, exact);
+    HwlByteGroups<L>(line, p, [=](int j) { return Bytes{out + 2 * j, j, details}; }, exact);
   else
     HwlByteGroups<L>(
-        line, p, [out, second, third](int j) { return Words{out + 8 * j, second + 2 * j, third + 2 * j}; }, exact);
+        line, p, [=](int j) { return Words{out + 8 * j, second + 2 * j, third + 2 * j, j, details}; }, exact);
 }
 
 template <class L>
 constexpr HwlLaneRows HwlLaneRowsOf() {
   return {L::Width, HwlVerticalLanes<L, double, double>, HwlVerticalLanes<L, double, std::int16_t>,
-          HwlVerticalLanes<L, std::int16_t, std::int16_t>, HwlHorizontalLanes<L>, HwlHorizontalByteLanes<L>};
+          HwlVerticalLanes<L, std::int16_t, std::int16_t>, HwlHorizontalLanes<L>, HwlHorizontalByteLanes<L>,
+          HwlVerticalLanes<L, std::int16_t, std::int16_t, HwlDetailResults>};
 }
 
 // ---- The pair check, one pair at a time, for any doubles.

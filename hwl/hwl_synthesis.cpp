@@ -143,7 +143,8 @@ void ExactHorizontal(const double* line, int p, int j0, int j1, double* out, Hwl
 template <class Results>
 constexpr HwlLaneRows ExactRowsOf() {
   return {1, ExactVertical<Results, double, double>, ExactVertical<Results, double, std::int16_t>,
-          ExactVertical<Results, std::int16_t, std::int16_t>, ExactHorizontal<Results>, nullptr};
+          ExactVertical<Results, std::int16_t, std::int16_t>, ExactHorizontal<Results>, nullptr,
+          ExactVertical<Results, std::int16_t, std::int16_t>};
 }
 
 // The x87 evaluates every pair the row check refuses or cannot take, where
@@ -267,6 +268,30 @@ constexpr int MaxLaneWidth = 4;
 
 std::size_t RowDoubles(int width) { return 2 * (std::size_t(width) + 2 * Margin) + 2 * (PiecePairs + MaxLaneWidth); }
 
+// The last step's right half as the byte pass reads it: estimates made by
+// verticalDetails, and the exact value of a detail recomputed where that
+// pass needs it (a lane it refuses), from the same rows.
+struct DetailRows {
+  const std::int16_t* upper[5];
+  const std::int16_t* details[3];
+  double factor;
+  int j, p, half;
+  const HwlLaneRows* exactRows;
+  HwlExactPair exact;
+};
+
+double ExactDetail(const void* context, int column) {
+  const DetailRows& rows = *static_cast<const DetailRows*>(context);
+  const std::int16_t* upper[5];
+  const std::int16_t* details[3];
+  for (int k = 0; k < 5; ++k) upper[k] = rows.upper[k] + column;
+  for (int k = 0; k < 3; ++k) details[k] = rows.details[k] + column;
+  double results[2];
+  rows.exactRows->verticalDetails(upper, details, rows.factor, rows.factor, 1, rows.j, rows.p, &results[0],
+                                  &results[1], rows.exact);
+  return results[rows.half];
+}
+
 // One synthesis step: the w x h block of step n from `in` (the coarser
 // step's result, w/2 x h/2; unused for the coarsest) and the plane's
 // detail bands, to `out` (w x h) or, for the last step, the pixels or else
@@ -285,6 +310,8 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
     double* odd = even + width + 2 * Margin;
     double* piece = odd + width + Margin;
     const PartRange range = PartOf(std::size_t(p), part, parts);
+    DetailRows detailRows{{}, {}, 0, 0, p, 0, arithmetic.exactRows, exact};
+    const HwlExactDetails estimated{ExactDetail, &detailRows};
     const auto row = [&](int j, int k) { return std::size_t(std::clamp(j + k, 0, p - 1)); };
     for (int j = int(range.first); j < int(range.last); ++j) {
       if (team.Cancelled()) return;
@@ -292,6 +319,7 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
       // approximation block above its detail band, the right half two
       // detail bands.
       const double f = v.factors[n];
+      const HwlExactDetails* estimates = nullptr;  // set where the right half is estimated
       if (v.coefficients != nullptr) {
         const std::int16_t* const c = v.coefficients;
         const std::int16_t* details[3];
@@ -307,7 +335,16 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
         }
         for (int k = 0; k < 3; ++k) details[k] += q;
         for (int k = 0; k < 5; ++k) upper[k] += q;
-        rows.verticalCoefficients(upper, details, f, f, q, j, p, even + q, odd + q, exact);
+        if (out == nullptr && pixels != nullptr) {
+          rows.verticalDetails(upper, details, f, f, q, j, p, even + q, odd + q, exact);
+          std::copy_n(upper, 5, detailRows.upper);
+          std::copy_n(details, 3, detailRows.details);
+          detailRows.factor = f;
+          detailRows.j = j;
+          estimates = &estimated;
+        } else {
+          rows.verticalCoefficients(upper, details, f, f, q, j, p, even + q, odd + q, exact);
+        }
       } else {
         const double* const s = v.samples;
         const double* details[3];
@@ -329,10 +366,12 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
         }
         if (pixels != nullptr) {
           const std::size_t at = std::size_t(r) * width;
+          detailRows.half = half;
           if (pixels->second == nullptr)
-            byteRows.bytes(line, q, pixels->bytes + at, nullptr, nullptr, exact);
+            byteRows.bytes(line, q, pixels->bytes + at, nullptr, nullptr, estimates, exact);
           else
-            byteRows.bytes(line, q, pixels->bytes + 4 * at, pixels->second + at, pixels->third + at, exact);
+            byteRows.bytes(line, q, pixels->bytes + 4 * at, pixels->second + at, pixels->third + at, estimates,
+                           exact);
           continue;
         }
         for (int j0 = 0; j0 < q;) {

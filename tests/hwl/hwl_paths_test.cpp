@@ -232,7 +232,8 @@ void ExactSoftPair(double s, double d, double left, double right, bool plain, bo
 
 // A line of p pairs whose samples come near the halves between bytes and
 // near 0 and 255, or far outside, some with zero details (smoothing), some
-// with values of any size. Or, with `cancel`: approximation values s in
+// with values of any size, some with large values and details that nearly
+// cancel them. Or, with `cancel`: approximation values s in
 // [2^49, 2^50) and n = 4 (t - s) in turn with zero details, so that s x 0.8
 // + n x 0.2 is 0.8 t where t = 174.125 and (s + n / 4) x 0.8 k is 98.49997
 // (2.5e-5 below 98.5): the extended arithmetic rounds each term by up to 3e-5
@@ -253,12 +254,19 @@ std::vector<double> ByteLine(std::mt19937& rng, int p, bool cancel) {
     const double sum = target / HwlHaarK * (1 + pick(-8, 8) * 0x1p-53);
     line[j] = sum * real(0.2, 0.8);
     line[p + j] = pick(0, 2) == 0 ? 0.0 : sum - line[j];
-    if (pick(0, 20) == 0) line[j] = std::ldexp(real(-1, 1), pick(-1074, 1000));
+    const int odd = pick(0, 20);
+    if (odd == 0) line[j] = std::ldexp(real(-1, 1), pick(-1074, 1000));
+    if (odd == 1) {  // a large value and a detail that nearly cancels it
+      line[j] += std::ldexp(real(1, 2), pick(16, 50));
+      line[p + j] = sum - line[j];
+    }
   }
   return line;
 }
 
-TEST(HwlPaths, ByteRowsOfEveryLaneType) {
+// The lane types this build has: one double at a time, and the library's
+// vector rows where the processor runs them.
+std::vector<const HwlLaneRows*> EveryLaneType() {
   static constexpr HwlLaneRows ScalarRows = HwlLaneRowsOf<HwlScalarLaneHere>();
   std::vector<const HwlLaneRows*> rows{&ScalarRows};
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -266,9 +274,26 @@ TEST(HwlPaths, ByteRowsOfEveryLaneType) {
 #elif defined(__aarch64__)
   rows.push_back(&HwlNeonRows);
 #endif
+  return rows;
+}
+
+// The exact details of a line, for rows given estimates of them.
+struct ExactDetails {
+  const double* values;
+  long* asked;
+  static double Call(const void* context, int j) {
+    const auto& self = *static_cast<const ExactDetails*>(context);
+    ++*self.asked;
+    return self.values[j];
+  }
+};
+
+TEST(HwlPaths, ByteRowsOfEveryLaneType) {
+  const std::vector<const HwlLaneRows*> rows = EveryLaneType();
   static_assert(std::fabs(CancelledSum * HwlHeavyK.high - 98.49997) < 1e-5);
   std::mt19937 rng(16);
   int raised = 0;  // cancelled sums the extended arithmetic rounds to 99
+  long asked = 0;  // exact details the rows asked for
   for (int i = 0; i < 400; ++i) {
     const bool cancel = i % 4 == 0;
     const int p = cancel ? 64 : std::uniform_int_distribution<int>(1, 40)(rng);
@@ -278,20 +303,88 @@ TEST(HwlPaths, ByteRowsOfEveryLaneType) {
     if (cancel) raised += int(std::count(expected.begin(), expected.end(), 99));
     std::vector<double> padded(line.size() + 4, 0.0);  // two readable values on either side
     std::copy(line.begin(), line.end(), padded.begin() + 2);
+    // The same line with its details as estimates, each within 2^-50 of
+    // itself, and the exact ones where the rows ask for them.
+    std::vector<double> estimated = padded;
+    for (int j = 0; j < p; ++j)
+      estimated[2 + p + j] *= 1 + std::uniform_real_distribution<double>(-0.85, 0.85)(rng) * 0x1p-50;
+    const ExactDetails exact{line.data() + p, &asked};
+    const HwlExactDetails details{ExactDetails::Call, &exact};
     const std::vector<std::uint8_t> second(2 * std::size_t(p), 0x12), third(2 * std::size_t(p), 0x34);
     for (const HwlLaneRows* r : rows) {
       if (p < r->width) continue;
-      std::vector<std::uint8_t> bytes(2 * std::size_t(p), 0x55), words(8 * std::size_t(p), 0x55);
-      r->bytes(padded.data() + 2, p, bytes.data(), nullptr, nullptr, ExactSoftPair);
-      r->bytes(padded.data() + 2, p, words.data(), second.data(), third.data(), ExactSoftPair);
-      ASSERT_EQ(bytes, expected) << "line " << i << ", lanes of width " << r->width;
-      for (int k = 0; k < 2 * p; ++k)
-        ASSERT_EQ(std::vector<std::uint8_t>(words.begin() + 4 * k, words.begin() + 4 * k + 4),
-                  (std::vector<std::uint8_t>{expected[k], 0x12, 0x34, 0}))
-            << "line " << i << ", sample " << k << ", lanes of width " << r->width;
+      for (const bool estimates : {false, true}) {
+        const double* in = (estimates ? estimated : padded).data() + 2;
+        const HwlExactDetails* given = estimates ? &details : nullptr;
+        std::vector<std::uint8_t> bytes(2 * std::size_t(p), 0x55), words(8 * std::size_t(p), 0x55);
+        r->bytes(in, p, bytes.data(), nullptr, nullptr, given, ExactSoftPair);
+        r->bytes(in, p, words.data(), second.data(), third.data(), given, ExactSoftPair);
+        const std::string where =
+            "line " + std::to_string(i) + (estimates ? " with estimated details" : "") + ", lanes of width " +
+            std::to_string(r->width);
+        ASSERT_EQ(bytes, expected) << where;
+        for (int k = 0; k < 2 * p; ++k)
+          ASSERT_EQ(std::vector<std::uint8_t>(words.begin() + 4 * k, words.begin() + 4 * k + 4),
+                    (std::vector<std::uint8_t>{expected[k], 0x12, 0x34, 0}))
+              << where << ", sample " << k;
+      }
     }
   }
   EXPECT_GT(raised, 0);
+  EXPECT_GT(asked, 0);  // lanes near a half took the exact details
+}
+
+// The last step's right half as estimates: within 2^-50 of the exact
+// doubles and zero exactly where they are, on blocks of coefficients with
+// runs of zero details (the rule's smoothing) and weighted sums whose terms
+// of opposite signs nearly cancel (4 s + n a few units), where the extended
+// arithmetic's roundings of the terms outgrow the sum.
+TEST(HwlPaths, DetailEstimatesOfEveryLaneType) {
+  std::mt19937 rng(21);
+  const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int block = 0; block < 60; ++block) {
+    const int p = pick(1, 12), count = pick(4, 24);
+    const double factor = std::ldexp(std::uniform_real_distribution<double>(1, 2)(rng), pick(-40, 20));
+    std::vector<std::int16_t> s(std::size_t(p) * count), d(std::size_t(p) * count);
+    for (int j = 0; j < p; ++j)
+      for (int c = 0; c < count; ++c) {
+        const std::size_t at = std::size_t(j) * count + c;
+        const int kind = pick(0, 3);
+        s[at] = std::int16_t(kind == 0 ? 0 : kind == 1 ? pick(-8000, 8000) : pick(-3, 3));
+        if (kind == 3 && j > 0) s[at] = std::int16_t(-4 * s[at - count] + pick(-3, 3));  // cancels its neighbour
+        d[at] = std::int16_t(pick(0, 2) == 0 ? pick(-300, 300) : 0);
+      }
+    // The reference: each column as a line of approximations and details.
+    std::vector<double> expected(2 * std::size_t(p) * count);
+    for (int c = 0; c < count; ++c) {
+      std::vector<double> line(2 * std::size_t(p));
+      for (int j = 0; j < p; ++j) {
+        line[j] = s[std::size_t(j) * count + c] * factor;
+        line[p + j] = d[std::size_t(j) * count + c] * factor;
+      }
+      const std::vector<double> samples = oracle::SynthesiseLine(line);
+      for (int r = 0; r < 2 * p; ++r) expected[std::size_t(r) * count + c] = samples[r];
+    }
+    for (const HwlLaneRows* rows : EveryLaneType()) {
+      if (count < rows->width) continue;
+      for (int j = 0; j < p; ++j) {
+        const auto row = [&](const std::vector<std::int16_t>& v, int k) {
+          return v.data() + std::size_t(std::clamp(j + k, 0, p - 1)) * count;
+        };
+        const std::int16_t* sRows[5] = {row(s, -2), row(s, -1), row(s, 0), row(s, 1), row(s, 2)};
+        const std::int16_t* dRows[3] = {row(d, -1), row(d, 0), row(d, 1)};
+        std::vector<double> even(count), odd(count);
+        rows->verticalDetails(sRows, dRows, factor, factor, count, j, p, even.data(), odd.data(), ExactSoftPair);
+        for (int c = 0; c < count; ++c)
+          for (const int r : {2 * j, 2 * j + 1}) {
+            const double estimate = (r % 2 == 0 ? even : odd)[c], exact = expected[std::size_t(r) * count + c];
+            ASSERT_LE(std::fabs(estimate - exact), 0x1p-50 * std::fabs(exact))
+                << "block " << block << ", row " << r << ", column " << c << ", lanes of width " << rows->width;
+            ASSERT_EQ(estimate == 0, exact == 0) << "block " << block << ", row " << r << ", column " << c;
+          }
+      }
+    }
+  }
 }
 
 TEST(HwlPaths, BandFactorsAndEncoderPairs) {
