@@ -45,15 +45,18 @@ constexpr int HwlMaxBands = HwlMaxLevels + 2;
 constexpr int HwlMaxPlanes = 3;
 // A value is stored in one byte, so it has at most 8 bits.
 constexpr int HwlMaxValueBits = 8;
+// A coefficient's magnitude is one value.
+constexpr int HwlMaxCoefficient = (1 << HwlMaxValueBits) - 1;
 
 // Largest accepted band factor (reciprocal of a band scale). A coefficient is
-// at most 255 times its factor, and the synthesis can grow a magnitude by at
-// most a factor 2 per step (17 steps), so every intermediate stays below
-// 2^(8 + 960 + 17), far from the double range: no overflow, hence no infinity
-// and no NaN, can arise in the arithmetic. Real files have factors near
-// 2^(levels + 1). For a double scale, "its reciprocal rounded to 64 bits is
-// above 2^960" is exactly "|scale| < 2^-960": the double just below 2^-960
-// has a reciprocal of at least 2^960 (1 + 2^-53).
+// at most HwlMaxCoefficient times its factor, and the synthesis can grow a
+// magnitude by at most a factor 2 per step (17 steps), so every
+// intermediate stays below 2^(8 + 960 + 17), far from the double range: no
+// overflow, hence no infinity and no NaN, can arise in the arithmetic. Real
+// files have factors near 2^(levels + 1). For a double scale, "its
+// reciprocal rounded to 64 bits is above 2^960" is exactly "|scale| <
+// 2^-960": the double just below 2^-960 has a reciprocal of at least 2^960
+// (1 + 2^-53).
 constexpr double HwlMaxBandFactor = 0x1p960;
 constexpr double HwlMinBandScale = 1 / HwlMaxBandFactor;  // for a non-zero scale
 

@@ -268,6 +268,23 @@ constexpr int MaxLaneWidth = 4;
 
 std::size_t RowDoubles(int width) { return 2 * (std::size_t(width) + 2 * Margin) + 2 * (PiecePairs + MaxLaneWidth); }
 
+// A bound of the last step's approximation values as its pass to bytes
+// reads them (the left half of its vertical pass), from the band factors
+// alone: a coefficient is at most HwlMaxCoefficient times its factor (the
+// dequantised value's rounding is within HwlPassBound's allowance). A
+// picture's is near 1000.
+double ByteLineBound(const HwlPlaneValues& v, int levels) {
+  if (v.coefficients == nullptr) return std::numeric_limits<double>::infinity();
+  const auto band = [&](int i) { return HwlMaxCoefficient * std::fabs(v.factors[i]); };
+  double approximation = band(levels + 1);
+  for (int n = levels;; --n) {
+    const double left = HwlPassBound(approximation, band(n));  // the vertical pass: approximations, one band
+    if (n == 0) return left;
+    const double right = HwlPassBound(band(n), band(n));  // two bands
+    approximation = HwlPassBound(left, right);           // the horizontal pass
+  }
+}
+
 // The last step's right half as the byte pass reads it: estimates made by
 // verticalDetails, and the exact value of a detail recomputed where that
 // pass needs it (a lane it refuses), from the same rows.
@@ -305,6 +322,7 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
   const HwlLaneRows& byteRows = arithmetic.ForBytes(q);
   const HwlExactPair exact = arithmetic.exact;
   const std::size_t stride = std::size_t(width);
+  const bool narrow = ByteLineBound(v, levels) <= HwlByteWide;
   team.Run(parts, [&](int part) {
     double* even = memory.rows[part].get() + Margin;
     double* odd = even + width + 2 * Margin;
@@ -312,6 +330,7 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
     const PartRange range = PartOf(std::size_t(p), part, parts);
     DetailRows detailRows{{}, {}, 0, 0, p, 0, arithmetic.exactRows, exact};
     const HwlExactDetails estimated{ExactDetail, &detailRows};
+    HwlByteLine known{nullptr, narrow};
     const auto row = [&](int j, int k) { return std::size_t(std::clamp(j + k, 0, p - 1)); };
     for (int j = int(range.first); j < int(range.last); ++j) {
       if (team.Cancelled()) return;
@@ -319,7 +338,6 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
       // approximation block above its detail band, the right half two
       // detail bands.
       const double f = v.factors[n];
-      const HwlExactDetails* estimates = nullptr;  // set where the right half is estimated
       if (v.coefficients != nullptr) {
         const std::int16_t* const c = v.coefficients;
         const std::int16_t* details[3];
@@ -341,7 +359,7 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
           std::copy_n(details, 3, detailRows.details);
           detailRows.factor = f;
           detailRows.j = j;
-          estimates = &estimated;
+          known.details = &estimated;
         } else {
           rows.verticalCoefficients(upper, details, f, f, q, j, p, even + q, odd + q, exact);
         }
@@ -368,10 +386,9 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
           const std::size_t at = std::size_t(r) * width;
           detailRows.half = half;
           if (pixels->second == nullptr)
-            byteRows.bytes(line, q, pixels->bytes + at, nullptr, nullptr, estimates, exact);
+            byteRows.bytes(line, q, pixels->bytes + at, nullptr, nullptr, known, exact);
           else
-            byteRows.bytes(line, q, pixels->bytes + 4 * at, pixels->second + at, pixels->third + at, estimates,
-                           exact);
+            byteRows.bytes(line, q, pixels->bytes + 4 * at, pixels->second + at, pixels->third + at, known, exact);
           continue;
         }
         for (int j0 = 0; j0 < q;) {

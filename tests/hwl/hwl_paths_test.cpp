@@ -311,17 +311,21 @@ TEST(HwlPaths, ByteRowsOfEveryLaneType) {
     const ExactDetails exact{line.data() + p, &asked};
     const HwlExactDetails details{ExactDetails::Call, &exact};
     const std::vector<std::uint8_t> second(2 * std::size_t(p), 0x12), third(2 * std::size_t(p), 0x34);
+    // Lines whose approximation values lie within HwlByteWide are also
+    // given as known to be narrow.
+    const bool narrow = std::all_of(line.begin(), line.begin() + p, [](double s) { return std::fabs(s) <= HwlByteWide; });
     for (const HwlLaneRows* r : rows) {
       if (p < r->width) continue;
-      for (const bool estimates : {false, true}) {
+      for (const int use : {0, 1, 2, 3}) {
+        const bool estimates = use % 2 == 1;
+        if (use >= 2 && !narrow) continue;
         const double* in = (estimates ? estimated : padded).data() + 2;
-        const HwlExactDetails* given = estimates ? &details : nullptr;
+        const HwlByteLine known{estimates ? &details : nullptr, use >= 2};
         std::vector<std::uint8_t> bytes(2 * std::size_t(p), 0x55), words(8 * std::size_t(p), 0x55);
-        r->bytes(in, p, bytes.data(), nullptr, nullptr, given, ExactSoftPair);
-        r->bytes(in, p, words.data(), second.data(), third.data(), given, ExactSoftPair);
-        const std::string where =
-            "line " + std::to_string(i) + (estimates ? " with estimated details" : "") + ", lanes of width " +
-            std::to_string(r->width);
+        r->bytes(in, p, bytes.data(), nullptr, nullptr, known, ExactSoftPair);
+        r->bytes(in, p, words.data(), second.data(), third.data(), known, ExactSoftPair);
+        const std::string where = "line " + std::to_string(i) + (estimates ? " with estimated details" : "") +
+                                  (known.narrow ? ", narrow" : "") + ", lanes of width " + std::to_string(r->width);
         ASSERT_EQ(bytes, expected) << where;
         for (int k = 0; k < 2 * p; ++k)
           ASSERT_EQ(std::vector<std::uint8_t>(words.begin() + 4 * k, words.begin() + 4 * k + 4),
@@ -384,6 +388,27 @@ TEST(HwlPaths, DetailEstimatesOfEveryLaneType) {
           }
       }
     }
+  }
+}
+
+// A pass's results stay within HwlPassBound of its inputs' bounds, the
+// smoothing included, for lines that reach their bounds and lines of
+// random values within them.
+TEST(HwlPaths, PassBound) {
+  std::mt19937 rng(8);
+  for (int i = 0; i < 3000; ++i) {
+    const int p = std::uniform_int_distribution<int>(2, 12)(rng);
+    const double a = std::ldexp(std::uniform_real_distribution<double>(1, 2)(rng), int(rng() % 80) - 40);
+    const double d = i % 5 == 0 ? 0 : a * std::uniform_real_distribution<double>(0, 2)(rng);
+    std::vector<double> line(2 * std::size_t(p));
+    for (int j = 0; j < p; ++j) {
+      const int kind = int(rng() % 4);
+      const double sign = rng() % 2 ? 1 : -1;
+      line[j] = kind == 0 ? sign * a : sign * a * std::uniform_real_distribution<double>(0, 1)(rng);
+      line[p + j] = kind == 1 ? 0 : rng() % 2 ? sign * d : -sign * d * std::uniform_real_distribution<double>(0, 1)(rng);
+    }
+    for (const double result : oracle::SynthesiseLine(line))
+      ASSERT_LE(std::fabs(result), HwlPassBound(a, d)) << "line " << i;
   }
 }
 
