@@ -445,8 +445,9 @@ constexpr double HwlPassBound(double a, double d) { return (a + d) * (HwlHaarK *
 
 // What the caller knows of a line for its last pass to bytes: where its
 // details are estimates (as verticalDetails makes them), their exact values;
-// and whether its approximation values all lie within HwlByteWide, which
-// the rows otherwise test group by group.
+// and whether its values, approximations and details, all lie within
+// HwlByteWide (narrow), which the rows otherwise test group by group: its
+// samples then lie within 2^16.
 struct HwlByteLine {
   const HwlExactDetails* details = nullptr;
   bool narrow = false;
@@ -464,11 +465,17 @@ inline typename L::V HwlExactDetailLanes(const HwlExactDetails* details, int j, 
   return L::Load(dv);
 }
 
-// x clamped to [0, 255] (NaN gives 0), for StoreBytes and StoreWords.
-template <class L>
+// x clamped to [0, 255] (NaN gives 0), for StoreBytes and StoreWords;
+// lane types whose stores saturate (L::SaturatingBytes: any value within
+// +-2^31, and NaN, stored as if clamped) need not where the values are
+// known to lie within 2^16: Clamp false.
+template <class L, bool Clamp = true>
 inline typename L::V HwlByteRange(typename L::V x) {
+  if constexpr (!Clamp) return x;
   return L::Min(L::Max(x, L::Zero()), L::Set(255));
 }
+template <class L>
+concept HwlSaturatingBytes = requires { requires L::SaturatingBytes; };
 
 // The pairs of one group of L::Width lanes. get.S(k) gives the approximation
 // values S(j + k), k = -2 ... 2, get.D(k) the details D(j + k), k = -1 ... 1
@@ -814,54 +821,65 @@ inline bool HwlInnerByteGroup(const double* s, const double* d, const Put& put, 
 
 // The groups of a line's last pass to bytes; at(j) gives the Put of the
 // group from pair j on. Where the line is known to be narrow (every
-// picture's are), the groups skip their test of it: 3.5 % of a decode of
-// the natural 512 x 512 picture.
-template <class L, class At>
-void HwlByteGroups(const double* line, int p, bool narrow, const At& at, HwlExactPair exact) {
+// picture's are), the groups skip their test of it (3.5 % of a decode of
+// the natural 512 x 512 picture) and, where the lanes' stores saturate,
+// the clamping of their values (1.4 %).
+template <class L, bool Narrow, class At>
+void HwlByteGroups(const double* line, int p, const At& at, HwlExactPair exact) {
   constexpr int Block = HwlZeroGroups * L::Width;
-  const auto walk = [&]<bool Narrow>() {
-    HwlWalkGroups<L>(
-        0, p, true, [&](int j) { return HwlZeroPairs<L, Block>(line, p, j); },
-        [&](int j) {
-          for (int g = 0; g < Block; g += L::Width) at(j + g).Store(L::Zero(), L::Zero());
-        },
-        [&](int j) {
-          if (j < 2 || j + L::Width > p - 2) return HwlLineGroup<L, HwlByteResults<L>>(line, p, j, at(j), exact);
-          return HwlInnerByteGroup<L, Narrow>(line + j, line + p + j, at(j), exact);
-        });
-  };
-  if (narrow)
-    walk.template operator()<true>();
-  else
-    walk.template operator()<false>();
+  HwlWalkGroups<L>(
+      0, p, true, [&](int j) { return HwlZeroPairs<L, Block>(line, p, j); },
+      [&](int j) {
+        for (int g = 0; g < Block; g += L::Width) at(j + g).Store(L::Zero(), L::Zero());
+      },
+      [&](int j) {
+        if (j < 2 || j + L::Width > p - 2) return HwlLineGroup<L, HwlByteResults<L>>(line, p, j, at(j), exact);
+        return HwlInnerByteGroup<L, Narrow>(line + j, line + p + j, at(j), exact);
+      });
 }
+
+// Where the group of a last pass from pair j on puts its bytes (Bytes) or
+// words (Words), and finds the exact details of the lanes it refuses.
+template <class L, bool Clamp>
+struct HwlBytesAt {
+  using V = typename L::V;
+  std::uint8_t* out;
+  int j;
+  const HwlExactDetails* details;
+  void Store(V e, V o) const { L::StoreBytes(out, HwlByteRange<L, Clamp>(e), HwlByteRange<L, Clamp>(o)); }
+  V ExactDetails(int refused, V d) const { return HwlExactDetailLanes<L>(details, j, refused, d); }
+};
+template <class L, bool Clamp>
+struct HwlWordsAt {
+  using V = typename L::V;
+  std::uint8_t* out;
+  const std::uint8_t *second, *third;
+  int j;
+  const HwlExactDetails* details;
+  void Store(V e, V o) const {
+    L::StoreWords(out, HwlByteRange<L, Clamp>(e), HwlByteRange<L, Clamp>(o), second, third);
+  }
+  V ExactDetails(int refused, V d) const { return HwlExactDetailLanes<L>(details, j, refused, d); }
+};
 
 template <class L>
 void HwlHorizontalByteLanes(const double* line, int p, std::uint8_t* out, const std::uint8_t* second,
                             const std::uint8_t* third, const HwlByteLine& known, HwlExactPair exact) {
-  using V = typename L::V;
   const HwlExactDetails* details = known.details;
-  struct Bytes {
-    std::uint8_t* out;
-    int j;
-    const HwlExactDetails* details;
-    void Store(V e, V o) const { L::StoreBytes(out, HwlByteRange<L>(e), HwlByteRange<L>(o)); }
-    V ExactDetails(int refused, V d) const { return HwlExactDetailLanes<L>(details, j, refused, d); }
+  const auto groups = [&]<bool Narrow>() {
+    constexpr bool Clamp = !(Narrow && HwlSaturatingBytes<L>);
+    if (second == nullptr)
+      HwlByteGroups<L, Narrow>(
+          line, p, [=](int j) { return HwlBytesAt<L, Clamp>{out + 2 * j, j, details}; }, exact);
+    else
+      HwlByteGroups<L, Narrow>(
+          line, p, [=](int j) { return HwlWordsAt<L, Clamp>{out + 8 * j, second + 2 * j, third + 2 * j, j, details}; },
+          exact);
   };
-  struct Words {
-    std::uint8_t* out;
-    const std::uint8_t *second, *third;
-    int j;
-    const HwlExactDetails* details;
-    void Store(V e, V o) const { L::StoreWords(out, HwlByteRange<L>(e), HwlByteRange<L>(o), second, third); }
-    V ExactDetails(int refused, V d) const { return HwlExactDetailLanes<L>(details, j, refused, d); }
-  };
-  if (second == nullptr)
-    HwlByteGroups<L>(line, p, known.narrow, [=](int j) { return Bytes{out + 2 * j, j, details}; }, exact);
+  if (known.narrow)
+    groups.template operator()<true>();
   else
-    HwlByteGroups<L>(
-        line, p, known.narrow, [=](int j) { return Words{out + 8 * j, second + 2 * j, third + 2 * j, j, details}; },
-        exact);
+    groups.template operator()<false>();
 }
 
 template <class L>

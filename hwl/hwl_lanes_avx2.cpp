@@ -62,6 +62,9 @@ struct Avx2Lanes {
   static V Round(V a) { return _mm256_round_pd(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC); }
   static V Min(V a, V b) { return _mm256_min_pd(a, b); }  // minpd and maxpd give b where either is NaN
   static V Max(V a, V b) { return _mm256_max_pd(a, b); }
+  // StoreBytes and StoreWords saturate: a value within +-2^31 converts to
+  // its nearest integer, NaN to -2^31, and the packs take them to [0, 255].
+  static constexpr bool SaturatingBytes = true;
   // The values converted with the default rounding (nearest, ties to
   // even), interleaved: eight 16-bit integers.
   static __m128i Interleaved(V even, V odd) {

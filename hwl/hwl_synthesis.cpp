@@ -268,20 +268,20 @@ constexpr int MaxLaneWidth = 4;
 
 std::size_t RowDoubles(int width) { return 2 * (std::size_t(width) + 2 * Margin) + 2 * (PiecePairs + MaxLaneWidth); }
 
-// A bound of the last step's approximation values as its pass to bytes
-// reads them (the left half of its vertical pass), from the band factors
-// alone: a coefficient is at most HwlMaxCoefficient times its factor (the
-// dequantised value's rounding is within HwlPassBound's allowance). A
-// picture's is near 1000.
+// A bound of the last step's vertical results as its pass to bytes reads
+// them (the approximation values of its lines, the left half, and the
+// details, the right half), from the band factors alone: a coefficient is
+// at most HwlMaxCoefficient times its factor (the dequantised value's
+// rounding is within HwlPassBound's allowance). A picture's is near 1000.
 double ByteLineBound(const HwlPlaneValues& v, int levels) {
   if (v.coefficients == nullptr) return std::numeric_limits<double>::infinity();
   const auto band = [&](int i) { return HwlMaxCoefficient * std::fabs(v.factors[i]); };
   double approximation = band(levels + 1);
   for (int n = levels;; --n) {
     const double left = HwlPassBound(approximation, band(n));  // the vertical pass: approximations, one band
-    if (n == 0) return left;
-    const double right = HwlPassBound(band(n), band(n));  // two bands
-    approximation = HwlPassBound(left, right);           // the horizontal pass
+    const double right = HwlPassBound(band(n), band(n));       // two bands
+    if (n == 0) return std::max(left, right);
+    approximation = HwlPassBound(left, right);  // the horizontal pass
   }
 }
 

@@ -294,6 +294,7 @@ TEST(HwlPaths, ByteRowsOfEveryLaneType) {
   std::mt19937 rng(16);
   int raised = 0;  // cancelled sums the extended arithmetic rounds to 99
   long asked = 0;  // exact details the rows asked for
+  int narrowLines = 0;
   for (int i = 0; i < 400; ++i) {
     const bool cancel = i % 4 == 0;
     const int p = cancel ? 64 : std::uniform_int_distribution<int>(1, 40)(rng);
@@ -311,9 +312,10 @@ TEST(HwlPaths, ByteRowsOfEveryLaneType) {
     const ExactDetails exact{line.data() + p, &asked};
     const HwlExactDetails details{ExactDetails::Call, &exact};
     const std::vector<std::uint8_t> second(2 * std::size_t(p), 0x12), third(2 * std::size_t(p), 0x34);
-    // Lines whose approximation values lie within HwlByteWide are also
-    // given as known to be narrow.
-    const bool narrow = std::all_of(line.begin(), line.begin() + p, [](double s) { return std::fabs(s) <= HwlByteWide; });
+    // Lines whose values lie within HwlByteWide are also given as known to
+    // be narrow (their samples beyond 0 ... 255 too).
+    const bool narrow = std::all_of(line.begin(), line.end(), [](double v) { return std::fabs(v) <= HwlByteWide; });
+    narrowLines += narrow;
     for (const HwlLaneRows* r : rows) {
       if (p < r->width) continue;
       for (const int use : {0, 1, 2, 3}) {
@@ -336,6 +338,7 @@ TEST(HwlPaths, ByteRowsOfEveryLaneType) {
   }
   EXPECT_GT(raised, 0);
   EXPECT_GT(asked, 0);  // lanes near a half took the exact details
+  EXPECT_GT(narrowLines, 20);
 }
 
 // The last step's right half as estimates: within 2^-50 of the exact
