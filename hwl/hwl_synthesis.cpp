@@ -272,7 +272,7 @@ std::size_t RowDoubles(int width) { return 2 * (std::size_t(width) + 2 * Margin)
 // them (the approximation values of its lines, the left half, and the
 // details, the right half), from the band factors alone: a coefficient is
 // at most HwlMaxCoefficient times its factor (the dequantised value's
-// rounding is within HwlPassBound's allowance). A picture's is near 1000.
+// rounding is within HwlPassBound's allowance). A picture's is 800 to 1750.
 double ByteLineBound(const HwlPlaneValues& v, int levels) {
   if (v.coefficients == nullptr) return std::numeric_limits<double>::infinity();
   const auto band = [&](int i) { return HwlMaxCoefficient * std::fabs(v.factors[i]); };
