@@ -406,8 +406,9 @@ struct HwlByteResults {
 // of doubles of HwlLaneFloor's range is 0 only when it is exact, and
 // nothing underflows. Weighted sums of mixed signs (R is then off by up to
 // 2^-64 of the terms, which may cancel) go to the exact arithmetic.
+// Refused lanes are redone as HwlDoubleResults does.
 template <class L>
-struct HwlDetailResults {
+struct HwlDetailResults : HwlDoubleResults<L> {
   static constexpr bool BranchFree = true;  // (HwlPairGroup)
   using V = typename L::V;
   using M = typename L::M;
@@ -422,11 +423,6 @@ struct HwlDetailResults {
   static V Smooth(V s, V n, M& ok) {
     ok = L::Not(L::SignsDiffer(s, n));
     return HwlByteResults<L>::SmoothValue(s, n);
-  }
-  template <class Put>
-  static void Redo(int refused, V s, V d, V left, V right, M plain, M smoothEven, M smoothOdd, V, V, const Put& put,
-                   HwlExactPair exact) {
-    HwlRedoLanes<L>(refused, s, d, left, right, plain, smoothEven, smoothOdd, put, exact);
   }
 };
 
@@ -453,17 +449,6 @@ struct HwlByteLine {
   bool narrow = false;
 };
 
-// d with the refused lanes' details made exact, for the group of pairs
-// from j on (details: none where they are exact already).
-template <class L>
-inline typename L::V HwlExactDetailLanes(const HwlExactDetails* details, int j, int refused, typename L::V d) {
-  if (details == nullptr) return d;
-  double dv[L::Width];
-  L::Store(dv, d);
-  for (int i = 0; i < L::Width; ++i)
-    if ((refused >> i & 1) != 0) dv[i] = details->call(details->context, j + i);
-  return L::Load(dv);
-}
 
 // x clamped to [0, 255] (NaN gives 0), for StoreBytes and StoreWords;
 // lane types whose stores saturate (L::SaturatingBytes: any value within
@@ -838,28 +823,37 @@ void HwlByteGroups(const double* line, int p, const At& at, HwlExactPair exact) 
       });
 }
 
-// Where the group of a last pass from pair j on puts its bytes (Bytes) or
-// words (Words), and finds the exact details of the lanes it refuses.
-template <class L, bool Clamp>
-struct HwlBytesAt {
-  using V = typename L::V;
-  std::uint8_t* out;
+// The group of a last pass from pair j on: where it finds the exact
+// details of the lanes it refuses (none: they are exact already), and
+// where it puts its bytes (HwlBytesAt) or words (HwlWordsAt).
+template <class L>
+struct HwlGroupDetails {
   int j;
   const HwlExactDetails* details;
-  void Store(V e, V o) const { L::StoreBytes(out, HwlByteRange<L, Clamp>(e), HwlByteRange<L, Clamp>(o)); }
-  V ExactDetails(int refused, V d) const { return HwlExactDetailLanes<L>(details, j, refused, d); }
+  // d with the refused lanes' details made exact.
+  typename L::V ExactDetails(int refused, typename L::V d) const {
+    if (details == nullptr) return d;
+    double dv[L::Width];
+    L::Store(dv, d);
+    for (int i = 0; i < L::Width; ++i)
+      if ((refused >> i & 1) != 0) dv[i] = details->call(details->context, j + i);
+    return L::Load(dv);
+  }
 };
 template <class L, bool Clamp>
-struct HwlWordsAt {
-  using V = typename L::V;
+struct HwlBytesAt : HwlGroupDetails<L> {
+  std::uint8_t* out;
+  void Store(typename L::V e, typename L::V o) const {
+    L::StoreBytes(out, HwlByteRange<L, Clamp>(e), HwlByteRange<L, Clamp>(o));
+  }
+};
+template <class L, bool Clamp>
+struct HwlWordsAt : HwlGroupDetails<L> {
   std::uint8_t* out;
   const std::uint8_t *second, *third;
-  int j;
-  const HwlExactDetails* details;
-  void Store(V e, V o) const {
+  void Store(typename L::V e, typename L::V o) const {
     L::StoreWords(out, HwlByteRange<L, Clamp>(e), HwlByteRange<L, Clamp>(o), second, third);
   }
-  V ExactDetails(int refused, V d) const { return HwlExactDetailLanes<L>(details, j, refused, d); }
 };
 
 template <class L>
@@ -870,10 +864,10 @@ void HwlHorizontalByteLanes(const double* line, int p, std::uint8_t* out, const 
     constexpr bool Clamp = !(Narrow && HwlSaturatingBytes<L>);
     if (second == nullptr)
       HwlByteGroups<L, Narrow>(
-          line, p, [=](int j) { return HwlBytesAt<L, Clamp>{out + 2 * j, j, details}; }, exact);
+          line, p, [=](int j) { return HwlBytesAt<L, Clamp>{{j, details}, out + 2 * j}; }, exact);
     else
       HwlByteGroups<L, Narrow>(
-          line, p, [=](int j) { return HwlWordsAt<L, Clamp>{out + 8 * j, second + 2 * j, third + 2 * j, j, details}; },
+          line, p, [=](int j) { return HwlWordsAt<L, Clamp>{{j, details}, out + 8 * j, second + 2 * j, third + 2 * j}; },
           exact);
   };
   if (known.narrow)

@@ -322,7 +322,11 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
   const HwlLaneRows& byteRows = arithmetic.ForBytes(q);
   const HwlExactPair exact = arithmetic.exact;
   const std::size_t stride = std::size_t(width);
-  const bool narrow = ByteLineBound(v, levels) <= HwlByteWide;
+  // The last step to pixels: its right half of coefficients as estimates,
+  // and whether its lines are narrow.
+  const bool toBytes = out == nullptr && pixels != nullptr;
+  const bool estimates = toBytes && v.coefficients != nullptr;
+  const bool narrow = toBytes && ByteLineBound(v, levels) <= HwlByteWide;
   team.Run(parts, [&](int part) {
     double* even = memory.rows[part].get() + Margin;
     double* odd = even + width + 2 * Margin;
@@ -330,7 +334,7 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
     const PartRange range = PartOf(std::size_t(p), part, parts);
     DetailRows detailRows{{}, {}, 0, 0, p, 0, arithmetic.exactRows, exact};
     const HwlExactDetails estimated{ExactDetail, &detailRows};
-    HwlByteLine known{nullptr, narrow};
+    const HwlByteLine known{estimates ? &estimated : nullptr, narrow};
     const auto row = [&](int j, int k) { return std::size_t(std::clamp(j + k, 0, p - 1)); };
     for (int j = int(range.first); j < int(range.last); ++j) {
       if (team.Cancelled()) return;
@@ -353,13 +357,12 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
         }
         for (int k = 0; k < 3; ++k) details[k] += q;
         for (int k = 0; k < 5; ++k) upper[k] += q;
-        if (out == nullptr && pixels != nullptr) {
+        if (estimates) {
           rows.verticalDetails(upper, details, f, f, q, j, p, even + q, odd + q, exact);
           std::copy_n(upper, 5, detailRows.upper);
           std::copy_n(details, 3, detailRows.details);
           detailRows.factor = f;
           detailRows.j = j;
-          known.details = &estimated;
         } else {
           rows.verticalCoefficients(upper, details, f, f, q, j, p, even + q, odd + q, exact);
         }
