@@ -1,7 +1,8 @@
 // The decoder's stages, exposed for tests and benchmarks. LoadHwlImage and
 // DecodeHwlImage (hwl.h) run them in this order for each plane:
-//   DecodeCoefficientPlanes (once per file: check and locate everything),
-//   ExpandSymbols (into 16-bit integers), the synthesis (hwl_threads.h),
+//   LocateCoefficientPlanes (once per file: check the tables and locate
+//   the streams), ExpandSymbols (into 16-bit integers; the expansion is the
+//   check of the plane's streams), the synthesis (hwl_threads.h),
 //   which dequantises each value where it reads it and writes the last
 //   step's rows as pixel bytes (SampleToByte of each sample). The stages on
 //   doubles below (ExpandSymbols into doubles, DequantiseBands,
@@ -48,10 +49,17 @@ constexpr HwlPath HwlPaths[] = {{"x87 + vector rows", true, true},
                                 {"software + double-double pairs", false, false}};
 
 // Reads the band-scale tables of all planes and locates each plane's streams,
-// checking the file length (HwlReadPastEnd), the band scales and that every
-// plane's streams describe exactly width x height coefficients with no symbol
-// or value left over (HwlFormatError). Allocates nothing; the header must have
-// passed CheckHwlHeader. Returns HwlCancelled when `cancel` is set meanwhile.
+// checking the file length (HwlReadPastEnd) and the band scales
+// (HwlFormatError), but not the streams themselves. Allocates nothing; the
+// header must have passed CheckHwlHeader.
+HwlStatus LocateCoefficientPlanes(std::span<const std::uint8_t> file, const HwlHeader& header,
+                                  const std::string& name, HwlBody& body);
+// Walks plane p's streams (located) without writing anything: HwlFormatError
+// unless they describe exactly width x height coefficients with no symbol or
+// value left over, HwlCancelled when `cancel` is set meanwhile.
+HwlStatus CheckPlaneStreams(const HwlBody& body, const HwlHeader& header, int p, const std::string& name,
+                            const std::atomic<bool>* cancel = nullptr);
+// Both, for every plane: the whole file checked before anything is decoded.
 HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlHeader& header,
                                   const std::string& name, HwlBody& body,
                                   const std::atomic<bool>* cancel = nullptr);
@@ -96,9 +104,11 @@ struct HwlStreamCursor {
   std::uint64_t position = 0;
 };
 
-// Moves a cursor of a checked plane forward to symbol `symbol` (a multiple of
-// 4, at most the symbol count rounded down), counting 32 symbols a step.
-// A set cancel flag stops it early (the cursor is then of no use).
+// Moves a cursor of a plane forward to symbol `symbol` (a multiple of 4, at
+// most the symbol count rounded down), counting 32 symbols a step. A set
+// cancel flag stops it early, and so do streams that are not well formed
+// (a value missing): the cursor is then of no use, and an expansion from it
+// does not end where the next part's cursor begins.
 HwlStreamCursor AdvanceCursor(const HwlPlaneStreams& streams, int valueBits, HwlStreamCursor cursor,
                               std::uint32_t symbol, const std::atomic<bool>* cancel = nullptr);
 

@@ -1,5 +1,6 @@
-// The loader: reads a file, checks it completely, then decodes plane by plane
-// into the caller's pixel buffer.
+// The loader: reads a file, checks its header and tables, then decodes plane by
+// plane (each plane's streams checked as they expand) into the caller's pixel
+// buffer.
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -88,30 +89,38 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
   if (HwlStatus s = CheckHwlHeader(h, name); !s) return s;
   if (HwlStatus s = CheckHwlPixelLimit(h.width, h.height, options.maxPixels, name); !s) return s;
   HwlBody body;
-  if (HwlStatus s = DecodeCoefficientPlanes(file, h, name, body, options.cancel); !s) return s;
+  if (HwlStatus s = LocateCoefficientPlanes(file, h, name, body); !s) return s;
 
-  // From here on the file is known to be well formed: nothing below fails
-  // except an allocation, and that before the first pixel is written, or a
-  // cancel.
+  // Each plane's streams are checked by their expansion, before the plane is
+  // synthesised; the caller's pixels are written only by the last plane's
+  // synthesis, so a file that is not well formed, an allocation that fails
+  // or a cancel leaves them alone.
   const std::size_t count = std::size_t{h.width} * h.height;
   const std::size_t bytes = count * (planes == 1 ? 1 : 4);
-  if (!allocate && pixels.size() < bytes)
-    return HwlError(HwlBufferTooSmall, name,
-                    "pixel buffer holds " + std::to_string(pixels.size()) + " bytes, the image needs " +
-                        std::to_string(bytes));
-  // Left uninitialised: the checked streams describe every coefficient.
+  // A symbol describes at most 2^valueBits coefficients (a run). Streams too
+  // short to describe their plane are reported before anything of the
+  // image's size is allocated, by the check of the whole file (which names
+  // the first plane at fault, as the expansions would).
+  for (int p = 0; p < planes; ++p) {
+    if ((std::uint64_t{body.streams[p].symbolCount} << h.valueBits) >= count) continue;
+    for (int q = 0; q < planes; ++q)
+      if (HwlStatus s = CheckPlaneStreams(body, h, q, name, options.cancel); !s) return s;
+  }
+  // Left uninitialised: checked streams describe every coefficient.
   const int threadCount = HwlThreadCount(threads);
   const int parts = PartsFor(count, threadCount);
   BorrowedWorkspace borrowed;
   Workspace& work = borrowed.work;
+  const auto outOfMemory = [&] {
+    return HwlError(HwlOutOfMemory, name, "not enough memory for a " + std::to_string(h.width) + " x " +
+                                              std::to_string(h.height) + " image");
+  };
   try {
     work.coefficients.Fit(count);
     if (planes == 3) work.firstPlanes.Fit(2 * count);
     PrepareSynthesis(work.synthesis, h.width, h.height, h.levels, parts);
-    if (allocate) pixels.resize(bytes);
   } catch (const std::bad_alloc&) {
-    return HwlError(HwlOutOfMemory, name, "not enough memory for a " + std::to_string(h.width) + " x " +
-                                              std::to_string(h.height) + " image");
+    return outOfMemory();
   }
   const std::span<std::int16_t> plane(work.coefficients.data.get(), count);
   HwlTeam team(parts);
@@ -124,12 +133,42 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
       cursor[part] = AdvanceCursor(streams, h.valueBits, cursor[part - 1],
                                    std::uint32_t(PartOf(streams.symbolCount / 4, part, parts).first * 4),
                                    options.cancel);
+    cursor[parts] = {streams.symbolCount, streams.valueCount, count};
     if (team.Cancelled()) return Cancelled(name);
+    std::array<HwlExpansion, HwlMaxThreads> expanded{};
     team.Run(parts, [&](int part) {
       const std::uint32_t end = part + 1 < parts ? cursor[part + 1].symbol : streams.symbolCount;
-      ExpandCoefficients(streams, h.valueBits, count, plane, cursor[part], end, options.cancel);
+      expanded[part] = ExpandCoefficients(streams, h.valueBits, count, plane, cursor[part], end, options.cancel);
     });
     if (team.Cancelled()) return Cancelled(name);
+    // Well formed streams take each part exactly to where the next one
+    // begins, and the last to the end of the plane and of both streams.
+    // Anything else is walked again for the report.
+    bool exact = true;
+    for (int part = 0; part < parts; ++part) {
+      const HwlExpansion& e = expanded[part];
+      const HwlStreamCursor& next = cursor[part + 1];
+      exact = exact && !e.valueMissing && !e.runOverflow && e.symbolsUsed == next.symbol &&
+              e.valuesUsed == next.value && e.coefficients == next.position;
+    }
+    if (!exact) {
+      if (HwlStatus s = CheckPlaneStreams(body, h, p, name, options.cancel); !s) return s;
+      // Well formed after all: expand the plane again in one piece.
+      ExpandCoefficients(streams, h.valueBits, count, plane, options.cancel);
+      if (team.Cancelled()) return Cancelled(name);
+    }
+    // The file is known to be well formed once the last plane is expanded.
+    if (p == planes - 1 && !allocate && pixels.size() < bytes)
+      return HwlError(HwlBufferTooSmall, name,
+                      "pixel buffer holds " + std::to_string(pixels.size()) + " bytes, the image needs " +
+                          std::to_string(bytes));
+    if (p == planes - 1 && allocate) {
+      try {
+        pixels.resize(bytes);
+      } catch (const std::bad_alloc&) {
+        return outOfMemory();
+      }
+    }
     HwlPlaneValues values;
     values.coefficients = plane.data();
     for (int i = 0; i <= h.levels + 1; ++i) values.factors[i] = HwlBandFactor(body.bandScales[p][i]);

@@ -27,8 +27,8 @@ constexpr std::uint64_t CancelCheckCoefficients = 1u << 18;
 
 }  // namespace
 
-HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlHeader& header,
-                                  const std::string& name, HwlBody& body, const std::atomic<bool>* cancel) {
+HwlStatus LocateCoefficientPlanes(std::span<const std::uint8_t> file, const HwlHeader& header,
+                                  const std::string& name, HwlBody& body) {
   const int planes = HwlPlaneCount(header);
   const int bands = header.levels + 2;
   body.planeCount = planes;
@@ -67,27 +67,48 @@ HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlH
     }
     for (int i = bands; i < HwlMaxBands; ++i) body.bandScales[p][i] = 0;
   }
+  return {};
+}
 
+namespace {
+
+// HwlFormatError, with what is wrong, unless e (a walk of plane p's whole
+// streams) found them exact.
+HwlStatus PlaneStreamsStatus(const HwlExpansion& e, const HwlBody& body, const HwlHeader& header, int p,
+                             const std::string& name) {
   const std::uint64_t count = std::uint64_t{header.width} * header.height;
-  for (int p = 0; p < planes; ++p) {
-    const HwlPlaneStreams& s = body.streams[p];
-    const HwlExpansion e = ExpandSymbols(s, header.valueBits, count, {}, cancel);
-    if (e.cancelled) return HwlError(HwlCancelled, name, "decoding cancelled");
-    if (e.Exact(count, s)) continue;
-    std::string reason;
-    if (e.runOverflow)
-      reason = "a zero run reaches past the last coefficient";
-    else if (e.valueMissing)
-      reason = "a symbol needs a value after the last one";
-    else if (e.coefficients < count)
-      reason = "the symbols describe " + std::to_string(e.coefficients) + " of " + std::to_string(count) +
-               " coefficients";
-    else if (e.symbolsUsed < s.symbolCount)
-      reason = std::to_string(s.symbolCount - e.symbolsUsed) + " symbols left after the last coefficient";
-    else
-      reason = std::to_string(s.valueCount - e.valuesUsed) + " values left unused";
-    return HwlError(HwlFormatError, name, std::string(PlaneNames[p]) + ": " + reason);
-  }
+  const HwlPlaneStreams& s = body.streams[p];
+  if (e.cancelled) return HwlError(HwlCancelled, name, "decoding cancelled");
+  if (e.Exact(count, s)) return {};
+  std::string reason;
+  if (e.runOverflow)
+    reason = "a zero run reaches past the last coefficient";
+  else if (e.valueMissing)
+    reason = "a symbol needs a value after the last one";
+  else if (e.coefficients < count)
+    reason = "the symbols describe " + std::to_string(e.coefficients) + " of " + std::to_string(count) +
+             " coefficients";
+  else if (e.symbolsUsed < s.symbolCount)
+    reason = std::to_string(s.symbolCount - e.symbolsUsed) + " symbols left after the last coefficient";
+  else
+    reason = std::to_string(s.valueCount - e.valuesUsed) + " values left unused";
+  return HwlError(HwlFormatError, name, std::string(PlaneNames[p]) + ": " + reason);
+}
+
+}  // namespace
+
+HwlStatus CheckPlaneStreams(const HwlBody& body, const HwlHeader& header, int p, const std::string& name,
+                            const std::atomic<bool>* cancel) {
+  const std::uint64_t count = std::uint64_t{header.width} * header.height;
+  return PlaneStreamsStatus(ExpandSymbols(body.streams[p], header.valueBits, count, {}, cancel), body, header, p,
+                            name);
+}
+
+HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlHeader& header,
+                                  const std::string& name, HwlBody& body, const std::atomic<bool>* cancel) {
+  if (HwlStatus s = LocateCoefficientPlanes(file, header, name, body); !s) return s;
+  for (int p = 0; p < body.planeCount; ++p)
+    if (HwlStatus s = CheckPlaneStreams(body, header, p, name, cancel); !s) return s;
   return {};
 }
 

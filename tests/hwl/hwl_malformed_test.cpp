@@ -161,6 +161,55 @@ TEST(HwlMalformed, EveryCaseFailsCleanly) {
   std::filesystem::remove_all(dir);
 }
 
+// A decode checks each plane's streams as it expands them, in as many parts
+// as it has threads: a fault in any part of any plane, the last one too
+// after the others are decoded, is reported as the check of the whole file
+// reports it, and leaves the pixels alone; a buffer too small for a file
+// that is not well formed is reported as the file's fault.
+TEST(HwlMalformed, StreamsCheckedAsTheyExpand) {
+  const testhwl::File base = testhwl::Analyse(testhwl::Picture(256, 256), 256, 256, 3, 8);
+  const auto runAt = [](const testhwl::Plane& p, std::size_t from) {
+    std::size_t i = from, value = 0;
+    for (std::size_t k = 0; k < i; ++k) value += p.symbols[k] != 0;
+    while (p.symbols[i] != 1) value += p.symbols[i++] != 0;
+    return value;
+  };
+  const std::pair<const char*, void (*)(testhwl::Plane&, std::size_t)> faults[] = {
+      {"a run in the middle one longer",
+       [](testhwl::Plane& p, std::size_t run) { p.values[run] = std::uint8_t(p.values[run] == 255 ? 254 : p.values[run] + 1); }},
+      {"a run in the middle one shorter",
+       [](testhwl::Plane& p, std::size_t run) { p.values[run] = std::uint8_t(p.values[run] == 0 ? 1 : p.values[run] - 1); }},
+      {"a value missing at the end", [](testhwl::Plane& p, std::size_t) { p.values.pop_back(); }},
+      {"a symbol left over", [](testhwl::Plane& p, std::size_t) { p.symbols.push_back(2); }},
+  };
+  for (const int plane : {0, 2})
+    for (const auto& [what, fault] : faults) {
+      SCOPED_TRACE(std::string(what) + " in plane " + std::to_string(plane + 1));
+      testhwl::File f = base;
+      testhwl::Plane& p = f.planes[plane];
+      fault(p, runAt(p, p.symbols.size() / 2));
+      const Bytes file = testhwl::Write(f);
+      const HwlHeader h = ParseHwlHeader(file);
+      HwlBody body;
+      const HwlStatus whole = DecodeCoefficientPlanes(file, h, "bad.hwl", body);
+      ASSERT_EQ(whole.code, HwlFormatError);
+      for (const int threads : {1, 2, 4})
+        for (const std::size_t size : {std::size_t{0}, std::size_t{13}, std::size_t{256 * 256 * 4}}) {
+          const Bytes sentinel(size, 0x5A);
+          Bytes pixels = sentinel;
+          HwlHeader header;
+          const HwlStatus s = DecodeHwlImage(file, pixels, header, "bad.hwl", size == 0, threads);
+          EXPECT_EQ(s.code, whole.code) << threads << " threads";
+          EXPECT_EQ(s.message, whole.message) << threads << " threads";
+          EXPECT_EQ(pixels, sentinel);
+        }
+    }
+  Bytes pixels(13, 0x5A);
+  HwlHeader header;
+  EXPECT_EQ(DecodeHwlImage(testhwl::Write(base), pixels, header, "ok.hwl", false, 2).code, HwlBufferTooSmall);
+  EXPECT_EQ(pixels, Bytes(13, 0x5A));
+}
+
 TEST(HwlMalformed, TolerableOddities) {
   // Counts of unused planes, a longer file, huge and negative scales decode.
   Bytes grey = testhwl::Write(BaseGrey());
