@@ -204,8 +204,25 @@ TEST(HwlMalformed, StreamsCheckedAsTheyExpand) {
           EXPECT_EQ(pixels, sentinel);
         }
     }
+  // Values that run out in the first of two parts, whose cursor for the
+  // second then stops counting early: the second part alone ends exactly
+  // with the plane and the streams.
+  testhwl::File grey;
+  grey.width = grey.height = 256;
+  grey.levels = 1;
+  testhwl::Plane& p = grey.planes.emplace_back();
+  p.scales = {1, 1, 1};
+  p.symbols.assign(131008, 0);
+  std::fill_n(p.symbols.begin(), 33, 2);
+  p.values.assign(32, 7);
+  const Bytes short1 = testhwl::Write(grey);
   Bytes pixels(13, 0x5A);
   HwlHeader header;
+  const HwlStatus s = DecodeHwlImage(short1, pixels, header, "bad.hwl", true, 2);
+  EXPECT_EQ(s.code, HwlFormatError);
+  EXPECT_NE(s.message.find("needs a value after the last one"), std::string::npos) << s.message;
+  EXPECT_EQ(pixels, Bytes(13, 0x5A));
+
   EXPECT_EQ(DecodeHwlImage(testhwl::Write(base), pixels, header, "ok.hwl", false, 2).code, HwlBufferTooSmall);
   EXPECT_EQ(pixels, Bytes(13, 0x5A));
 }
