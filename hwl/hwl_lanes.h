@@ -24,6 +24,7 @@
 // The caller recomputes refused lanes with the extended arithmetic.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -88,6 +89,16 @@ constexpr HwlSplitConstant HeavyTimesK() {
 }
 constexpr HwlSplitConstant HwlHeavyK = HeavyTimesK();
 static_assert(HeavyTimesK().high > 0.5656854 && HeavyTimesK().high < 0.5656855 && HeavyTimesK().low < 0x1p-53);
+
+// For the loops that take the rule as lambdas, and for the rule where a
+// loop applies it to two rows: inlined, their state stays in registers,
+// where byte stores (which may alias anything) would otherwise make the
+// compiler reload it for every group.
+#if defined(__GNUC__)
+#define HWL_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define HWL_ALWAYS_INLINE inline
+#endif
 
 // ---- Lane types.
 //
@@ -484,7 +495,7 @@ concept HwlSaturatingBytes = requires { requires L::SaturatingBytes; };
 template <class R>
 concept HwlBranchFree = requires { requires R::BranchFree; };
 template <class L, bool Ends, class Get, class Put, class Results = HwlDoubleResults<L>, bool BothSides = false>
-inline bool HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& put, HwlExactPair exact) {
+HWL_ALWAYS_INLINE bool HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& put, HwlExactPair exact) {
   using V = typename L::V;
   using M = typename L::M;
   const V zero = L::Zero();
@@ -565,18 +576,20 @@ struct HwlLineGet {
 
 // Row loops, compiled once per lane type (hwl_lanes_avx2.cpp,
 // hwl_lanes_neon.cpp, and one double at a time in hwl_synthesis.cpp):
-// vertical: pair row j of a block with p pair rows, `count` columns (at
-//   least Width: the last group may overlap the one before it). sRows[0 ...
-//   4] point at the first column of approximation rows j - 2 ... j + 2 and
-//   dRows[0 ... 2] at detail rows j - 1 ... j + 1 (rows outside the block may
-//   point anywhere readable), with their band factors where they are
-//   coefficients; even and odd receive the two output rows.
+// vertical: pair rows j ... j + rows - 1 (rows 1 or 2) of a block with p
+//   pair rows, `count` columns (at least Width: the last group may overlap
+//   the one before it). sRows[0 ... rows + 3] point at the first column of
+//   approximation rows j - 2 ... j + rows + 1 and dRows[0 ... rows + 1] at
+//   detail rows j - 1 ... j + rows (rows outside the block may point
+//   anywhere readable), with their band factors where they are
+//   coefficients; out[2r] and out[2r + 1] receive the two output rows of
+//   pair row j + r.
 // horizontal: pairs [j0, j1) of a line of p pairs (j1 - j0 at least Width),
 //   approximations at line[0 ... p), details at line[p ... 2p), with two
 //   readable values before and after; results interleaved from out[0] on.
 template <class SValue, class DValue>
 using HwlVerticalRow = void (*)(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor,
-                                int count, int j, int p, double* even, double* odd, HwlExactPair exact);
+                                int count, int j, int p, int rows, double* const* out, HwlExactPair exact);
 using HwlHorizontalRow = void (*)(const double* line, int p, int j0, int j1, double* out, HwlExactPair exact);
 // bytes: the last horizontal pass of a plane, all p pairs of the line (p at
 //   least Width; read as by horizontal): SampleToByte of the 2p samples at
@@ -607,15 +620,6 @@ struct HwlLaneRows {
 // pairs: after a group found all zero, the row loops test whole blocks of
 // HwlZeroGroups groups at once and write their zeros without the rule.
 constexpr int HwlZeroGroups = 4;
-
-// For the loops that take the rule as lambdas: inlined, the lambdas' state
-// stays in registers, where byte stores (which may alias anything) would
-// otherwise make the compiler reload it for every group.
-#if defined(__GNUC__)
-#define HWL_ALWAYS_INLINE inline __attribute__((always_inline))
-#else
-#define HWL_ALWAYS_INLINE inline
-#endif
 
 // True when the n values at p are +0: doubles with no bit set, or zero
 // coefficients whose band factor turns 0 into +0 (see HwlZeroStaysZero).
@@ -697,10 +701,19 @@ HWL_ALWAYS_INLINE void HwlWalkGroups(int first, int end, bool zeros, const ZeroB
   }
 }
 
-template <class L, class SValue, class DValue, template <class> class Results = HwlDoubleResults>
-void HwlVerticalLanes(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor, int count,
-                      int j, int p, double* even, double* odd, HwlExactPair exact) {
+// Vertical rows: the groups of one pair row (HwlVerticalRow's arguments for
+// row j), or, with Two, of pair rows j and j + 1 at once, neither at an end
+// of its column. The two share four of their five approximation rows and
+// two of their three detail rows. Made in one loop, each coefficient they
+// share is loaded and converted once for both (the stores of their results,
+// doubles, cannot change a coefficient, so the compiler keeps it), and a
+// block of zeros is found for both at once: 3 % fewer instructions, 3 %
+// less time on the show's pictures.
+template <class L, class SValue, class DValue, template <class> class Results, bool Two>
+void HwlVerticalGroups(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor,
+                       int count, int j, int p, double* const* out, HwlExactPair exact) {
   using V = typename L::V;
+  constexpr int Rows = Two ? 2 : 1;
   struct Get {
     const SValue* const* s;
     const DValue* const* d;
@@ -721,27 +734,49 @@ void HwlVerticalLanes(const SValue* const* sRows, const DValue* const* dRows, do
   };
   const V sf = L::Set(sFactor), df = L::Set(dFactor);
   const HwlLineEnds<L> ends{L::MaskOf(j == 0 || j == p - 1), L::MaskOf(j == p - 2), L::MaskOf(j == 1)};
-  const bool atEnds = j < 2 || j > p - 3;
+  const bool atEnds = !Two && (j < 2 || j > p - 3);
   constexpr int Block = HwlZeroGroups * L::Width;
   const bool zerosStay = HwlZeroStaysZero(sFactor) && HwlZeroStaysZero(dFactor);
+  // The row pointers as locals of this call, which the stores cannot change.
+  const SValue* s[Rows + 4];
+  const DValue* d[Rows + 2];
+  double* o[2 * Rows];
+  std::copy_n(sRows, Rows + 4, s);
+  std::copy_n(dRows, Rows + 2, d);
+  std::copy_n(out, 2 * Rows, o);
   const auto zeroBlock = [&](int c) {
-    return HwlAllPlusZero<L, Block>(dRows[1] + c) && HwlAllPlusZero<L, Block>(sRows[2] + c) &&
-           HwlAllPlusZero<L, Block>(sRows[1] + c) && HwlAllPlusZero<L, Block>(sRows[3] + c);
+    bool zero = HwlAllPlusZero<L, Block>(d[1] + c) && HwlAllPlusZero<L, Block>(s[2] + c) &&
+                HwlAllPlusZero<L, Block>(s[1] + c) && HwlAllPlusZero<L, Block>(s[3] + c);
+    if constexpr (Two) zero = zero && HwlAllPlusZero<L, Block>(d[2] + c) && HwlAllPlusZero<L, Block>(s[4] + c);
+    return zero;
   };
   HwlWalkGroups<L>(
       0, count, zerosStay, zeroBlock,
       [&](int c) {
-        HwlStoreZeros<L, Block>(even + c);
-        HwlStoreZeros<L, Block>(odd + c);
+        for (int r = 0; r < 2 * Rows; ++r) HwlStoreZeros<L, Block>(o[r] + c);
       },
       [&](int c) {
-        const Get get{sRows, dRows, c, sf, df};
-        const Put put{even + c, odd + c};
         using R = Results<L>;
-        const bool zero = atEnds ? HwlPairGroup<L, true, Get, Put, R, true>(get, ends, put, exact)
-                                 : HwlPairGroup<L, false, Get, Put, R, true>(get, ends, put, exact);
+        const Get get{s, d, c, sf, df};
+        const Put put{o[0] + c, o[1] + c};
+        bool zero = atEnds ? HwlPairGroup<L, true, Get, Put, R, true>(get, ends, put, exact)
+                           : HwlPairGroup<L, false, Get, Put, R, true>(get, ends, put, exact);
+        if constexpr (Two) {
+          const Get next{s + 1, d + 1, c, sf, df};
+          zero = HwlPairGroup<L, false, Get, Put, R, true>(next, ends, Put{o[2] + c, o[3] + c}, exact) && zero;
+        }
         return zero && zerosStay;
       });
+}
+
+template <class L, class SValue, class DValue, template <class> class Results = HwlDoubleResults>
+void HwlVerticalLanes(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor, int count,
+                      int j, int p, int rows, double* const* out, HwlExactPair exact) {
+  if (rows == 2 && j >= 2 && j + 1 <= p - 3)
+    return HwlVerticalGroups<L, SValue, DValue, Results, true>(sRows, dRows, sFactor, dFactor, count, j, p, out, exact);
+  for (int r = 0; r < rows; ++r)
+    HwlVerticalGroups<L, SValue, DValue, Results, false>(sRows + r, dRows + r, sFactor, dFactor, count, j + r, p,
+                                                         out + 2 * r, exact);
 }
 
 template <class L>

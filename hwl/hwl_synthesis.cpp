@@ -122,7 +122,7 @@ double ValueAt(const std::int16_t* p, double factor) { return double(*p) * facto
 // the extended arithmetic: for values the row check cannot take.
 template <class Results, class SValue, class DValue>
 void ExactVertical(const SValue* const* sRows, const DValue* const* dRows, double sFactor, double dFactor, int count, int j,
-                   int p, double* even, double* odd, HwlExactPair) {
+                   int p, int rows, double* const* out, HwlExactPair) {
   struct Get {
     const SValue* const* s;
     const DValue* const* d;
@@ -131,7 +131,9 @@ void ExactVertical(const SValue* const* sRows, const DValue* const* dRows, doubl
     double S(int k) const { return ValueAt(s[k + 2] + c, sf); }
     double D(int k) const { return ValueAt(d[k + 1] + c, df); }
   };
-  for (int c = 0; c < count; ++c) PairRule<Results>(Get{sRows, dRows, c, sFactor, dFactor}, j, p, even[c], odd[c]);
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < count; ++c)
+      PairRule<Results>(Get{sRows + r, dRows + r, c, sFactor, dFactor}, j + r, p, out[2 * r][c], out[2 * r + 1][c]);
 }
 
 template <class Results>
@@ -266,7 +268,14 @@ constexpr int Margin = 2;
 constexpr int PiecePairs = 256;
 constexpr int MaxLaneWidth = 4;
 
-std::size_t RowDoubles(int width) { return 2 * (std::size_t(width) + 2 * Margin) + 2 * (PiecePairs + MaxLaneWidth); }
+// Pair rows a vertical pass makes at once (the rows' shared inputs are read
+// once), and so lines of the horizontal pass in a part's buffer.
+constexpr int PassRows = 2;
+constexpr int Lines = 2 * PassRows;
+
+std::size_t RowDoubles(int width) {
+  return Lines * (std::size_t(width) + 2 * Margin) + 2 * (PiecePairs + MaxLaneWidth);
+}
 
 // A bound of the last step's vertical results as its pass to bytes reads
 // them (the approximation values of its lines, the left half, and the
@@ -289,24 +298,25 @@ double ByteLineBound(const HwlPlaneValues& v, int levels) {
 // verticalDetails, and the exact value of a detail recomputed where that
 // pass needs it (a lane it refuses), from the same rows.
 struct DetailRows {
-  const std::int16_t* upper[5];
-  const std::int16_t* details[3];
+  const std::int16_t* upper[6];
+  const std::int16_t* details[4];
   double factor;
-  int j, p, half;
+  int j, p, line;  // the byte pass's line: 2r + half for pair row j + r
   const HwlLaneRows* exactRows;
   HwlExactPair exact;
 };
 
 double ExactDetail(const void* context, int column) {
   const DetailRows& rows = *static_cast<const DetailRows*>(context);
+  const int r = rows.line / 2;
   const std::int16_t* upper[5];
   const std::int16_t* details[3];
-  for (int k = 0; k < 5; ++k) upper[k] = rows.upper[k] + column;
-  for (int k = 0; k < 3; ++k) details[k] = rows.details[k] + column;
+  for (int k = 0; k < 5; ++k) upper[k] = rows.upper[r + k] + column;
+  for (int k = 0; k < 3; ++k) details[k] = rows.details[r + k] + column;
   double results[2];
-  rows.exactRows->verticalDetails(upper, details, rows.factor, rows.factor, 1, rows.j, rows.p, &results[0],
-                                  &results[1], rows.exact);
-  return results[rows.half];
+  double* const out[2] = {&results[0], &results[1]};
+  rows.exactRows->verticalDetails(upper, details, rows.factor, rows.factor, 1, rows.j + r, rows.p, 1, out, rows.exact);
+  return results[rows.line % 2];
 }
 
 // One synthesis step: the w x h block of step n from `in` (the coarser
@@ -328,75 +338,79 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
   const bool estimates = toBytes && v.coefficients != nullptr;
   const bool narrow = toBytes && ByteLineBound(v, levels) <= HwlByteWide;
   team.Run(parts, [&](int part) {
-    double* even = memory.rows[part].get() + Margin;
-    double* odd = even + width + 2 * Margin;
-    double* piece = odd + width + Margin;
+    // The lines, with Margin readable zeros on either side of each.
+    double* line[Lines];
+    for (int i = 0; i < Lines; ++i) line[i] = memory.rows[part].get() + Margin + i * (std::size_t(width) + 2 * Margin);
+    double* piece = line[Lines - 1] + width + Margin;
+    double* right[Lines];
+    for (int i = 0; i < Lines; ++i) right[i] = line[i] + q;
     const PartRange range = PartOf(std::size_t(p), part, parts);
     DetailRows detailRows{{}, {}, 0, 0, p, 0, arithmetic.exactRows, exact};
     const HwlExactDetails estimated{ExactDetail, &detailRows};
     const HwlByteLine known{estimates ? &estimated : nullptr, narrow};
     const auto row = [&](int j, int k) { return std::size_t(std::clamp(j + k, 0, p - 1)); };
-    for (int j = int(range.first); j < int(range.last); ++j) {
+    for (int j = int(range.first); j < int(range.last); j += PassRows) {
       if (team.Cancelled()) return;
+      const int passRows = std::min(PassRows, int(range.last) - j);
       // Vertical pass: the left half of the block's columns has the
       // approximation block above its detail band, the right half two
       // detail bands.
       const double f = v.factors[n];
       if (v.coefficients != nullptr) {
         const std::int16_t* const c = v.coefficients;
-        const std::int16_t* details[3];
-        const std::int16_t* upper[5];
-        for (int k = 0; k < 3; ++k) details[k] = c + (p + row(j, k - 1)) * stride;
-        for (int k = 0; k < 5; ++k) upper[k] = c + row(j, k - 2) * stride;
+        const std::int16_t* details[PassRows + 2];
+        const std::int16_t* upper[PassRows + 4];
+        for (int k = 0; k < passRows + 2; ++k) details[k] = c + (p + row(j, k - 1)) * stride;
+        for (int k = 0; k < passRows + 4; ++k) upper[k] = c + row(j, k - 2) * stride;
         if (n == levels) {
-          rows.verticalCoefficients(upper, details, v.factors[levels + 1], f, q, j, p, even, odd, exact);
+          rows.verticalCoefficients(upper, details, v.factors[levels + 1], f, q, j, p, passRows, line, exact);
         } else {
-          const double* approximation[5];
-          for (int k = 0; k < 5; ++k) approximation[k] = in + row(j, k - 2) * q;
-          rows.verticalScaled(approximation, details, 0, f, q, j, p, even, odd, exact);
+          const double* approximation[PassRows + 4];
+          for (int k = 0; k < passRows + 4; ++k) approximation[k] = in + row(j, k - 2) * q;
+          rows.verticalScaled(approximation, details, 0, f, q, j, p, passRows, line, exact);
         }
-        for (int k = 0; k < 3; ++k) details[k] += q;
-        for (int k = 0; k < 5; ++k) upper[k] += q;
+        for (int k = 0; k < passRows + 2; ++k) details[k] += q;
+        for (int k = 0; k < passRows + 4; ++k) upper[k] += q;
         if (estimates) {
-          rows.verticalDetails(upper, details, f, f, q, j, p, even + q, odd + q, exact);
-          std::copy_n(upper, 5, detailRows.upper);
-          std::copy_n(details, 3, detailRows.details);
+          rows.verticalDetails(upper, details, f, f, q, j, p, passRows, right, exact);
+          std::copy_n(upper, passRows + 4, detailRows.upper);
+          std::copy_n(details, passRows + 2, detailRows.details);
           detailRows.factor = f;
           detailRows.j = j;
         } else {
-          rows.verticalCoefficients(upper, details, f, f, q, j, p, even + q, odd + q, exact);
+          rows.verticalCoefficients(upper, details, f, f, q, j, p, passRows, right, exact);
         }
       } else {
         const double* const s = v.samples;
-        const double* details[3];
-        const double* upper[5];
-        for (int k = 0; k < 3; ++k) details[k] = s + (p + row(j, k - 1)) * stride;
-        for (int k = 0; k < 5; ++k) upper[k] = n == levels ? s + row(j, k - 2) * stride : in + row(j, k - 2) * q;
-        rows.verticalDoubles(upper, details, 0, 0, q, j, p, even, odd, exact);
-        for (int k = 0; k < 3; ++k) details[k] += q;
-        for (int k = 0; k < 5; ++k) upper[k] = s + row(j, k - 2) * stride + q;
-        rows.verticalDoubles(upper, details, 0, 0, q, j, p, even + q, odd + q, exact);
+        const double* details[PassRows + 2];
+        const double* upper[PassRows + 4];
+        for (int k = 0; k < passRows + 2; ++k) details[k] = s + (p + row(j, k - 1)) * stride;
+        for (int k = 0; k < passRows + 4; ++k)
+          upper[k] = n == levels ? s + row(j, k - 2) * stride : in + row(j, k - 2) * q;
+        rows.verticalDoubles(upper, details, 0, 0, q, j, p, passRows, line, exact);
+        for (int k = 0; k < passRows + 2; ++k) details[k] += q;
+        for (int k = 0; k < passRows + 4; ++k) upper[k] = s + row(j, k - 2) * stride + q;
+        rows.verticalDoubles(upper, details, 0, 0, q, j, p, passRows, right, exact);
       }
-      // Horizontal pass of the two rows.
-      for (int half = 0; half < 2; ++half) {
-        const double* line = half == 0 ? even : odd;
-        const int r = 2 * j + half;
+      // Horizontal pass of the rows.
+      for (int i = 0; i < 2 * passRows; ++i) {
+        const int r = 2 * j + i;
         if (out != nullptr) {
-          rows.horizontal(line, q, 0, q, out + std::size_t(r) * w, exact);
+          rows.horizontal(line[i], q, 0, q, out + std::size_t(r) * w, exact);
           continue;
         }
         if (pixels != nullptr) {
           const std::size_t at = std::size_t(r) * width;
-          detailRows.half = half;
+          detailRows.line = i;
           if (pixels->second == nullptr)
-            byteRows.bytes(line, q, pixels->bytes + at, nullptr, nullptr, known, exact);
+            byteRows.bytes(line[i], q, pixels->bytes + at, nullptr, nullptr, known, exact);
           else
-            byteRows.bytes(line, q, pixels->bytes + 4 * at, pixels->second + at, pixels->third + at, known, exact);
+            byteRows.bytes(line[i], q, pixels->bytes + 4 * at, pixels->second + at, pixels->third + at, known, exact);
           continue;
         }
         for (int j0 = 0; j0 < q;) {
           const int j1 = q - (j0 + PiecePairs) < rows.width ? q : j0 + PiecePairs;
-          rows.horizontal(line, q, j0, j1, piece, exact);
+          rows.horizontal(line[i], q, j0, j1, piece, exact);
           sink.call(sink.context, r, 2 * j0, 2 * (j1 - j0), piece);
           j0 = j1;
         }

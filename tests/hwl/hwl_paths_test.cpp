@@ -374,22 +374,28 @@ TEST(HwlPaths, DetailEstimatesOfEveryLaneType) {
     }
     for (const HwlLaneRows* rows : EveryLaneType()) {
       if (count < rows->width) continue;
-      for (int j = 0; j < p; ++j) {
-        const auto row = [&](const std::vector<std::int16_t>& v, int k) {
-          return v.data() + std::size_t(std::clamp(j + k, 0, p - 1)) * count;
-        };
-        const std::int16_t* sRows[5] = {row(s, -2), row(s, -1), row(s, 0), row(s, 1), row(s, 2)};
-        const std::int16_t* dRows[3] = {row(d, -1), row(d, 0), row(d, 1)};
-        std::vector<double> even(count), odd(count);
-        rows->verticalDetails(sRows, dRows, factor, factor, count, j, p, even.data(), odd.data(), ExactSoftPair);
-        for (int c = 0; c < count; ++c)
-          for (const int r : {2 * j, 2 * j + 1}) {
-            const double estimate = (r % 2 == 0 ? even : odd)[c], exact = expected[std::size_t(r) * count + c];
-            ASSERT_LE(std::fabs(estimate - exact), 0x1p-50 * std::fabs(exact))
-                << "block " << block << ", row " << r << ", column " << c << ", lanes of width " << rows->width;
-            ASSERT_EQ(estimate == 0, exact == 0) << "block " << block << ", row " << r << ", column " << c;
-          }
-      }
+      // Pair rows one at a time and two at a time.
+      for (const int step : {1, 2})
+        for (int j = 0; j < p; j += step) {
+          const int n = std::min(step, p - j);
+          const auto row = [&](const std::vector<std::int16_t>& v, int k) {
+            return v.data() + std::size_t(std::clamp(j + k, 0, p - 1)) * count;
+          };
+          const std::int16_t* sRows[6] = {row(s, -2), row(s, -1), row(s, 0), row(s, 1), row(s, 2), row(s, 3)};
+          const std::int16_t* dRows[4] = {row(d, -1), row(d, 0), row(d, 1), row(d, 2)};
+          std::vector<double> results(4 * std::size_t(count));
+          double* const out[4] = {&results[0], &results[count], &results[2 * count], &results[3 * count]};
+          rows->verticalDetails(sRows, dRows, factor, factor, count, j, p, n, out, ExactSoftPair);
+          for (int c = 0; c < count; ++c)
+            for (int i = 0; i < 2 * n; ++i) {
+              const int r = 2 * j + i;
+              const double estimate = out[i][c], exact = expected[std::size_t(r) * count + c];
+              ASSERT_LE(std::fabs(estimate - exact), 0x1p-50 * std::fabs(exact))
+                  << "block " << block << ", row " << r << ", column " << c << ", lanes of width " << rows->width
+                  << ", " << n << " rows at once";
+              ASSERT_EQ(estimate == 0, exact == 0) << "block " << block << ", row " << r << ", column " << c;
+            }
+        }
     }
   }
 }
