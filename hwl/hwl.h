@@ -35,7 +35,9 @@ struct HwlHeader {
 // A file is checked completely before any pixel is written, in this order:
 // header length (100), header fields (201), the caller's pixel limit (201),
 // file length against what the header announces (100), band scales and
-// streams (201).
+// streams (201). A decode walks each plane's streams as it expands them,
+// after allocating its working memory (203) unless they are too short to
+// describe the image.
 constexpr int HwlOk = 0;
 constexpr int HwlFileNotFound = 2;     // the file cannot be opened or read (the message gives the system's reason)
 constexpr int HwlReadPastEnd = 100;    // the file ends before what its header announces
