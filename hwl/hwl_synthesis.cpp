@@ -269,12 +269,14 @@ constexpr int PiecePairs = 256;
 constexpr int MaxLaneWidth = 4;
 
 // Pair rows a vertical pass makes at once (the rows' shared inputs are read
-// once), and so lines of the horizontal pass in a part's buffer.
+// once), and so lines of the horizontal pass in a part's buffer: fewer for
+// a plane of one pair row.
 constexpr int PassRows = 2;
 constexpr int Lines = 2 * PassRows;
+int LinesFor(int height) { return 2 * std::clamp(height / 2, 1, PassRows); }
 
-std::size_t RowDoubles(int width) {
-  return Lines * (std::size_t(width) + 2 * Margin) + 2 * (PiecePairs + MaxLaneWidth);
+std::size_t RowDoubles(int width, int lines) {
+  return lines * (std::size_t(width) + 2 * Margin) + 2 * (PiecePairs + MaxLaneWidth);
 }
 
 // A bound of the last step's vertical results as its pass to bytes reads
@@ -339,11 +341,14 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
   const bool narrow = toBytes && ByteLineBound(v, levels) <= HwlByteWide;
   team.Run(parts, [&](int part) {
     // The lines, with Margin readable zeros on either side of each.
-    double* line[Lines];
-    for (int i = 0; i < Lines; ++i) line[i] = memory.rows[part].get() + Margin + i * (std::size_t(width) + 2 * Margin);
-    double* piece = line[Lines - 1] + width + Margin;
-    double* right[Lines];
-    for (int i = 0; i < Lines; ++i) right[i] = line[i] + q;
+    const int lines = memory.rowLines;
+    double* line[Lines] = {};
+    double* right[Lines] = {};
+    for (int i = 0; i < lines; ++i) {
+      line[i] = memory.rows[part].get() + Margin + i * (std::size_t(width) + 2 * Margin);
+      right[i] = line[i] + q;
+    }
+    double* piece = line[lines - 1] + width + Margin;
     const PartRange range = PartOf(std::size_t(p), part, parts);
     DetailRows detailRows{{}, {}, 0, 0, p, 0, arithmetic.exactRows, exact};
     const HwlExactDetails estimated{ExactDetail, &detailRows};
@@ -422,20 +427,22 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
 }  // namespace
 
 std::size_t HwlSynthesisMemory::Bytes() const {
-  return steps[0].Bytes() + steps[1].Bytes() + rows.size() * RowDoubles(rowWidth) * sizeof(double);
+  return steps[0].Bytes() + steps[1].Bytes() + rows.size() * RowDoubles(rowWidth, rowLines) * sizeof(double);
 }
 
 void PrepareSynthesis(HwlSynthesisMemory& m, int width, int height, int levels, int threads) {
   const std::size_t count = std::size_t(width) * height;
   for (int i = 0; i < 2; ++i) m.steps[i].Fit(levels > i ? count >> (2 * (i + 1)) : 0);
   const int parts = std::max(1, std::min(threads, height / 2));
-  if (m.rowWidth != width) {
+  const int lines = LinesFor(height);
+  if (m.rowWidth != width || m.rowLines < lines) {
     m.rows.clear();
     m.rowWidth = width;
+    m.rowLines = lines;
   }
   // Zeros: the margins are read (by lanes whose results are not used) and
   // never written.
-  while (int(m.rows.size()) < parts) m.rows.emplace_back(new double[RowDoubles(width)]());
+  while (int(m.rows.size()) < parts) m.rows.emplace_back(new double[RowDoubles(width, m.rowLines)]());
 }
 
 HwlSynthesisMemory AllocateSynthesis(int width, int height, int levels, int threads) {

@@ -181,8 +181,8 @@ struct HwlBuffer {
 
 struct HwlSynthesisMemory {
   HwlBuffer<double> steps[2];
-  std::vector<std::unique_ptr<double[]>> rows;  // one per part, all of rowWidth
-  int rowWidth = 0;
+  std::vector<std::unique_ptr<double[]>> rows;  // one per part, all of rowLines lines of rowWidth
+  int rowWidth = 0, rowLines = 0;
   std::size_t Bytes() const;
 };
 // Makes `memory` fit planes of this size, keeping the buffers it already
