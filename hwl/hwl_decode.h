@@ -107,8 +107,11 @@ struct HwlStreamCursor {
 // Moves a cursor of a plane forward to symbol `symbol` (a multiple of 4, at
 // most the symbol count rounded down), counting 32 symbols a step. A set
 // cancel flag stops it early, and so do streams that are not well formed
-// (a value missing): the cursor is then of no use, and an expansion from it
-// does not end where the next part's cursor begins.
+// (a value missing): its position is then HwlNoPosition, past every plane,
+// so that an expansion from it writes nothing (no two parts of a plane
+// write the same coefficient, whatever the streams) and does not end where
+// the next part's cursor begins; a cursor advanced from it stays so.
+constexpr std::uint64_t HwlNoPosition = UINT64_MAX;
 HwlStreamCursor AdvanceCursor(const HwlPlaneStreams& streams, int valueBits, HwlStreamCursor cursor,
                               std::uint32_t symbol, const std::atomic<bool>* cancel = nullptr);
 

@@ -356,7 +356,8 @@ bool DescribesExactly(const HwlPlaneStreams& s, int valueBits, std::uint64_t coe
 
 HwlStreamCursor AdvanceCursor(const HwlPlaneStreams& streams, int valueBits, HwlStreamCursor cursor,
                               std::uint32_t symbol, const std::atomic<bool>* cancel) {
-  CountSymbols(streams, valueBits, cursor, symbol / 4, UINT64_MAX, cancel);
+  if (cursor.position != HwlNoPosition && !CountSymbols(streams, valueBits, cursor, symbol / 4, UINT64_MAX, cancel))
+    cursor.position = HwlNoPosition;
   cursor.symbol = symbol;
   return cursor;
 }

@@ -162,15 +162,32 @@ TEST(HwlStreams, CheckCursorsAndExpansionAgreeWithAPlainWalk) {
       std::vector<double> doubles(s.count, Untouched);
       ExpectSame(ExpandSymbols(plane, s.bits, s.count, doubles), walk.e, what + ", doubles");
       EXPECT_TRUE(SamePlane(doubles, want)) << what << ", doubles";
-      if (!isExact) continue;
       // As the loader's threads: parts from cursors advanced one from the other.
       const std::uint32_t bytes = plane.symbolCount / 4;
       const int parts = 1 + int(rng() % 5);
       std::vector<HwlStreamCursor> cursors(1);
+      for (int part = 1; part < parts; ++part)
+        cursors.push_back(AdvanceCursor(plane, s.bits, cursors.back(), std::uint32_t(std::uint64_t(bytes) * part / parts * 4)));
+      if (!isExact) {
+        // Whatever the streams, no two parts write the same coefficient
+        // (the threads would race), and the plane's bounds hold.
+        std::vector<int> writer(s.count, -1);
+        for (int part = 0; part < parts; ++part) {
+          const std::uint32_t end = part + 1 < parts ? cursors[part + 1].symbol : plane.symbolCount;
+          std::vector<std::int16_t> alone(s.count, Untouched);
+          ExpandCoefficients(plane, s.bits, s.count, alone, cursors[part], end);
+          for (std::size_t i = 0; i < alone.size(); ++i) {
+            if (alone[i] == Untouched) continue;
+            EXPECT_EQ(writer[i], -1) << what << ": parts " << writer[i] << " and " << part << " write coefficient "
+                                     << i << " of " << s.count;
+            writer[i] = part;
+          }
+        }
+        continue;
+      }
       for (int part = 1; part < parts; ++part) {
-        const std::uint32_t at = std::uint32_t(std::uint64_t(bytes) * part / parts * 4);
-        cursors.push_back(AdvanceCursor(plane, s.bits, cursors.back(), at));
-        const HwlStreamCursor& c = cursors.back();
+        const std::uint32_t at = cursors[part].symbol;
+        const HwlStreamCursor& c = cursors[part];
         const HwlStreamCursor& w = walk.cursors[at / 4];
         ASSERT_EQ(c.symbol, w.symbol) << what;
         ASSERT_EQ(c.value, w.value) << what << ", cursor at symbol " << at;
