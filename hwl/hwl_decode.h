@@ -54,12 +54,8 @@ constexpr HwlPath HwlPaths[] = {{"x87 + vector rows", true, true},
 // header must have passed CheckHwlHeader.
 HwlStatus LocateCoefficientPlanes(std::span<const std::uint8_t> file, const HwlHeader& header,
                                   const std::string& name, HwlBody& body);
-// Walks plane p's streams (located) without writing anything: HwlFormatError
-// unless they describe exactly width x height coefficients with no symbol or
-// value left over, HwlCancelled when `cancel` is set meanwhile.
-HwlStatus CheckPlaneStreams(const HwlBody& body, const HwlHeader& header, int p, const std::string& name,
-                            const std::atomic<bool>* cancel = nullptr);
-// Both, for every plane: the whole file checked before anything is decoded.
+// It and CheckPlaneStreams (below) for every plane: the whole file checked
+// before anything is decoded.
 HwlStatus DecodeCoefficientPlanes(std::span<const std::uint8_t> file, const HwlHeader& header,
                                   const std::string& name, HwlBody& body,
                                   const std::atomic<bool>* cancel = nullptr);
@@ -83,6 +79,16 @@ struct HwlExpansion {
            !valueMissing && !runOverflow;
   }
 };
+
+// What a walk of plane p's whole streams (located), e, says of them:
+// HwlFormatError, with what is wrong, unless they describe exactly width x
+// height coefficients with no symbol or value left over; HwlCancelled when
+// the walk was cancelled.
+HwlStatus PlaneStreamsStatus(const HwlExpansion& e, const HwlBody& body, const HwlHeader& header, int p,
+                             const std::string& name);
+// The same from a walk that writes nothing.
+HwlStatus CheckPlaneStreams(const HwlBody& body, const HwlHeader& header, int p, const std::string& name,
+                            const std::atomic<bool>* cancel = nullptr);
 
 // Walks one plane's symbols and values until `coefficientCount` positions
 // are described, the symbols run out or a value is missing. When `plane` is

@@ -460,7 +460,6 @@ struct HwlByteLine {
   bool narrow = false;
 };
 
-
 // x clamped to [0, 255] (NaN gives 0), for StoreBytes and StoreWords;
 // lane types whose stores saturate (L::SaturatingBytes: any value within
 // +-2^31, and NaN, stored as if clamped) need not where the values are

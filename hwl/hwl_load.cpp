@@ -101,11 +101,10 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
   // short to describe their plane are reported before anything of the
   // image's size is allocated, by the check of the whole file (which names
   // the first plane at fault, as the expansions would).
-  for (int p = 0; p < planes; ++p) {
-    if ((std::uint64_t{body.streams[p].symbolCount} << h.valueBits) >= count) continue;
-    for (int q = 0; q < planes; ++q)
-      if (HwlStatus s = CheckPlaneStreams(body, h, q, name, options.cancel); !s) return s;
-  }
+  const auto tooShort = [&](const HwlPlaneStreams& s) { return (std::uint64_t{s.symbolCount} << h.valueBits) < count; };
+  if (std::any_of(body.streams.begin(), body.streams.begin() + planes, tooShort))
+    for (int p = 0; p < planes; ++p)
+      if (HwlStatus s = CheckPlaneStreams(body, h, p, name, options.cancel); !s) return s;
   // Left uninitialised: checked streams describe every coefficient.
   const int threadCount = HwlThreadCount(threads);
   const int parts = PartsFor(count, threadCount);
@@ -143,7 +142,9 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
     if (team.Cancelled()) return Cancelled(name);
     // Well formed streams take each part exactly to where the next one
     // begins, and the last to the end of the plane and of both streams.
-    // Anything else is walked again for the report.
+    // Anything else is expanded again in one piece, which reports what is
+    // wrong (or, were the parts to miss each other on well formed streams,
+    // makes the plane).
     bool exact = true;
     for (int part = 0; part < parts; ++part) {
       const HwlExpansion& e = expanded[part];
@@ -152,10 +153,8 @@ HwlStatus DecodeHwlImage(std::span<const std::uint8_t> file, std::vector<std::ui
               e.valuesUsed == next.value && e.coefficients == next.position;
     }
     if (!exact) {
-      if (HwlStatus s = CheckPlaneStreams(body, h, p, name, options.cancel); !s) return s;
-      // Well formed after all: expand the plane again in one piece.
-      ExpandCoefficients(streams, h.valueBits, count, plane, options.cancel);
-      if (team.Cancelled()) return Cancelled(name);
+      const HwlExpansion whole = ExpandCoefficients(streams, h.valueBits, count, plane, options.cancel);
+      if (HwlStatus s = PlaneStreamsStatus(whole, body, h, p, name); !s) return s;
     }
     // The file is known to be well formed once the last plane is expanded.
     if (p == planes - 1 && !allocate && pixels.size() < bytes)

@@ -70,10 +70,6 @@ HwlStatus LocateCoefficientPlanes(std::span<const std::uint8_t> file, const HwlH
   return {};
 }
 
-namespace {
-
-// HwlFormatError, with what is wrong, unless e (a walk of plane p's whole
-// streams) found them exact.
 HwlStatus PlaneStreamsStatus(const HwlExpansion& e, const HwlBody& body, const HwlHeader& header, int p,
                              const std::string& name) {
   const std::uint64_t count = std::uint64_t{header.width} * header.height;
@@ -94,8 +90,6 @@ HwlStatus PlaneStreamsStatus(const HwlExpansion& e, const HwlBody& body, const H
     reason = std::to_string(s.valueCount - e.valuesUsed) + " values left unused";
   return HwlError(HwlFormatError, name, std::string(PlaneNames[p]) + ": " + reason);
 }
-
-}  // namespace
 
 HwlStatus CheckPlaneStreams(const HwlBody& body, const HwlHeader& header, int p, const std::string& name,
                             const std::atomic<bool>* cancel) {

@@ -300,8 +300,8 @@ double ByteLineBound(const HwlPlaneValues& v, int levels) {
 // verticalDetails, and the exact value of a detail recomputed where that
 // pass needs it (a lane it refuses), from the same rows.
 struct DetailRows {
-  const std::int16_t* upper[6];
-  const std::int16_t* details[4];
+  const std::int16_t* upper[PassRows + 4];
+  const std::int16_t* details[PassRows + 2];
   double factor;
   int j, p, line;  // the byte pass's line: 2r + half for pair row j + r
   const HwlLaneRows* exactRows;
