@@ -44,6 +44,7 @@ struct Avx2Lanes {
   static M NotEqual(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_NEQ_UQ); }
   static M AtMost(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_LE_OQ); }
   static M AtLeast(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_GE_OQ); }
+  static M Beyond(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_NLE_UQ); }
   static V Abs(V a) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), a); }
   static M And(M a, M b) { return _mm256_and_pd(a, b); }
   static M Or(M a, M b) { return _mm256_or_pd(a, b); }

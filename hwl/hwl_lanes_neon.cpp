@@ -34,6 +34,7 @@ struct NeonLanes {
   static M NotEqual(V a, V b) { return Not(vceqq_f64(a, b)); }
   static M AtMost(V a, V b) { return vcleq_f64(a, b); }
   static M AtLeast(V a, V b) { return vcgeq_f64(a, b); }
+  static M Beyond(V a, V b) { return Not(vcleq_f64(a, b)); }
   static V Abs(V a) { return vabsq_f64(a); }
   static M And(M a, M b) { return vandq_u64(a, b); }
   static M Or(M a, M b) { return vorrq_u64(a, b); }

@@ -297,7 +297,9 @@ TEST(HwlPaths, ByteRowsOfEveryLaneType) {
   int narrowLines = 0;
   for (int i = 0; i < 400; ++i) {
     const bool cancel = i % 4 == 0;
-    const int p = cancel ? 64 : std::uniform_int_distribution<int>(1, 40)(rng);
+    // Now and then a line long enough for several of the rows' chunks.
+    const int p = cancel ? 64 : i % 20 == 1 ? std::uniform_int_distribution<int>(250, 700)(rng)
+                                            : std::uniform_int_distribution<int>(1, 40)(rng);
     const std::vector<double> line = ByteLine(rng, p, cancel);
     std::vector<std::uint8_t> expected;
     for (const double sample : oracle::SynthesiseLine(line)) expected.push_back(SampleToByte(sample));
