@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -206,13 +207,20 @@ struct PlainSteps {
   static void Fill(T* out, std::uint32_t n) {
     std::fill_n(out, n, T(0));
   }
+  // Two bytes, b0 (consuming `used` values) and b1 after it.
+  template <class T>
+  static void PutEight(unsigned b0, unsigned b1, unsigned used, const std::uint8_t* values, T* out) {
+    PutFour(b0, values, out);
+    PutFour(b1, values + used, out + 4);
+  }
 };
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define HWL_STREAMS_SIMD 1
 // For 8-bit values: per symbol byte, the byte shuffle that puts the value of
 // each symbol in its 16-bit lane (0x80: a zero byte), and the sign of each
-// lane (psignw: -1 negates, 1 keeps).
+// lane (psignw: -1 negates, 1 keeps): 16 bytes, the shuffle in the low
+// eight, which PutEight loads as one.
 struct ByteShuffle {
   alignas(16) std::array<std::uint8_t, 8> lanes;
   std::array<std::int16_t, 4> sign;
@@ -231,6 +239,16 @@ constexpr std::array<ByteShuffle, 256> ByteShuffles = [] {
   return table;
 }();
 
+static_assert(sizeof(ByteShuffle) == 16 && alignof(ByteShuffle) == 16 && offsetof(ByteShuffle, sign) == 8);
+// For PutEight: `used` (0 ... 4) added to the second byte's lanes (a zero
+// lane, 0x80 up, stays one).
+alignas(16) constexpr std::array<std::array<std::uint8_t, 16>, 5> SecondByteOffsets = [] {
+  std::array<std::array<std::uint8_t, 16>, 5> table{};
+  for (int used = 0; used < 5; ++used)
+    for (int i = 8; i < 16; ++i) table[used][i] = std::uint8_t(used);
+  return table;
+}();
+
 // The vector steps need AVX2 (whose processors all have popcnt).
 bool HasVectorSteps() {
   static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
@@ -238,7 +256,7 @@ bool HasVectorSteps() {
 }
 
 struct VectorSteps {
-  static constexpr std::uint32_t FillSlack = 15;
+  static constexpr std::uint32_t FillSlack = 63;
   __attribute__((target("avx2,popcnt"))) static int Popcount(std::uint64_t bits) { return __builtin_popcountll(bits); }
   __attribute__((target("avx2"))) static __m128i Four(unsigned b, const std::uint8_t* values) {
     std::int32_t four;
@@ -254,11 +272,32 @@ struct VectorSteps {
   __attribute__((target("avx2"))) static void PutFour(unsigned b, const std::uint8_t* values, double* out) {
     _mm256_storeu_pd(out, _mm256_cvtepi32_pd(_mm_cvtepi16_epi32(Four(b, values))));
   }
-  // 32 bytes a store: at most 15 coefficients (16-bit) or 3 (doubles) past n.
+  // Two bytes at once: one shuffle of the eight values from `values` on,
+  // the second byte's lanes moved past the `used` values of the first.
+  __attribute__((target("avx2"))) static void PutEight(unsigned b0, unsigned b1, unsigned used,
+                                                        const std::uint8_t* values, std::int16_t* out) {
+    const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(&ByteShuffles[b0]));
+    const __m128i second = _mm_load_si128(reinterpret_cast<const __m128i*>(&ByteShuffles[b1]));
+    const __m128i lanes = _mm_add_epi8(_mm_unpacklo_epi64(first, second),
+                                       _mm_load_si128(reinterpret_cast<const __m128i*>(SecondByteOffsets[used].data())));
+    const __m128i eight = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(values));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_sign_epi16(_mm_shuffle_epi8(eight, lanes), _mm_unpackhi_epi64(first, second)));
+  }
+  __attribute__((target("avx2"))) static void PutEight(unsigned b0, unsigned b1, unsigned used,
+                                                        const std::uint8_t* values, double* out) {
+    PutFour(b0, values, out);
+    PutFour(b1, values + used, out + 4);
+  }
+  // 32 bytes a store, the first four whatever n: a loop whose length the
+  // processor cannot predict costs more than the stores for most runs (they
+  // are short). At most 63 coefficients (16-bit) or 15 (doubles) past n.
   template <class T>
   __attribute__((target("avx2"))) static void Fill(T* out, std::uint32_t n) {
     constexpr std::uint32_t step = 32 / sizeof(T);
-    for (std::uint32_t i = 0; i < n; i += step)
+    for (std::uint32_t i = 0; i < 4 * step; i += step)
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_setzero_si256());
+    for (std::uint32_t i = 4 * step; i < n; i += step)
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_setzero_si256());
   }
 };
@@ -406,14 +445,26 @@ template <class Steps, class T>
     // Bytes without a run take 4 positions and at most 4 values each.
     const auto plain = std::uint32_t(std::min<std::uint64_t>(
         {stops.byte - q, (stops.value - value) / 4 + 1, (stops.position - position) / 4 + 1}));
-    std::uint32_t i = 0;
-    for (; i < plain; ++i) {
-      const unsigned b = symbols[q + i];
-      const unsigned step = ByteSteps[b];
-      if (step & RunStep) break;
-      Steps::PutFour(b, values + value, out + position + 4 * i);
-      value += step;
+    // Walked by pointers: 32-bit indices would be widened at every access.
+    const std::uint8_t* symbol = symbols + q;
+    const std::uint8_t* const plainEnd = symbol + plain;
+    const std::uint8_t* v = values + value;
+    T* o = out + position;
+    for (; plainEnd - symbol >= 2; symbol += 2, o += 8) {
+      const unsigned b0 = symbol[0], b1 = symbol[1];
+      const unsigned step0 = ByteSteps[b0], step1 = ByteSteps[b1];
+      if ((step0 | step1) & RunStep) break;
+      Steps::PutEight(b0, b1, step0, v, o);
+      v += step0 + step1;
     }
+    for (; symbol != plainEnd; ++symbol, o += 4) {
+      const unsigned step = ByteSteps[*symbol];
+      if (step & RunStep) break;
+      Steps::PutFour(*symbol, v, o);
+      v += step;
+    }
+    const auto i = std::uint32_t(symbol - (symbols + q));
+    value = std::uint32_t(v - values);
     q += i;
     position += 4 * i;
     if (i == plain) continue;
