@@ -338,13 +338,14 @@ struct HwlDoubleResults {
 // Together |y - R| < 2^-51.04 |X| + 2^-48.8 (the terms of weighted sums at
 // most HwlByteTerms; larger ones are refused).
 // - The details may be estimates d' of the exact d, |d' - d| <= 2^-50 |d|
-//   (HwlDetailResults; HwlExactDetails gives the exact ones). A plain pair
-//   with |s| above HwlByteWide = 2^15 is refused. y is then the value of
-//   the formula on d', whose exact value lies k |d' - d| from X. Where |X|
-//   <= 2^9, |d| <= |s| + 2^9 / k < 2^15.04 and so k |d' - d| < 2^-35.46:
-//   |y - R| < 2^-51.04 |X| + 2^-48.8 + 2^-35.46. Where |X| > 2^9, k |d' -
-//   d| is below 2^-34.5 (|d| up to 2^16) or below 2^-49 |X| (|X| >= k |d|
-//   / 2 beyond).
+//   (HwlDetailResults; HwlExactDetails gives the exact ones), or on a line
+//   known to be narrow within the larger of that and 2^-37
+//   (HwlNarrowDetailResults). A plain pair with |s| above HwlByteWide =
+//   2^15 is refused. y is then the value of the formula on d', whose exact
+//   value lies k |d' - d| from X. Where |X| <= 2^9, |d| <= |s| + 2^9 / k <
+//   2^15.04 and so k |d' - d| < 2^-35.46 (k 2^-37 < 2^-37.5): |y - R| <
+//   2^-51.04 |X| + 2^-48.8 + 2^-35.46. Where |X| > 2^9, k |d' - d| is below
+//   2^-34.5 (|d| up to 2^16) or below 2^-49 |X| (|X| >= k |d| / 2 beyond).
 // A lane is kept when |y - rint(y)| <= 1/2 - HwlByteMargin; the difference
 // is exact (Sterbenz: y and rint(y) are within a factor of two, or rint(y)
 // is 0), and NaN and infinities fail. Where |X| <= 2^9, |y - R| < 2^-42.04
@@ -443,6 +444,30 @@ struct HwlDetailResults : HwlDoubleResults<L> {
   }
 };
 
+// The same where the byte pass's line is known to be narrow (HwlByteLine):
+// then the two bands' values lie within 2^14.5 (their pass's results lie
+// within HwlByteWide = 2^15, HwlPassBound), and a weighted sum of mixed
+// signs needs no refusal. Its estimate is within 2^-37.5 of X (the sum s +
+// n / 4 rounded, by up to 2^-53 of |s| + |n| / 4 <= 2^14.82, times c, off
+// 0.8 k by up to 2^-54, rounded) and R within 2^-38.9 (the extended
+// arithmetic's roundings of the terms, 2^-64 of them, and the last, to
+// double), so |y - R| < 2^-37, and k x 2^-37 is below the 2^-35.46 the
+// byte pass allows an estimated detail. And y is 0 exactly where R is: s +
+// n / 4 is 0 only when it is exact, and then the extended sum is too (n x
+// 0.2 is exactly n / 4 x 0.8 in 64 bits); otherwise s and -n / 4 are
+// different doubles, at least 2^-53 of themselves apart, which the terms'
+// roundings (2^-64 of them) cannot close. Nothing is refused.
+template <class L>
+struct HwlNarrowDetailResults : HwlDetailResults<L> {
+  static constexpr bool NeverRefused = true;  // (HwlPairGroup)
+  using V = typename L::V;
+  using M = typename L::M;
+  static V Smooth(V s, V n, M& ok) {
+    ok = L::MaskOf(true);
+    return HwlByteResults<L>::SmoothValue(s, n);
+  }
+};
+
 // Where a line's details are estimates, the exact double of detail j:
 // call(context, j).
 struct HwlExactDetails {
@@ -499,6 +524,9 @@ concept HwlSaturatingBytes = requires { requires L::SaturatingBytes; };
 // each lane takes its own (the show's pictures 1.5 % faster).
 template <class R>
 concept HwlBranchFree = requires { requires R::BranchFree; };
+// Results that refuse no lane: no test of them, and no call in the loop.
+template <class R>
+concept HwlNeverRefused = requires { requires R::NeverRefused; };
 template <class L, bool Ends, class Get, class Put, class Results = HwlDoubleResults<L>, bool BothSides = false>
 HWL_ALWAYS_INLINE bool HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, const Put& put, HwlExactPair exact) {
   using V = typename L::V;
@@ -553,9 +581,11 @@ HWL_ALWAYS_INLINE bool HwlPairGroup(const Get& get, const HwlLineEnds<L>& ends, 
     okOdd = L::SelectMask(smoothOdd, ok, okOdd);
   }
   put.Store(even, odd);
-  if (const int refused = L::Bits(L::Not(L::And(okEven, okOdd)))) {
-    const M plain = Ends ? L::Or(L::Not(flat), ends.plain) : L::Not(flat);
-    Results::Redo(refused, s, d, left, right, plain, smoothEven, smoothOdd, even, odd, put, exact);
+  if constexpr (!HwlNeverRefused<Results>) {
+    if (const int refused = L::Bits(L::Not(L::And(okEven, okOdd)))) {
+      const M plain = Ends ? L::Or(L::Not(flat), ends.plain) : L::Not(flat);
+      Results::Redo(refused, s, d, left, right, plain, smoothEven, smoothOdd, even, odd, put, exact);
+    }
   }
   return false;
 }
@@ -602,7 +632,8 @@ using HwlHorizontalRow = void (*)(const double* line, int p, int j0, int j1, dou
 //   as StoreWords makes them; `known` says what is known of the line.
 // verticalDetails: as vertical for the last step's right half, two bands of
 //   coefficients, where its results go to bytes: estimates of them
-//   (HwlDetailResults).
+//   (HwlDetailResults); verticalNarrowDetails the same where the byte pass's
+//   line is known to be narrow (HwlNarrowDetailResults).
 using HwlByteRow = void (*)(const double* line, int p, std::uint8_t* out, const std::uint8_t* second,
                             const std::uint8_t* third, const HwlByteLine& known, HwlExactPair exact);
 
@@ -614,6 +645,7 @@ struct HwlLaneRows {
   HwlHorizontalRow horizontal;
   HwlByteRow bytes;
   HwlVerticalRow<std::int16_t, std::int16_t> verticalDetails;
+  HwlVerticalRow<std::int16_t, std::int16_t> verticalNarrowDetails;
 };
 
 // ---- Runs of zeros.
@@ -963,7 +995,8 @@ template <class L>
 constexpr HwlLaneRows HwlLaneRowsOf() {
   return {L::Width, HwlVerticalLanes<L, double, double>, HwlVerticalLanes<L, double, std::int16_t>,
           HwlVerticalLanes<L, std::int16_t, std::int16_t>, HwlHorizontalLanes<L>, HwlHorizontalByteLanes<L>,
-          HwlVerticalLanes<L, std::int16_t, std::int16_t, HwlDetailResults>};
+          HwlVerticalLanes<L, std::int16_t, std::int16_t, HwlDetailResults>,
+          HwlVerticalLanes<L, std::int16_t, std::int16_t, HwlNarrowDetailResults>};
 }
 
 // ---- The pair check, one pair at a time, for any doubles.

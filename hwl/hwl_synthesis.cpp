@@ -146,7 +146,7 @@ template <class Results>
 constexpr HwlLaneRows ExactRowsOf() {
   return {1, ExactVertical<Results, double, double>, ExactVertical<Results, double, std::int16_t>,
           ExactVertical<Results, std::int16_t, std::int16_t>, ExactHorizontal<Results>, nullptr,
-          ExactVertical<Results, std::int16_t, std::int16_t>};
+          ExactVertical<Results, std::int16_t, std::int16_t>, ExactVertical<Results, std::int16_t, std::int16_t>};
 }
 
 // The x87 evaluates every pair the row check refuses or cannot take, where
@@ -377,7 +377,8 @@ void SynthesiseStep(const HwlPlaneValues& v, int width, int height, int levels, 
         for (int k = 0; k < passRows + 2; ++k) details[k] += q;
         for (int k = 0; k < passRows + 4; ++k) upper[k] += q;
         if (estimates) {
-          rows.verticalDetails(upper, details, f, f, q, j, p, passRows, right, exact);
+          (narrow ? rows.verticalNarrowDetails : rows.verticalDetails)(upper, details, f, f, q, j, p, passRows, right,
+                                                                       exact);
           std::copy_n(upper, passRows + 4, detailRows.upper);
           std::copy_n(details, passRows + 2, detailRows.details);
           detailRows.factor = f;

@@ -347,10 +347,13 @@ TEST(HwlPaths, ByteRowsOfEveryLaneType) {
 // doubles and zero exactly where they are, on blocks of coefficients with
 // runs of zero details (the rule's smoothing) and weighted sums whose terms
 // of opposite signs nearly cancel (4 s + n a few units), where the extended
-// arithmetic's roundings of the terms outgrow the sum.
+// arithmetic's roundings of the terms outgrow the sum. Blocks whose values
+// lie within 2^14.5 (a narrow line's) also as the narrow rows make them,
+// which take such sums too: within 2^-37 there.
 TEST(HwlPaths, DetailEstimatesOfEveryLaneType) {
   std::mt19937 rng(21);
   const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  int narrowBlocks = 0;
   for (int block = 0; block < 60; ++block) {
     const int p = pick(1, 12), count = pick(4, 24);
     const double factor = std::ldexp(std::uniform_real_distribution<double>(1, 2)(rng), pick(-40, 20));
@@ -364,6 +367,10 @@ TEST(HwlPaths, DetailEstimatesOfEveryLaneType) {
         d[at] = std::int16_t(pick(0, 2) == 0 ? pick(-300, 300) : 0);
       }
     // The reference: each column as a line of approximations and details.
+    int largest = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) largest = std::max({largest, std::abs(int(s[i])), std::abs(int(d[i]))});
+    const bool narrow = largest * factor <= 0x1.6a09e667f3bcdp14;  // 2^14.5
+    narrowBlocks += narrow;
     std::vector<double> expected(2 * std::size_t(p) * count);
     for (int c = 0; c < count; ++c) {
       std::vector<double> line(2 * std::size_t(p));
@@ -376,30 +383,36 @@ TEST(HwlPaths, DetailEstimatesOfEveryLaneType) {
     }
     for (const HwlLaneRows* rows : EveryLaneType()) {
       if (count < rows->width) continue;
-      // Pair rows one at a time and two at a time.
-      for (const int step : {1, 2})
-        for (int j = 0; j < p; j += step) {
-          const int n = std::min(step, p - j);
-          const auto row = [&](const std::vector<std::int16_t>& v, int k) {
-            return v.data() + std::size_t(std::clamp(j + k, 0, p - 1)) * count;
-          };
-          const std::int16_t* sRows[6] = {row(s, -2), row(s, -1), row(s, 0), row(s, 1), row(s, 2), row(s, 3)};
-          const std::int16_t* dRows[4] = {row(d, -1), row(d, 0), row(d, 1), row(d, 2)};
-          std::vector<double> results(4 * std::size_t(count));
-          double* const out[4] = {&results[0], &results[count], &results[2 * count], &results[3 * count]};
-          rows->verticalDetails(sRows, dRows, factor, factor, count, j, p, n, out, ExactSoftPair);
-          for (int c = 0; c < count; ++c)
-            for (int i = 0; i < 2 * n; ++i) {
-              const int r = 2 * j + i;
-              const double estimate = out[i][c], exact = expected[std::size_t(r) * count + c];
-              ASSERT_LE(std::fabs(estimate - exact), 0x1p-50 * std::fabs(exact))
-                  << "block " << block << ", row " << r << ", column " << c << ", lanes of width " << rows->width
-                  << ", " << n << " rows at once";
-              ASSERT_EQ(estimate == 0, exact == 0) << "block " << block << ", row " << r << ", column " << c;
-            }
-        }
+      // Pair rows one at a time and two at a time, with the rows for any
+      // line and, where the block is narrow, with those for narrow lines.
+      for (const bool narrowRows : {false, true}) {
+        if (narrowRows && !narrow) continue;
+        for (const int step : {1, 2})
+          for (int j = 0; j < p; j += step) {
+            const int n = std::min(step, p - j);
+            const auto row = [&](const std::vector<std::int16_t>& v, int k) {
+              return v.data() + std::size_t(std::clamp(j + k, 0, p - 1)) * count;
+            };
+            const std::int16_t* sRows[6] = {row(s, -2), row(s, -1), row(s, 0), row(s, 1), row(s, 2), row(s, 3)};
+            const std::int16_t* dRows[4] = {row(d, -1), row(d, 0), row(d, 1), row(d, 2)};
+            std::vector<double> results(4 * std::size_t(count));
+            double* const out[4] = {&results[0], &results[count], &results[2 * count], &results[3 * count]};
+            (narrowRows ? rows->verticalNarrowDetails : rows->verticalDetails)(sRows, dRows, factor, factor, count, j, p,
+                                                                                n, out, ExactSoftPair);
+            for (int c = 0; c < count; ++c)
+              for (int i = 0; i < 2 * n; ++i) {
+                const int r = 2 * j + i;
+                const double estimate = out[i][c], exact = expected[std::size_t(r) * count + c];
+                ASSERT_LE(std::fabs(estimate - exact), std::max(0x1p-50 * std::fabs(exact), narrowRows ? 0x1p-37 : 0.0))
+                    << "block " << block << ", row " << r << ", column " << c << ", lanes of width " << rows->width
+                    << ", " << n << " rows at once" << (narrowRows ? ", narrow" : "");
+                ASSERT_EQ(estimate == 0, exact == 0) << "block " << block << ", row " << r << ", column " << c;
+              }
+          }
+      }
     }
   }
+  EXPECT_GT(narrowBlocks, 10);
 }
 
 // A pass's results stay within HwlPassBound of its inputs' bounds, the
