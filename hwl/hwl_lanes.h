@@ -907,17 +907,18 @@ void HwlByteGroups(const double* line, int p, const At& at, HwlExactPair exact) 
   const auto storeZeros = [&](int j) {
     for (int g = 0; g < Block; g += L::Width) at(j + g).Store(L::Zero(), L::Zero());
   };
+  const auto endGroup = [&](int j) { return HwlLineGroup<L, HwlByteResults<L>>(line, p, j, at(j), exact); };
   constexpr int Inner = (2 + L::Width - 1) / L::Width * L::Width;  // the first group that holds neither 0 nor 1
   const int innerEnd = p - 2;
   if (innerEnd - Inner < L::Width) {
     bool refused;
     return HwlWalkGroups<L>(0, p, true, zeroBlock, storeZeros, [&](int j) {
-      if (j < 2 || j + L::Width > innerEnd) return HwlLineGroup<L, HwlByteResults<L>>(line, p, j, at(j), exact);
+      if (j < 2 || j + L::Width > innerEnd) return endGroup(j);
       return HwlInnerByteGroup<L, Narrow, false>(line + j, line + p + j, at(j), exact, refused);
     });
   }
   bool zeros = false;
-  for (int j = 0; j < Inner; j += L::Width) zeros = HwlLineGroup<L, HwlByteResults<L>>(line, p, j, at(j), exact);
+  for (int j = 0; j < Inner; j += L::Width) zeros = endGroup(j);
   int refusedAt[HwlByteChunkGroups + 1];  // a chunk's groups
   for (int first = Inner; first < innerEnd;) {
     const int end = innerEnd - first <= (HwlByteChunkGroups + 1) * L::Width ? innerEnd
@@ -934,8 +935,7 @@ void HwlByteGroups(const double* line, int p, const At& at, HwlExactPair exact) 
     zeros = true;
     first = end;
   }
-  for (int j = std::min(innerEnd, p - L::Width); j < p; j += L::Width)
-    HwlLineGroup<L, HwlByteResults<L>>(line, p, j, at(j), exact);
+  for (int j = std::min(innerEnd, p - L::Width); j < p; j += L::Width) endGroup(j);
 }
 
 // The group of a last pass from pair j on: where it finds the exact
